@@ -1,0 +1,39 @@
+// The two draws every generator of the library is read through. Each generator is a
+// 64-bit Mersenne Twister owned by a sampler or created locally; there is no global one.
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+namespace tarvex::utils {
+
+// u in [0, 1) from one 64-bit output: x * 2^-64, with the round-up to 1 replaced by 1 - 2^-53.
+inline double unit_draw(std::mt19937_64& rng) {
+    const double u = static_cast<double>(rng()) * 0x1p-64;
+    return u < 1.0 ? u : 0x1.fffffffffffffp-1;
+}
+
+// k uniform in [0, m] by Lemire's multiply-and-reject; usually one output.
+inline std::uint64_t bounded_draw(std::mt19937_64& rng, std::uint64_t m) {
+    if (m == ~std::uint64_t{0}) return rng();
+    const std::uint64_t range = m + 1;
+    unsigned __int128 product = static_cast<unsigned __int128>(rng()) * range;
+    auto low = static_cast<std::uint64_t>(product);
+    if (low < range) {
+        const std::uint64_t threshold = (0 - range) % range;  // (2^64 - range) mod range
+        while (low < threshold) {
+            product = static_cast<unsigned __int128>(rng()) * range;
+            low = static_cast<std::uint64_t>(product);
+        }
+    }
+    return static_cast<std::uint64_t>(product >> 64);
+}
+
+// Seed 0 asks for a non-reproducible generator: one 32-bit value from the random device.
+inline std::mt19937_64 make_generator(std::uint64_t seed) {
+    if (seed != 0) return std::mt19937_64(seed);
+    std::random_device device("default");
+    return std::mt19937_64(static_cast<std::uint64_t>(device()));
+}
+
+}  // namespace tarvex::utils

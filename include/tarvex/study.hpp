@@ -1,0 +1,160 @@
+// Trials and studies: the domain records, the study that creates trials and
+// routes their requests, the optimisation loop and the result queries.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tarvex {
+
+class ISampler;
+class IPruner;
+class IStorage;
+class Study;
+
+enum class TrialState : std::int32_t { Running = 0, Complete = 1, Pruned = 2, Failed = 3 };
+enum class StudyDirection : std::int32_t { Minimize = 0, Maximize = 1 };
+
+// The alternative index is relied on by every switch over it: 0 double, 1 int, 2 string.
+using ParamValue = std::variant<double, int, std::string>;
+using ParamMap = std::unordered_map<std::string, ParamValue>;
+
+// Distributions hold exactly what the objective asked for; validation belongs to the samplers.
+struct FloatDist {
+    double low;
+    double high;
+    bool log;
+    std::optional<double> step;  // absent: continuous; present: grid low, low + step, ...
+};
+
+struct IntDist {
+    int low;
+    int high;
+    bool log;
+    int step;
+};
+
+struct CategoricalDist {
+    std::vector<std::string> choices;
+};
+
+// Index i of a Distribution produces alternative i of a ParamValue.
+using Distribution = std::variant<FloatDist, IntDist, CategoricalDist>;
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+// Thrown by an objective to end its trial as Pruned.
+class TrialPruned : public std::exception {};
+
+// One evaluation of the objective: a plain value, copied into and out of storage.
+class Trial {
+public:
+    using SuggestHook = std::function<ParamValue(Trial&, const std::string&, const Distribution&)>;
+    using PruneHook = std::function<bool(const Trial&)>;
+
+    Trial(int trial_id, int study_id);
+
+    // The single objective value; throws std::runtime_error unless values holds exactly one.
+    double value() const;
+
+    double suggest_float(const std::string& name, double low, double high, bool log,
+                         std::optional<double> step);
+    int suggest_int(const std::string& name, int low, int high, bool log, int step);
+    std::string suggest_categorical(const std::string& name, std::vector<std::string> choices);
+
+    // Appends (step, value); nothing is checked or merged.
+    void report(double value, int step);
+    bool should_prune() const;
+
+    void set_user_attr(const std::string& key, const std::string& value);
+    std::string get_user_attr(const std::string& key) const;
+
+    std::int32_t trial_id;
+    std::int32_t study_id;
+    TrialState state = TrialState::Running;
+    std::vector<double> values;
+    ParamMap params;
+    ParamMap fixed_params;
+    std::unordered_map<std::string, Distribution> distributions;
+    std::vector<std::pair<std::int32_t, double>> intermediate_values;
+    std::unordered_map<std::string, std::string> user_attrs;
+    TimePoint datetime_start;
+    TimePoint datetime_complete{};  // the epoch means "not finished"
+    // Non-owning references back to the creating study; empty in a detached trial.
+    SuggestHook suggest_hook;
+    PruneHook prune_hook;
+
+private:
+    template <class T, class D>
+    T suggest(const std::string& name, D dist);
+};
+
+using Objective = std::function<double(Trial&)>;
+using MultiObjective = std::function<std::vector<double>(Trial&)>;
+
+class Study {
+public:
+    Study(std::vector<StudyDirection> directions, std::shared_ptr<ISampler> sampler = nullptr,
+          std::shared_ptr<IPruner> pruner = nullptr, std::shared_ptr<IStorage> storage = nullptr);
+    Study(StudyDirection direction, std::shared_ptr<ISampler> sampler = nullptr,
+          std::shared_ptr<IPruner> pruner = nullptr, std::shared_ptr<IStorage> storage = nullptr);
+    Study(const Study&) = delete;
+    Study& operator=(const Study&) = delete;
+    ~Study();
+
+    // Copies of the stored trials of this study, ascending trial_id; running trials are absent.
+    std::vector<Trial> trials() const;
+
+    Trial make_trial();
+    ParamValue _suggest(Trial& trial, const std::string& name, const Distribution& dist);
+    bool _should_prune(const Trial& trial) const;
+
+    void run_trial_so(const Objective& objective);
+    void run_trial_mo(const MultiObjective& objective);
+    // n_jobs: 1 runs on the calling thread, -1 one worker per hardware thread, 0 nothing.
+    // timeout in seconds; no trial starts at or after the deadline.
+    void optimize(Objective objective, int n_trials, int n_jobs = 1,
+                  std::optional<double> timeout = std::nullopt);
+    void optimize_mo(MultiObjective objective, int n_trials, int n_jobs = 1,
+                     std::optional<double> timeout = std::nullopt);
+
+    Trial best_trial() const;
+    double best_value() const;
+    ParamMap best_params() const;
+    std::vector<Trial> pareto_front() const;
+    // a dominates b: nowhere worse and somewhere strictly better, over the indices all three share.
+    static bool dominates(const std::vector<double>& a, const std::vector<double>& b,
+                          const std::vector<StudyDirection>& directions);
+
+    void enqueue_trial(const ParamMap& params);
+    void add_trial(const ParamMap& params, const std::vector<double>& values);
+
+    const std::vector<StudyDirection> directions;
+    const std::shared_ptr<ISampler> sampler;
+    const std::shared_ptr<IPruner> pruner;  // null: never prune
+    const std::shared_ptr<IStorage> storage;
+    const std::int32_t study_id;
+
+private:
+    template <class Runner>
+    void run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout);
+    template <class Result, class Assign>
+    void run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign);
+
+    std::mutex sampler_mutex;  // serialises this study's sample_independent calls
+    std::deque<ParamMap> enqueued_params;  // guarded by queue_mutex
+    std::mutex queue_mutex;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs everything building and testing tarvex needs. Idempotent, and quick when done before.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+missing=()
+for pkg in g++ libeigen3-dev libgtest-dev; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# CPython 3.13, wherever this machine keeps it.
+find_python() {
+    local candidate
+    for candidate in "$(command -v python3.13 || true)" \
+        "$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"/versions/3.13*/bin/python3.13 \
+        /root/.pyenv/versions/3.13*/bin/python3.13 /usr/local/bin/python3.13 /usr/bin/python3.13; do
+        if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then
+            echo "$candidate"
+            return 0
+        fi
+    done
+    echo "setup: no CPython 3.13 found" >&2
+    return 1
+}
+
+if ! .venv/bin/python -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then
+    rm -rf .venv
+    "$(find_python)" -m venv .venv
+fi
+if ! cmp -s requirements.txt .venv/requirements.installed; then
+    .venv/bin/python -m pip install -q --disable-pip-version-check -r requirements.txt
+    cp requirements.txt .venv/requirements.installed
+fi

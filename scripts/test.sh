@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the warning-free release build, then the C++ suite
+# under ASan + UBSan and the threaded cases under TSan. Any failure stops with a non-zero exit.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+export PATH="$PWD/.venv/bin:$PATH"
+jobs=$(nproc)
+
+configure_and_test() {  # build directory, ctest arguments, -- cmake arguments
+    local dir=$1 ctest_args=$2
+    shift 3
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    # shellcheck disable=SC2086
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" $ctest_args
+}
+
+configure_and_test build/release "" -- -DTARVEX_WERROR=ON -DTARVEX_BUILD_BENCH=ON
+configure_and_test build/asan "" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=address,undefined
+configure_and_test build/tsan "-L threaded" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=thread
+echo "all tests passed"

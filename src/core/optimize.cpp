@@ -1,0 +1,130 @@
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "tarvex/samplers.hpp"
+#include "tarvex/storage.hpp"
+
+namespace tarvex {
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+// The deadline is now + timeout; a timeout beyond what the clock can add means no limit.
+std::optional<TimePoint> make_deadline(std::optional<double> timeout) {
+    if (!timeout) return std::nullopt;
+    const TimePoint now = Clock::now();
+    const double ns = *timeout * 1e9;
+    const double headroom =
+        static_cast<double>(TimePoint::max().time_since_epoch().count() - now.time_since_epoch().count());
+    if (ns >= headroom) return std::nullopt;
+    if (ns <= 0) return now;
+    return now + Clock::duration(static_cast<Clock::rep>(ns));
+}
+
+bool past(const std::optional<TimePoint>& deadline) { return deadline && *deadline <= Clock::now(); }
+
+// Keeps the first bookkeeping failure of any worker; later ones are dropped.
+class FirstError {
+public:
+    void capture(std::exception_ptr e) {
+        const std::scoped_lock lock(mutex);
+        if (!error) error = std::move(e);
+    }
+    void rethrow_if_any() {
+        const std::scoped_lock lock(mutex);
+        if (error) std::rethrow_exception(error);
+    }
+
+private:
+    std::mutex mutex;
+    std::exception_ptr error;  // guarded by mutex
+};
+
+}  // namespace
+
+template <class Result, class Assign>
+void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign) {
+    Trial trial = make_trial();
+    try {
+        assign(trial, objective(trial));  // an empty objective throws std::bad_function_call
+        trial.state = TrialState::Complete;
+    } catch (const TrialPruned&) {
+        trial.state = TrialState::Pruned;
+    } catch (...) {
+        trial.state = TrialState::Failed;
+    }
+    trial.datetime_complete = Clock::now();
+    sampler->after_trial(*this, trial);
+    storage->update_trial(trial);
+}
+
+void Study::run_trial_so(const Objective& objective) {
+    run_trial(objective, [](Trial& t, double v) { t.values.assign(1, v); });
+}
+
+void Study::run_trial_mo(const MultiObjective& objective) {
+    run_trial(objective, [this](Trial& t, std::vector<double>&& r) {
+        const auto got = static_cast<std::int32_t>(r.size());
+        const auto want = static_cast<std::int32_t>(directions.size());
+        if (got != want) {
+            throw std::runtime_error("Objective returned " + std::to_string(got) +
+                                     " values but study has " + std::to_string(want) + " directions.");
+        }
+        t.values = std::move(r);
+    });
+}
+
+template <class Runner>
+void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout) {
+    if (timeout && std::isnan(*timeout)) throw std::invalid_argument("optimize: timeout must not be NaN.");
+    sampler->before_study(*this);
+    const std::optional<TimePoint> deadline = make_deadline(timeout);
+    if (n_jobs == -1) n_jobs = static_cast<int>(std::thread::hardware_concurrency());
+
+    if (n_jobs == 1) {
+        for (int i = 0; i < n_trials && !past(deadline); ++i) run_one();
+        return;
+    }
+    if (n_jobs < 0) throw std::length_error("vector::reserve");
+    if (n_jobs == 0) return;
+
+    std::atomic<std::int32_t> remaining{std::max(n_trials, 0)};  // no wrap below INT_MIN
+    FirstError first_error;
+    // A worker that fails outside the objective stops the hand-out; the error leaves after the join.
+    const auto worker = [&] {
+        try {
+            while (remaining.fetch_sub(1) > 0) {
+                if (past(deadline)) break;
+                run_one();
+            }
+        } catch (...) {
+            first_error.capture(std::current_exception());
+        }
+        remaining.store(0);
+    };
+    std::vector<std::jthread> threads;
+    threads.reserve(static_cast<std::size_t>(n_jobs));
+    try {
+        for (int i = 0; i < n_jobs; ++i) threads.emplace_back(worker);
+    } catch (...) {
+        first_error.capture(std::current_exception());
+        remaining.store(0);
+    }
+    for (auto& t : threads) t.join();
+    first_error.rethrow_if_any();
+}
+
+void Study::optimize(Objective objective, int n_trials, int n_jobs, std::optional<double> timeout) {
+    run_loop([&] { run_trial_so(objective); }, n_trials, n_jobs, timeout);
+}
+
+void Study::optimize_mo(MultiObjective objective, int n_trials, int n_jobs, std::optional<double> timeout) {
+    run_loop([&] { run_trial_mo(objective); }, n_trials, n_jobs, timeout);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,93 @@
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "tarvex/pruners.hpp"
+#include "tarvex/samplers.hpp"
+#include "tarvex/storage.hpp"
+
+namespace tarvex {
+namespace {
+
+// Studies are numbered 0, 1, 2, ... in construction order across the process.
+std::int32_t next_study_id() {
+    static std::atomic<std::int32_t> counter{0};
+    return counter.fetch_add(1);
+}
+
+// An enqueued value is converted to the kind the distribution asks for where that is lossless
+// or a plain rounding; any other mismatch is returned as it is and fails in the suggest call.
+ParamValue convert_fixed(const ParamValue& v, const std::string& name, const Distribution& dist) {
+    return std::visit(
+        [&](const auto& d) -> ParamValue {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, IntDist>) {
+                if (const double* x = std::get_if<double>(&v)) {
+                    const double r = std::round(*x);  // halves away from zero
+                    if (!(r >= std::numeric_limits<int>::min() && r <= std::numeric_limits<int>::max())) {
+                        throw std::invalid_argument("Enqueued value for '" + name +
+                                                    "' does not fit a 32-bit int.");
+                    }
+                    return static_cast<int>(r);
+                }
+            } else if constexpr (std::is_same_v<D, FloatDist>) {
+                if (const int* x = std::get_if<int>(&v)) return static_cast<double>(*x);
+            }
+            return v;
+        },
+        dist);
+}
+
+}  // namespace
+
+Study::Study(std::vector<StudyDirection> directions_, std::shared_ptr<ISampler> sampler_,
+             std::shared_ptr<IPruner> pruner_, std::shared_ptr<IStorage> storage_)
+    : directions(std::move(directions_)),
+      sampler(sampler_ ? std::move(sampler_) : std::make_shared<RandomSampler>(0)),
+      pruner(std::move(pruner_)),
+      storage(storage_ ? std::move(storage_) : std::make_shared<InMemoryStorage>()),
+      study_id(next_study_id()) {
+    // Checked last on purpose: a rejected construction has still consumed its identifier.
+    if (directions.empty()) throw std::invalid_argument("Study requires at least one direction.");
+}
+
+Study::Study(StudyDirection direction, std::shared_ptr<ISampler> sampler_,
+             std::shared_ptr<IPruner> pruner_, std::shared_ptr<IStorage> storage_)
+    : Study(std::vector<StudyDirection>{direction}, std::move(sampler_), std::move(pruner_),
+            std::move(storage_)) {}
+
+Study::~Study() = default;
+
+std::vector<Trial> Study::trials() const { return storage->get_all_trials(study_id); }
+
+Trial Study::make_trial() {
+    Trial trial(storage->create_trial(study_id), study_id);
+    // The hooks act on the trial they are given, so a copy suggests into itself.
+    trial.suggest_hook = [this](Trial& t, const std::string& name, const Distribution& dist) {
+        return _suggest(t, name, dist);
+    };
+    if (pruner) trial.prune_hook = [this](const Trial& t) { return _should_prune(t); };
+    {
+        const std::scoped_lock lock(queue_mutex);
+        if (!enqueued_params.empty()) {
+            trial.fixed_params = std::move(enqueued_params.front());
+            enqueued_params.pop_front();
+        }
+    }
+    return trial;
+}
+
+ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribution& dist) {
+    if (const auto fixed = trial.fixed_params.find(name); fixed != trial.fixed_params.end()) {
+        return convert_fixed(fixed->second, name, dist);
+    }
+    const std::scoped_lock lock(sampler_mutex);
+    return sampler->sample_independent(*this, trial, name, dist);
+}
+
+bool Study::_should_prune(const Trial& trial) const {
+    return pruner ? pruner->should_prune(*this, trial) : false;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,85 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "tarvex/random.hpp"
+#include "tarvex/samplers.hpp"
+
+namespace tarvex {
+namespace {
+
+[[noreturn]] void reject(const std::string& name, const char* problem) {
+    throw std::invalid_argument("RandomSampler: parameter '" + name + "' " + problem);
+}
+
+// Snaps v onto the grid low, low + step, ... (on the untransformed value) and keeps it in range.
+double snap_to_step(double v, double low, double high, double step) {
+    const double q = std::round((v - low) / step);
+    if (std::isfinite(q)) v = step * q + low;
+    return std::min(high, std::max(low, v));
+}
+
+double sample_float(std::mt19937_64& rng, const FloatDist& d, const std::string& name) {
+    if (!std::isfinite(d.low) || !std::isfinite(d.high)) reject(name, "needs finite bounds.");
+    if (d.low > d.high) reject(name, "has low > high.");
+    if (d.log && d.low <= 0) reject(name, "needs low > 0 on a log scale.");
+    if (d.step && !(*d.step > 0 && std::isfinite(*d.step))) reject(name, "needs a finite step > 0.");
+    double v;
+    if (d.log) {
+        const double a = std::log(d.low);
+        const double b = std::log(d.high);
+        v = std::exp((b - a) * utils::unit_draw(rng) + a);
+    } else {
+        const double u = utils::unit_draw(rng);
+        const double width = d.high - d.low;
+        // A range wider than the largest double is interpolated without forming the width.
+        v = std::isfinite(width) ? width * u + d.low : d.low * (1 - u) + d.high * u;
+    }
+    if (d.step) return snap_to_step(v, d.low, d.high, *d.step);
+    return std::min(d.high, std::max(d.low, v));
+}
+
+int sample_int(std::mt19937_64& rng, const IntDist& d, const std::string& name) {
+    if (d.step <= 0) reject(name, "needs a step > 0.");
+    if (d.low > d.high) reject(name, "has low > high.");
+    if (d.log && d.low <= 0) reject(name, "needs low > 0 on a log scale.");
+    // 64-bit arithmetic: the full 32-bit range has a width that does not fit an int.
+    const std::int64_t low = d.low;
+    const std::int64_t step = d.step;
+    if (!d.log) {
+        const std::int64_t n = (std::int64_t{d.high} - low) / step;
+        const auto k = static_cast<std::int64_t>(utils::bounded_draw(rng, static_cast<std::uint64_t>(n)));
+        return static_cast<int>(low + step * k);
+    }
+    const double a = std::log(static_cast<double>(d.low));
+    const double b = std::log(static_cast<double>(d.high));
+    const double x = std::round(std::exp((b - a) * utils::unit_draw(rng) + a));
+    const auto r = static_cast<std::int64_t>(std::clamp(x, static_cast<double>(d.low), static_cast<double>(d.high)));
+    const std::int64_t off = r - low;
+    return static_cast<int>(low + off - off % step);
+}
+
+}  // namespace
+
+RandomSampler::RandomSampler(std::uint64_t seed) : rng(utils::make_generator(seed)) {}
+
+ParamValue RandomSampler::sample_independent(const Study&, const Trial&, const std::string& name,
+                                             const Distribution& dist) {
+    const std::scoped_lock lock(mutex);
+    return std::visit(
+        [&](const auto& d) -> ParamValue {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, FloatDist>) {
+                return sample_float(rng, d, name);
+            } else if constexpr (std::is_same_v<D, IntDist>) {
+                return sample_int(rng, d, name);
+            } else {
+                if (d.choices.empty()) throw std::runtime_error("RandomSampler: empty choices.");
+                const auto k = utils::bounded_draw(rng, d.choices.size() - 1);
+                return d.choices[static_cast<std::size_t>(k)];
+            }
+        },
+        dist);
+}
+
+}  // namespace tarvex
