@@ -101,16 +101,6 @@ TEST(ParetoFront, KeepsTheNonDominatedInIdOrder) {
     EXPECT_EQ(ids(dfront), (std::vector{base, base + 1, base + 2}));
 }
 
-TEST(ParetoFront, MixedValueLengthsDoNotReadOutOfBounds) {
-    Study s({Min, Min});
-    s.optimize([](Trial&) { return 1.0; }, 1);  // one value on a two-direction study
-    s.add_trial({}, {0, 5});
-    s.add_trial({}, {2, 0});
-    // {1} loses to {0, 5} and beats {2, 0} on the one index they share.
-    const auto front = s.pareto_front();
-    ASSERT_EQ(front.size(), 1u);
-    EXPECT_EQ(front[0].values, (std::vector<double>{0, 5}));
-}
 
 TEST(AddTrial, StoresACompletedTrialOrRejectsTheWrongCount) {
     Study s(Min);
@@ -130,12 +120,3 @@ TEST(AddTrial, StoresACompletedTrialOrRejectsTheWrongCount) {
     EXPECT_EQ(s.storage->create_trial(s.study_id), t.trial_id + 1);  // the rejected call took no id
 }
 
-TEST(EnqueueTrial, FixesTheNextOptimisedTrial) {
-    auto sampler = std::make_shared<StubSampler>();
-    Study s(Min, sampler);
-    s.enqueue_trial({{"x", 5}});
-    s.add_trial({}, {9});  // does not consume the queue
-    s.optimize([](Trial& t) { return t.suggest_float("x", 0, 10, false, std::nullopt); }, 1);
-    EXPECT_EQ(s.best_value(), 5.0);
-    EXPECT_EQ(sampler->sample_calls, 0);
-}

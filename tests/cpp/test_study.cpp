@@ -35,17 +35,6 @@ TEST(Study, DefaultsAreARandomSamplerAndPrivateStorage) {
     EXPECT_TRUE(b.trials().empty());
 }
 
-TEST(Study, MakeTrialAllocatesFromTheSharedStorage) {
-    auto storage = std::make_shared<InMemoryStorage>();
-    Study a(StudyDirection::Minimize, nullptr, nullptr, storage);
-    Study b(StudyDirection::Minimize, nullptr, nullptr, storage);
-    EXPECT_EQ(a.make_trial().trial_id, 0);
-    const Trial t = b.make_trial();
-    EXPECT_EQ(t.trial_id, 1);
-    EXPECT_EQ(t.study_id, b.study_id);
-    EXPECT_EQ(t.state, TrialState::Running);
-    EXPECT_TRUE(a.trials().empty());  // running trials are not stored
-}
 
 TEST(Study, PruneHookOnlyWithAPruner) {
     auto pruner = std::make_shared<CountingPruner>(true);
@@ -84,12 +73,6 @@ TEST(Study, EnqueuedValuesAreConvertedToTheAskedKind) {
     EXPECT_EQ(sampler->sample_calls, 1);
 }
 
-TEST(Study, EnqueuedValueOfTheWrongKindFailsTheSuggest) {
-    Study s(StudyDirection::Minimize);
-    s.enqueue_trial({{"x", std::string("abc")}});
-    Trial t = s.make_trial();
-    EXPECT_THROW(t.suggest_float("x", 0, 1, false, std::nullopt), std::bad_variant_access);
-}
 
 TEST(Study, EnqueuedDoubleOutsideIntRangeIsRejected) {
     Study s(StudyDirection::Minimize);

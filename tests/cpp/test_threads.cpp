@@ -100,12 +100,3 @@ TEST(Threads, WorkerBookkeepingFailureIsRethrownAfterTheJoin) {
     EXPECT_LT(sampler->after_calls, 20);
 }
 
-TEST(Threads, EnqueueFeedsARunningOptimisation) {
-    Study s(StudyDirection::Minimize);
-    for (int i = 0; i < 20; ++i) s.enqueue_trial({{"x", static_cast<double>(i)}});
-    s.optimize([](Trial& t) { return t.suggest_float("x", 0, 100, false, std::nullopt); }, 20, 4);
-    std::set<double> values;
-    for (const Trial& t : s.trials()) values.insert(t.value());
-    EXPECT_EQ(values.size(), 20u);
-    EXPECT_EQ(*values.rbegin(), 19.0);
-}

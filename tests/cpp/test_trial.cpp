@@ -80,27 +80,7 @@ TEST(Trial, ValueOfAnotherKindIsRecordedThenRejected) {
     EXPECT_EQ(c.calls, 1);
 }
 
-TEST(Trial, ThrowingHookLeavesTrialUnchanged) {
-    Trial t(0, 0);
-    t.suggest_hook = [](Trial&, const std::string&, const Distribution&) -> ParamValue {
-        throw std::runtime_error("sampler down");
-    };
-    EXPECT_THROW(t.suggest_categorical("c", {"a"}), std::runtime_error);
-    EXPECT_TRUE(t.params.empty() && t.distributions.empty());
-}
 
-TEST(Trial, ReportKeepsEveryCallInOrder) {
-    Trial t(0, 0);
-    t.report(0.5, 3);
-    t.report(0.4, 3);
-    t.report(std::nan(""), -1);
-    ASSERT_EQ(t.intermediate_values.size(), 3u);
-    EXPECT_EQ(t.intermediate_values[0], (std::pair<int, double>{3, 0.5}));
-    EXPECT_EQ(t.intermediate_values[1], (std::pair<int, double>{3, 0.4}));
-    EXPECT_EQ(t.intermediate_values[2].first, -1);
-    const Trial copy = t;
-    EXPECT_EQ(copy.intermediate_values[1], t.intermediate_values[1]);
-}
 
 TEST(Trial, UserAttributesOverwriteAndMissingKeyIsNamed) {
     Trial t(0, 0);
