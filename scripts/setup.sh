@@ -38,3 +38,6 @@ if ! cmp -s requirements.txt .venv/requirements.installed; then
     .venv/bin/python -m pip install -q --disable-pip-version-check -r requirements.txt
     cp requirements.txt .venv/requirements.installed
 fi
+
+# The project itself, so that `import _tarvex` works in .venv; incremental through build/wheel.
+.venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation .

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the warning-free release build, then the C++ suite
-# under ASan + UBSan and the threaded cases under TSan. Any failure stops with a non-zero exit.
+# Sets up, builds and runs every test: the C++ suite in a warning-free release build, the
+# Python suite against the installed module, then the C++ suite under ASan + UBSan and the
+# threaded cases under TSan. Any failure stops with a non-zero exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -17,6 +18,7 @@ configure_and_test() {  # build directory, ctest arguments, -- cmake arguments
 }
 
 configure_and_test build/release "" -- -DTARVEX_WERROR=ON -DTARVEX_BUILD_BENCH=ON
+python -m pytest -q -p no:cacheprovider tests/python
 configure_and_test build/asan "" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=address,undefined
 configure_and_test build/tsan "-L threaded" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=thread
 echo "all tests passed"

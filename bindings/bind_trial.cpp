@@ -1,0 +1,65 @@
+#include <pybind11/chrono.h>
+#include <pybind11/stl.h>
+
+#include <stdexcept>
+
+#include "bindings.hpp"
+
+namespace tarvex::python {
+
+void bind_enums(py::module_& m) {
+    py::enum_<TrialState>(m, "TrialState")
+        .value("Running", TrialState::Running)
+        .value("Complete", TrialState::Complete)
+        .value("Pruned", TrialState::Pruned)
+        .value("Failed", TrialState::Failed);
+    py::enum_<StudyDirection>(m, "StudyDirection")
+        .value("Minimize", StudyDirection::Minimize)
+        .value("Maximize", StudyDirection::Maximize);
+}
+
+Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive) {
+    if (trial.suggest_hook) {
+        trial.suggest_hook = [study_alive, hook = std::move(trial.suggest_hook)](
+                                 Trial& t, const std::string& name, const Distribution& dist) {
+            if (study_alive.expired()) throw std::runtime_error("Trial is not attached to a Study.");
+            return hook(t, name, dist);
+        };
+    }
+    if (trial.prune_hook) {
+        trial.prune_hook = [study_alive, hook = std::move(trial.prune_hook)](const Trial& t) {
+            return !study_alive.expired() && hook(t);
+        };
+    }
+    return trial;
+}
+
+void bind_trial(py::module_& m) {
+    py::class_<Trial, std::unique_ptr<Trial>>(m, "Trial")
+        .def(
+            "suggest_float",
+            [](Trial& t, const std::string& name, double low, double high, bool log) {
+                return t.suggest_float(name, low, high, log, std::nullopt);
+            },
+            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
+        .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
+             py::arg("log") = false, py::arg("step") = 1)
+        .def("suggest_categorical", &Trial::suggest_categorical, py::arg("name"), py::arg("choices"))
+        .def("report", &Trial::report, py::arg("value"), py::arg("step"))
+        .def("should_prune", &Trial::should_prune)
+        .def("set_user_attr", &Trial::set_user_attr)
+        .def("get_user_attr", &Trial::get_user_attr)
+        .def_property_readonly("trial_id", [](const Trial& t) { return t.trial_id; })
+        .def_property_readonly("number", [](const Trial& t) { return t.trial_id; })
+        .def_property_readonly("study_id", [](const Trial& t) { return t.study_id; })
+        .def_property_readonly("state", [](const Trial& t) { return t.state; })
+        .def_property_readonly("datetime_start", [](const Trial& t) { return t.datetime_start; })
+        .def_property_readonly("datetime_complete", [](const Trial& t) { return t.datetime_complete; })
+        .def_property_readonly("user_attrs", [](const Trial& t) { return t.user_attrs; })
+        .def_property_readonly("values", [](const Trial& t) { return t.values; })
+        .def_property_readonly("value", &Trial::value)
+        .def_property_readonly("params", [](const Trial& t) { return t.params; })
+        .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; });
+}
+
+}  // namespace tarvex::python
