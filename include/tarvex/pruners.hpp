@@ -1,6 +1,9 @@
 // Pruners: early-stopping rules over intermediate values.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "tarvex/study.hpp"
 
 namespace tarvex {
@@ -10,6 +13,36 @@ class IPruner {
 public:
     virtual ~IPruner() = default;
     virtual bool should_prune(const Study& study, const Trial& trial) = 0;
+};
+
+// Prunes a trial whose latest value is worse (larger) than a percentile of the completed
+// trials' values at the same step. Every argument is accepted; odd ones have plain effects
+// (a percentile outside 0..100 or NaN picks the smallest or largest value).
+class MedianPruner : public IPruner {
+public:
+    MedianPruner(int n_startup_trials, int n_warmup_steps, double percentile);
+    bool should_prune(const Study& study, const Trial& trial) override;
+
+    const std::int32_t n_startup_trials;
+    const std::int32_t n_warmup_steps;
+    const double percentile;
+};
+
+// Successive halving on one geometric ladder of rung steps: at a rung a trial survives if its
+// value is within the best 1 / reduction_factor of the other trials' values at that step.
+class HyperbandPruner : public IPruner {
+public:
+    // Throws std::invalid_argument for a ladder that would never end or leave the int range.
+    HyperbandPruner(int min_resource, int max_resource, double reduction_factor, int bootstrap_count);
+    // The first rung strictly above resource, or -1.
+    int next_rung(int resource) const;
+    bool should_prune(const Study& study, const Trial& trial) override;
+
+    const std::int32_t min_resource;
+    const std::int32_t max_resource;
+    const double reduction_factor;
+    const std::int32_t bootstrap_count;
+    const std::vector<std::int32_t> rungs;
 };
 
 }  // namespace tarvex

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "stubs.hpp"
+#include "tarvex/pruners.hpp"
 #include "tarvex/storage.hpp"
 
 using namespace tarvex;
@@ -100,3 +101,27 @@ TEST(Threads, WorkerBookkeepingFailureIsRethrownAfterTheJoin) {
     EXPECT_LT(sampler->after_calls, 20);
 }
 
+
+TEST(Threads, SharedPrunersJudgeConcurrentTrials) {
+    const std::shared_ptr<IPruner> pruners[] = {std::make_shared<MedianPruner>(2, 0, 50.0),
+                                                std::make_shared<HyperbandPruner>(1, 9, 3.0, 0)};
+    for (const auto& pruner : pruners) {
+        Study a(StudyDirection::Minimize, nullptr, pruner);
+        Study b(StudyDirection::Minimize, nullptr, pruner);
+        const Objective curve = [](Trial& t) -> double {
+            const double x = t.suggest_float("x", 0, 1, false, std::nullopt);
+            for (int step = 1; step <= 9; ++step) {
+                t.report(x + 1.0 / step, step);
+                if (t.should_prune()) throw TrialPruned();
+            }
+            return x;
+        };
+        std::jthread other([&] { b.optimize(curve, 40, 2); });
+        a.optimize(curve, 40, 2);
+        other.join();
+        int pruned = 0;
+        for (const Trial& t : a.trials()) pruned += t.state == TrialState::Pruned;
+        EXPECT_GT(pruned, 0);
+        EXPECT_EQ(b.trials().size(), 40u);
+    }
+}
