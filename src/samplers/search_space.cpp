@@ -1,0 +1,160 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "tarvex/samplers.hpp"
+
+namespace tarvex {
+namespace {
+
+[[noreturn]] void invalid(const std::string& op, const std::string& name, const char* problem) {
+    throw std::invalid_argument(op + "('" + name + "'): " + problem);
+}
+
+std::size_t choice_index(const CategoricalDist& d, const std::string& v, const char* op, const std::string& name) {
+    const auto it = std::find(d.choices.begin(), d.choices.end(), v);
+    if (it == d.choices.end()) {
+        throw std::invalid_argument(std::string(op) + ": '" + v + "' not in choices for '" + name + "'.");
+    }
+    return static_cast<std::size_t>(it - d.choices.begin());
+}
+
+// Nearest integer with halves away from zero, as an int inside [low, high].
+int clamp_to_int(double x, int low, int high) {
+    const double r = std::round(x);
+    if (!(r >= low)) return low;  // NaN lands on low
+    if (r >= high) return high;
+    return static_cast<int>(r);
+}
+
+}  // namespace
+
+void SearchSpace::append(const std::string& name, Distribution dist) {
+    assert_unique(name);
+    specs.push_back(ParamSpec{name, std::move(dist)});
+    try {
+        index.emplace(name, specs.size() - 1);
+    } catch (...) {
+        specs.pop_back();
+        throw;
+    }
+}
+
+void SearchSpace::add_float(const std::string& name, double low, double high, bool log, std::optional<double> step) {
+    if (!(low < high)) invalid("add_float", name, "low must be < high.");
+    if (log && low <= 0) invalid("add_float", name, "log_scale requires low > 0.");
+    if (step && !(*step > 0)) invalid("add_float", name, "step must be > 0.");
+    append(name, FloatDist{low, high, log, step});
+}
+
+void SearchSpace::add_int(const std::string& name, int low, int high, bool log, int step) {
+    if (low >= high) invalid("add_int", name, "low must be < high.");
+    if (step < 1) invalid("add_int", name, "step must be > 0.");
+    if (log && low <= 0) invalid("add_int", name, "log_scale requires low > 0.");
+    append(name, IntDist{low, high, log, step});
+}
+
+void SearchSpace::add_categorical(const std::string& name, std::vector<std::string> choices) {
+    if (choices.empty()) invalid("add_categorical", name, "choices must be non-empty.");
+    append(name, CategoricalDist{std::move(choices)});
+}
+
+void SearchSpace::assert_unique(const std::string& name) const {
+    if (has_param(name)) throw std::invalid_argument("Parameter '" + name + "' is already defined.");
+}
+
+bool SearchSpace::has_param(const std::string& name) const { return index.count(name) != 0; }
+
+const ParamSpec& SearchSpace::get_param(const std::string& name) const {
+    const auto it = index.find(name);
+    if (it == index.end()) throw std::out_of_range("Parameter '" + name + "' not found in SearchSpace.");
+    return specs[it->second];
+}
+
+int SearchSpace::unit_dim(const std::string& name) const {
+    const auto* c = std::get_if<CategoricalDist>(&get_param(name).dist);
+    return c ? static_cast<int>(c->choices.size()) : 1;
+}
+
+int SearchSpace::total_unit_dim() const {
+    int total = 0;
+    for (const ParamSpec& s : specs) {
+        const auto* c = std::get_if<CategoricalDist>(&s.dist);
+        total += c ? static_cast<int>(c->choices.size()) : 1;
+    }
+    return total;
+}
+
+double SearchSpace::to_unit(const std::string& name, const ParamValue& v) const {
+    return std::visit(
+        [&](const auto& d) -> double {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, FloatDist>) {
+                const double x = std::get<double>(v);
+                if (d.log) return (std::log(x) - std::log(d.low)) / (std::log(d.high) - std::log(d.low));
+                return (x - d.low) / (d.high - d.low);
+            } else if constexpr (std::is_same_v<D, IntDist>) {
+                const int x = std::get<int>(v);
+                if (d.log) {
+                    const double a = std::log(static_cast<double>(d.low));
+                    return (std::log(static_cast<double>(x)) - a) / (std::log(static_cast<double>(d.high)) - a);
+                }
+                // 64-bit differences: the full int range does not fit an int difference.
+                return static_cast<double>(std::int64_t{x} - d.low) / static_cast<double>(std::int64_t{d.high} - d.low);
+            } else {
+                const std::size_t n = d.choices.size();
+                const std::size_t i = choice_index(d, std::get<std::string>(v), "to_unit", name);
+                return n == 1 ? 0.0 : static_cast<double>(i) / static_cast<double>(n - 1);
+            }
+        },
+        get_param(name).dist);
+}
+
+Eigen::VectorXd SearchSpace::to_unit_block(const std::string& name, const ParamValue& v) const {
+    const ParamSpec& spec = get_param(name);
+    const auto* c = std::get_if<CategoricalDist>(&spec.dist);
+    if (!c) return Eigen::VectorXd::Constant(1, to_unit(name, v));
+    Eigen::VectorXd block = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(c->choices.size()));
+    block[static_cast<Eigen::Index>(choice_index(*c, std::get<std::string>(v), "to_unit_block", name))] = 1.0;
+    return block;
+}
+
+ParamValue SearchSpace::from_unit(const std::string& name, double u) const {
+    u = std::clamp(u, 0.0, 1.0);
+    return std::visit(
+        [&](const auto& d) -> ParamValue {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, FloatDist>) {
+                const double a = std::log(d.low);
+                double x = d.log ? std::exp((std::log(d.high) - a) * u + a) : (d.high - d.low) * u + d.low;
+                if (d.step) x = std::min(d.high, std::max(d.low, *d.step * std::round((x - d.low) / *d.step) + d.low));
+                return x;
+            } else if constexpr (std::is_same_v<D, IntDist>) {
+                const double a = std::log(static_cast<double>(d.low));
+                const double x = d.log ? std::exp((std::log(static_cast<double>(d.high)) - a) * u + a)
+                                       : static_cast<double>(std::int64_t{d.high} - d.low) * u + d.low;
+                const std::int64_t r = clamp_to_int(x, d.low, d.high);
+                const std::int64_t off = r - d.low;
+                return static_cast<int>(d.low + off - (d.step > 0 ? off % d.step : 0));
+            } else {
+                const auto n = static_cast<int>(d.choices.size());
+                const int i = clamp_to_int(static_cast<double>(n - 1) * u, 0, n - 1);
+                return d.choices[static_cast<std::size_t>(i)];
+            }
+        },
+        get_param(name).dist);
+}
+
+ParamValue SearchSpace::from_unit_block(const std::string& name, const Eigen::VectorXd& block) const {
+    const ParamSpec& spec = get_param(name);
+    const auto* c = std::get_if<CategoricalDist>(&spec.dist);
+    if (!c) return from_unit(name, block.size() ? block[0] : 0.0);
+    Eigen::Index best = 0;
+    for (Eigen::Index i = 1; i < block.size(); ++i) {
+        if (block[i] > block[best]) best = i;
+    }
+    const auto n = static_cast<Eigen::Index>(c->choices.size());
+    return c->choices[static_cast<std::size_t>(std::clamp<Eigen::Index>(best, 0, n - 1))];
+}
+
+}  // namespace tarvex
