@@ -7,6 +7,25 @@ void bind_samplers(py::module_& m) {
     py::class_<ISampler, std::shared_ptr<ISampler>>(m, "ISampler");
     py::class_<RandomSampler, ISampler, std::shared_ptr<RandomSampler>>(m, "RandomSampler")
         .def(py::init<std::uint64_t>(), py::arg("seed") = 0);
+
+    // Registered before GPSampler: its defaults are members of these.
+    py::enum_<AcquisitionType>(m, "AcquisitionType")
+        .value("EI", AcquisitionType::EI)
+        .value("LogEI", AcquisitionType::LogEI)
+        .value("UCB", AcquisitionType::UCB)
+        .value("PI", AcquisitionType::PI);
+    py::enum_<KernelType>(m, "KernelType").value("RBF", KernelType::RBF).value("Matern52", KernelType::Matern52);
+
+    py::class_<GPSampler, ISampler, std::shared_ptr<GPSampler>>(m, "GPSampler")
+        .def(py::init([](KernelType kernel, AcquisitionType acq, int n_warmup, double xi, double beta, int n_cand,
+                         int n_restarts, bool use_priors, bool fit_noise, double noise_var, std::uint64_t seed) {
+                 return std::make_shared<GPSampler>(GPSamplerConfig{kernel, acq, noise_var, use_priors, fit_noise,
+                                                                    n_restarts, n_warmup, xi, beta, true, n_cand, seed});
+             }),
+             py::arg("kernel") = KernelType::Matern52, py::arg("acq") = AcquisitionType::LogEI, py::arg("n_warmup") = 8,
+             py::arg("xi") = 0.003, py::arg("beta") = 2.0, py::arg("n_cand") = 1024, py::arg("n_restarts") = 2,
+             py::arg("use_priors") = true, py::arg("fit_noise") = false, py::arg("noise_var") = 0.0001,
+             py::arg("seed") = 0);
 }
 
 }  // namespace tarvex::python

@@ -1,7 +1,9 @@
-// The two draws every generator of the library is read through. Each generator is a
-// 64-bit Mersenne Twister owned by a sampler or created locally; there is no global one.
+// The two draws every generator of the library is read through, and the Halton sequence the
+// samplers spread points with. Each generator is a 64-bit Mersenne Twister owned by a sampler
+// or created locally; there is no global one.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <random>
 
@@ -34,6 +36,23 @@ inline std::mt19937_64 make_generator(std::uint64_t seed) {
     if (seed != 0) return std::mt19937_64(seed);
     std::random_device device("default");
     return std::mt19937_64(static_cast<std::uint64_t>(device()));
+}
+
+// Halton bases: dimension j uses the (j + 1)-th prime.
+inline constexpr std::array<std::int32_t, 32> halton_primes = {
+    2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89, 97, 101, 103, 107, 109, 113, 127, 131};
+
+// The i-th element of the van der Corput sequence in base b: the digits of i mirrored behind
+// the point. 0 for i <= 0.
+inline double radical_inverse(std::int64_t i, std::int32_t b) {
+    double r = 0;
+    double f = 1;
+    while (i > 0) {
+        f /= b;
+        r += static_cast<double>(i % b) * f;
+        i /= b;
+    }
+    return r;
 }
 
 }  // namespace tarvex::utils

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tarvex/gp.hpp"
 #include "tarvex/study.hpp"
 
 namespace tarvex {
@@ -53,6 +54,8 @@ public:
     void add_float(const std::string& name, double low, double high, bool log, std::optional<double> step);
     void add_int(const std::string& name, int low, int high, bool log, int step);
     void add_categorical(const std::string& name, std::vector<std::string> choices);
+    // The add_ operation the distribution's kind calls for.
+    void add(const std::string& name, const Distribution& dist);
 
     void assert_unique(const std::string& name) const;
     bool has_param(const std::string& name) const;
@@ -72,6 +75,49 @@ public:
 
 private:
     void append(const std::string& name, Distribution dist);
+};
+
+struct GPSamplerConfig {
+    KernelType kernel = KernelType::Matern52;
+    AcquisitionType acq = AcquisitionType::LogEI;
+    double noise_var = 1e-4;  // initial observation-noise variance
+    bool use_priors = true;   // log-normal priors on the kernel hyperparameters
+    bool fit_noise = false;   // fit the noise variance too
+    int n_restarts = 2;       // random restarts of the hyperparameter fit
+    int n_warmup = 8;         // completed trials needed before the model is used
+    double xi = 0.003;        // improvement margin of EI, LogEI and PI
+    double beta = 2.0;        // UCB weight, unless auto_beta
+    bool auto_beta = true;    // UCB weight 2 ln(n_obs + 1)
+    int n_cand = 1024;        // candidates scored per recommendation; at least 1
+    std::uint64_t seed = 0;   // 0: a nondeterministic generator, fixed warm-up shifts
+};
+
+// Bayesian optimisation: once n_warmup trials have completed, each trial gets one whole
+// recommended configuration (a GP fitted to the completed trials, the acquisition maximised
+// over the unit cube), cached under its identifier. Before that, and for names outside the
+// recommendation, values come from a shifted Halton sequence with one dimension per name.
+class GPSampler : public ISampler {
+public:
+    // Throws std::invalid_argument for n_cand < 1.
+    explicit GPSampler(GPSamplerConfig config);
+    ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                  const Distribution& dist) override;
+    void after_trial(const Study& study, const Trial& trial) override;
+
+    const GPSamplerConfig config;
+
+private:
+    // The three below run with mutex held.
+    ParamValue warmup_sample(const Trial& trial, const std::string& name, const Distribution& dist);
+    ParamMap compute_recommendation(const Study& study, const Trial& trial);
+    SearchSpace infer_space_and_data(const std::vector<Trial>& trials, Eigen::MatrixXd& X, Eigen::VectorXd& y) const;
+
+    std::mutex mutex;
+    std::mt19937_64 rng;                              // guarded by mutex; only recommendations draw
+    std::unordered_map<std::string, int> dim_index;  // guarded by mutex; warm-up dimension per name
+    int next_dim = 0;                                 // guarded by mutex
+    std::unordered_map<int, ParamMap> cache;          // guarded by mutex; trial_id -> its recommendation
+    std::unordered_map<int, ParamMap> pending;        // guarded by mutex; recommendations of running trials
 };
 
 }  // namespace tarvex

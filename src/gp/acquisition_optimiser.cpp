@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -11,21 +10,7 @@
 namespace tarvex {
 namespace {
 
-constexpr std::array<std::int32_t, 32> kPrimes = {2,  3,  5,  7,  11, 13, 17, 19, 23, 29,  31,  37,  41,  43,  47,  53,
-                                                  59, 61, 67, 71, 73, 79, 83, 89, 97, 101, 103, 107, 109, 113, 127, 131};
 constexpr double kFdStep = 1e-5;
-
-// The k-th element of the van der Corput sequence in base p.
-double radical_inverse(std::int64_t k, std::int32_t p) {
-    double f = 1.0 / p;
-    double r = 0;
-    while (k > 0) {
-        r += f * static_cast<double>(k % p);
-        k /= p;
-        f /= p;
-    }
-    return r;
-}
 
 }  // namespace
 
@@ -46,11 +31,11 @@ VectorXd optimise_acquisition(const GaussianProcess& gp, int d, double best, int
     VectorXd shift(d);
     for (int j = 0; j < d; ++j) shift[j] = utils::unit_draw(rng);
     const int n_cand = cfg.n_cand;
-    const int n_halton = std::min(d, static_cast<int>(kPrimes.size()));
+    const int n_halton = std::min(d, static_cast<int>(utils::halton_primes.size()));
     MatrixXd C(n_cand, d);
     for (int i = 0; i < n_cand; ++i) {
         for (int j = 0; j < n_halton; ++j) {
-            const double h = radical_inverse(i + 1, kPrimes[j]) + shift[j];
+            const double h = utils::radical_inverse(i + 1, utils::halton_primes[j]) + shift[j];
             C(i, j) = h - std::floor(h);
         }
         for (int j = n_halton; j < d; ++j) C(i, j) = utils::unit_draw(rng);

@@ -59,6 +59,21 @@ void SearchSpace::add_categorical(const std::string& name, std::vector<std::stri
     append(name, CategoricalDist{std::move(choices)});
 }
 
+void SearchSpace::add(const std::string& name, const Distribution& dist) {
+    std::visit(
+        [&](const auto& d) {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, FloatDist>) {
+                add_float(name, d.low, d.high, d.log, d.step);
+            } else if constexpr (std::is_same_v<D, IntDist>) {
+                add_int(name, d.low, d.high, d.log, d.step);
+            } else {
+                add_categorical(name, d.choices);
+            }
+        },
+        dist);
+}
+
 void SearchSpace::assert_unique(const std::string& name) const {
     if (has_param(name)) throw std::invalid_argument("Parameter '" + name + "' is already defined.");
 }

@@ -1,6 +1,7 @@
 // Cases that run several threads at once; the TSan build runs exactly these.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 #include <thread>
 
@@ -124,4 +125,21 @@ TEST(Threads, SharedPrunersJudgeConcurrentTrials) {
         EXPECT_GT(pruned, 0);
         EXPECT_EQ(b.trials().size(), 40u);
     }
+}
+
+TEST(Threads, GPSamplerServesConcurrentTrials) {
+    GPSamplerConfig config;
+    config.seed = 4;
+    config.n_warmup = 3;
+    config.n_cand = 64;
+    Study study(StudyDirection::Minimize, std::make_shared<GPSampler>(config));
+    study.optimize(
+        [](Trial& t) {
+            const double x = t.suggest_float("x", 0, 1, false, std::nullopt);
+            return std::pow(x - 0.4, 2) + t.suggest_int("n", 0, 3, false, 1);
+        },
+        16, 3);
+    const auto all = study.trials();
+    ASSERT_EQ(all.size(), 16u);
+    for (const Trial& t : all) EXPECT_EQ(t.state, TrialState::Complete);
 }

@@ -14,7 +14,8 @@ def test_module_identity():
     assert tv.__doc__ == "tarvex — high-performance hyperparameter optimisation"
     assert issubclass(tv.TrialPruned, Exception)
     assert not hasattr(tv, "Running") and hasattr(tv.TrialState, "Running")
-    for name in ("Trial", "Study", "ISampler", "RandomSampler", "IPruner", "TrialState", "StudyDirection"):
+    for name in ("Trial", "Study", "ISampler", "RandomSampler", "GPSampler", "IPruner", "MedianPruner",
+                 "HyperbandPruner", "TrialState", "StudyDirection", "AcquisitionType", "KernelType"):
         assert hasattr(tv, name)
 
 

@@ -1,0 +1,57 @@
+#include <cmath>
+#include <stdexcept>
+
+#include "tarvex/random.hpp"
+#include "tarvex/samplers.hpp"
+
+namespace tarvex {
+namespace {
+
+constexpr std::uint64_t kGoldenGamma = 0x9E3779B97F4A7C15ULL;
+
+GPSamplerConfig validated(GPSamplerConfig config) {
+    if (config.n_cand < 1) throw std::invalid_argument("GPSampler: n_cand must be at least 1.");
+    return config;
+}
+
+}  // namespace
+
+GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(utils::make_generator(config.seed)) {}
+
+ParamValue GPSampler::sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                         const Distribution& dist) {
+    const std::scoped_lock lock(mutex);
+    if (const auto hit = cache.find(trial.trial_id); hit != cache.end()) {
+        if (const auto v = hit->second.find(name); v != hit->second.end()) return v->second;
+    }
+    ParamMap rec = compute_recommendation(study, trial);
+    if (!rec.empty()) {
+        const auto& stored = cache.insert_or_assign(trial.trial_id, std::move(rec)).first->second;
+        if (const auto v = stored.find(name); v != stored.end()) return v->second;
+    }
+    return warmup_sample(trial, name, dist);
+}
+
+void GPSampler::after_trial(const Study&, const Trial& trial) {
+    const std::scoped_lock lock(mutex);
+    cache.erase(trial.trial_id);
+    pending.erase(trial.trial_id);
+}
+
+// Point trial_id + 1 of a Halton sequence, one dimension per parameter name, each dimension
+// shifted (Cranley-Patterson) by a draw that depends only on the seed and the dimension.
+ParamValue GPSampler::warmup_sample(const Trial& trial, const std::string& name, const Distribution& dist) {
+    const auto [slot, added] = dim_index.try_emplace(name, next_dim);
+    if (added) ++next_dim;
+    const int k = slot->second;
+    const std::int32_t base = k < static_cast<int>(utils::halton_primes.size()) ? utils::halton_primes[k] : 2;
+    const std::uint64_t s0 = config.seed != 0 ? config.seed : kGoldenGamma;
+    std::mt19937_64 shift_rng(static_cast<std::uint64_t>(k) * kGoldenGamma + s0);
+    const double x = utils::unit_draw(shift_rng) + utils::radical_inverse(std::int64_t{trial.trial_id} + 1, base);
+
+    SearchSpace space;
+    space.add(name, dist);
+    return space.from_unit(name, x - std::floor(x));
+}
+
+}  // namespace tarvex
