@@ -9,6 +9,8 @@
 namespace tarvex {
 namespace {
 
+constexpr std::size_t kMaxRungs = std::size_t{1} << 20;
+
 std::vector<std::int32_t> build_rungs(int min_resource, int max_resource, double factor) {
     // Checked for every ladder: the keep-share at a rung divides by the factor.
     if (!(factor > 1) || !std::isfinite(factor)) {
@@ -20,6 +22,11 @@ std::vector<std::int32_t> build_rungs(int min_resource, int max_resource, double
     double r = min_resource;  // carried unrounded between rungs
     double rung = min_resource;
     while (rung <= max_resource) {
+        // A factor just above 1 grows the ladder by one rounding step at a time, or not at all.
+        if (rungs.size() == kMaxRungs) {
+            throw std::invalid_argument(
+                "HyperbandPruner: reduction_factor is too close to 1: the rung ladder would exceed 1048576 rungs.");
+        }
         rungs.push_back(static_cast<std::int32_t>(rung));
         r *= factor;
         rung = std::trunc(r);
@@ -50,7 +57,9 @@ int HyperbandPruner::next_rung(int resource) const {
 
 bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
-    const auto [step, value] = trial.intermediate_values.back();
+    const auto& latest = trial.intermediate_values.back();
+    const auto step = latest.first;
+    const auto value = latest.second;
     if (std::find(rungs.begin(), rungs.end(), step) == rungs.end()) return false;
 
     const std::vector<Trial> trials = study.trials();

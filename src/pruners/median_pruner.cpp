@@ -11,7 +11,9 @@ MedianPruner::MedianPruner(int n_startup_trials_, int n_warmup_steps_, double pe
 
 bool MedianPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
-    const auto [step, value] = trial.intermediate_values.back();  // the latest report, not the largest step
+    const auto& latest = trial.intermediate_values.back();
+    const auto step = latest.first;
+    const auto value = latest.second;  // the latest report, not the largest step
     if (step < n_warmup_steps) return false;
 
     const std::vector<Trial> trials = study.trials();

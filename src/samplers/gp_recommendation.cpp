@@ -1,22 +1,37 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <variant>
 
 #include "tarvex/samplers.hpp"
 
 namespace tarvex {
 namespace {
 
-// The unit-cube row of a complete configuration; false if rec misses a parameter.
+// The unit-cube block of one value, or NaNs where the space cannot encode it: a value of
+// another kind, or a choice the space does not know (the search space of a study may change
+// from trial to trial). Rows holding NaN are left out of the model.
+Eigen::VectorXd encode_value(const SearchSpace& space, const ParamSpec& spec, const ParamValue& v) {
+    try {
+        return space.to_unit_block(spec.name, v);
+    } catch (const std::bad_variant_access&) {
+    } catch (const std::invalid_argument&) {
+    }
+    return Eigen::VectorXd::Constant(space.unit_dim(spec.name), std::numeric_limits<double>::quiet_NaN());
+}
+
+// The unit-cube row of a complete configuration; false if rec misses a parameter or does not encode.
 bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row) {
     Eigen::Index c = 0;
     for (const ParamSpec& spec : space.specs) {
         const auto v = rec.find(spec.name);
         if (v == rec.end()) return false;
-        const Eigen::VectorXd block = space.to_unit_block(spec.name, v->second);
+        const Eigen::VectorXd block = encode_value(space, spec, v->second);
         row.segment(c, block.size()) = block.transpose();
         c += block.size();
     }
-    return true;
+    return row.allFinite();
 }
 
 }  // namespace
@@ -37,7 +52,7 @@ SearchSpace GPSampler::infer_space_and_data(const std::vector<Trial>& trials, Ei
         for (const ParamSpec& spec : space.specs) {
             const int k = space.unit_dim(spec.name);
             if (const auto v = t.params.find(spec.name); v != t.params.end()) {
-                X.row(i).segment(c, k) = space.to_unit_block(spec.name, v->second).transpose();
+                X.row(i).segment(c, k) = encode_value(space, spec, v->second).transpose();
             } else {
                 X.row(i).segment(c, k).setConstant(1.0 / k);  // a missing float or int sits at the top
             }
@@ -62,7 +77,8 @@ ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& tria
     Eigen::VectorXd y;
     const SearchSpace space = infer_space_and_data(completed, X, y);
     if (space.specs.empty()) return {};
-    // The same for configurations that encode outside the reals (a fixed value of 0 on a log scale).
+    // The same for configurations that encode outside the reals (a fixed value of 0 on a log
+    // scale) or not at all.
     {
         Eigen::Index kept = 0;
         for (Eigen::Index i = 0; i < X.rows(); ++i) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -14,6 +15,22 @@ GPSamplerConfig validated(GPSamplerConfig config) {
     return config;
 }
 
+// Whether a recommended value is one the requested distribution can produce. A trial may ask
+// for a name with other bounds or another kind than the trial the search space came from.
+bool fits(const ParamValue& v, const Distribution& dist) {
+    if (const auto* f = std::get_if<FloatDist>(&dist)) {
+        const double* x = std::get_if<double>(&v);
+        return x && f->low <= *x && *x <= f->high;
+    }
+    if (const auto* i = std::get_if<IntDist>(&dist)) {
+        const int* x = std::get_if<int>(&v);
+        return x && i->low <= *x && *x <= i->high && (i->log || (i->step > 0 && (std::int64_t{*x} - i->low) % i->step == 0));
+    }
+    const auto& choices = std::get<CategoricalDist>(dist).choices;
+    const std::string* x = std::get_if<std::string>(&v);
+    return x && std::find(choices.begin(), choices.end(), *x) != choices.end();
+}
+
 }  // namespace
 
 GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(utils::make_generator(config.seed)) {}
@@ -21,13 +38,17 @@ GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(
 ParamValue GPSampler::sample_independent(const Study& study, const Trial& trial, const std::string& name,
                                          const Distribution& dist) {
     const std::scoped_lock lock(mutex);
+    // A recommended value that the request cannot take goes to the warm-up path, like a name
+    // outside the recommendation; recomputing would give the same search space again.
     if (const auto hit = cache.find(trial.trial_id); hit != cache.end()) {
-        if (const auto v = hit->second.find(name); v != hit->second.end()) return v->second;
+        if (const auto v = hit->second.find(name); v != hit->second.end()) {
+            return fits(v->second, dist) ? v->second : warmup_sample(trial, name, dist);
+        }
     }
     ParamMap rec = compute_recommendation(study, trial);
     if (!rec.empty()) {
         const auto& stored = cache.insert_or_assign(trial.trial_id, std::move(rec)).first->second;
-        if (const auto v = stored.find(name); v != stored.end()) return v->second;
+        if (const auto v = stored.find(name); v != stored.end() && fits(v->second, dist)) return v->second;
     }
     return warmup_sample(trial, name, dist);
 }

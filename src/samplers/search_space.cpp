@@ -27,6 +27,10 @@ int clamp_to_int(double x, int low, int high) {
     return static_cast<int>(r);
 }
 
+// Bounds a few ulps apart can share one logarithm; such a range is encoded linearly, since
+// a zero log span would divide 0 by 0.
+bool on_log_scale(const FloatDist& d) { return d.log && std::log(d.low) < std::log(d.high); }
+
 }  // namespace
 
 void SearchSpace::append(const std::string& name, Distribution dist) {
@@ -42,6 +46,8 @@ void SearchSpace::append(const std::string& name, Distribution dist) {
 
 void SearchSpace::add_float(const std::string& name, double low, double high, bool log, std::optional<double> step) {
     if (!(low < high)) invalid("add_float", name, "low must be < high.");
+    // Infinite bounds have no unit-cube encoding.
+    if (!std::isfinite(low) || !std::isfinite(high)) invalid("add_float", name, "bounds must be finite.");
     if (log && low <= 0) invalid("add_float", name, "log_scale requires low > 0.");
     if (step && !(*step > 0)) invalid("add_float", name, "step must be > 0.");
     append(name, FloatDist{low, high, log, step});
@@ -106,7 +112,9 @@ double SearchSpace::to_unit(const std::string& name, const ParamValue& v) const 
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, FloatDist>) {
                 const double x = std::get<double>(v);
-                if (d.log) return (std::log(x) - std::log(d.low)) / (std::log(d.high) - std::log(d.low));
+                if (on_log_scale(d)) return (std::log(x) - std::log(d.low)) / (std::log(d.high) - std::log(d.low));
+                // Halved, a span wider than the largest double still divides.
+                if (std::isinf(d.high - d.low)) return (0.5 * x - 0.5 * d.low) / (0.5 * d.high - 0.5 * d.low);
                 return (x - d.low) / (d.high - d.low);
             } else if constexpr (std::is_same_v<D, IntDist>) {
                 const int x = std::get<int>(v);
@@ -135,15 +143,17 @@ Eigen::VectorXd SearchSpace::to_unit_block(const std::string& name, const ParamV
 }
 
 ParamValue SearchSpace::from_unit(const std::string& name, double u) const {
-    u = std::clamp(u, 0.0, 1.0);
+    u = u >= 0.0 ? std::min(u, 1.0) : 0.0;  // NaN counts as 0
     return std::visit(
         [&](const auto& d) -> ParamValue {
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, FloatDist>) {
-                const double a = std::log(d.low);
-                double x = d.log ? std::exp((std::log(d.high) - a) * u + a) : (d.high - d.low) * u + d.low;
-                if (d.step) x = std::min(d.high, std::max(d.low, *d.step * std::round((x - d.low) / *d.step) + d.low));
-                return x;
+                // lerp cannot overflow and is exact at both ends; rounding may still step
+                // outside [low, high], hence the clamp.
+                double x = on_log_scale(d) ? std::exp(std::lerp(std::log(d.low), std::log(d.high), u))
+                                           : std::lerp(d.low, d.high, u);
+                if (d.step) x = *d.step * std::round((x - d.low) / *d.step) + d.low;
+                return std::clamp(x, d.low, d.high);
             } else if constexpr (std::is_same_v<D, IntDist>) {
                 const double a = std::log(static_cast<double>(d.low));
                 const double x = d.log ? std::exp((std::log(static_cast<double>(d.high)) - a) * u + a)

@@ -146,6 +146,31 @@ TEST(GPSampler, RecommendationsStayInsideBoundsStepsAndChoices) {
     }
 }
 
+TEST(GPSampler, RequestsWithOtherBoundsOrKindsGetValuesThatFitThem) {
+    Study study(StudyDirection::Minimize, sampler(5, 3));
+    // The first trials fix the model's space at x in [0, 1]; later trials ask for x elsewhere
+    // or as another kind, as a conditional search space does.
+    int calls = 0;
+    study.optimize(
+        [&](Trial& t) {
+            ++calls;
+            if (calls <= 4) return t.suggest_float("x", 0, 1, false, std::nullopt);
+            if (calls % 2) return t.suggest_float("x", 5, 6, false, std::nullopt) - 5;
+            return static_cast<double>(t.suggest_int("x", 10, 20, false, 5));
+        },
+        10);
+    for (const Trial& t : study.trials()) {
+        ASSERT_EQ(t.state, TrialState::Complete) << t.trial_id;
+        const auto& dist = t.distributions.at("x");
+        if (const auto* f = std::get_if<FloatDist>(&dist)) {
+            const double x = std::get<double>(t.params.at("x"));
+            EXPECT_TRUE(f->low <= x && x <= f->high) << t.trial_id;
+        } else {
+            EXPECT_EQ(std::get<int>(t.params.at("x")) % 5, 0) << t.trial_id;
+        }
+    }
+}
+
 TEST(GPSampler, SeededSerialRunsAreReproducible) {
     std::vector<ParamMap> runs[2];
     for (auto& run : runs) {

@@ -119,6 +119,10 @@ TEST(HyperbandPruner, RejectsLaddersThatNeverEndOrOverflow) {
     EXPECT_EQ(message(-4, 81, 3.0), "HyperbandPruner: min_resource must be at least 1.");
     EXPECT_EQ(message(1, INT_MAX, 3.0),
               "HyperbandPruner: max_resource is too large: the rung ladder would leave the 32-bit range.");
+    // A factor one rounding step above 1 would grow the ladder until memory runs out.
+    EXPECT_EQ(message(1, 100, std::nextafter(1.0, 2.0)),
+              "HyperbandPruner: reduction_factor is too close to 1: the rung ladder would exceed 1048576 rungs.");
+    EXPECT_EQ(message(1, 100, 1.001), "accepted");
 }
 
 TEST(HyperbandPruner, JudgesOnlyAtRungsAgainstTheTopShare) {

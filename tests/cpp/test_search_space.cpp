@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 
 #include "tarvex/samplers.hpp"
 
@@ -85,6 +86,7 @@ TEST(SearchSpace, ValidationMessagesInOrderAndNothingChangesOnFailure) {
         {[&] { s.add_float("f", 0, 1, true, -1.0); }, "add_float('f'): log_scale requires low > 0."},
         {[&] { s.add_float("f", 0, 1, false, 0.0); }, "add_float('f'): step must be > 0."},
         {[&] { s.add_float("f", std::nan(""), 1, false, std::nullopt); }, "add_float('f'): low must be < high."},
+        {[&] { s.add_float("f", -INFINITY, 1, false, std::nullopt); }, "add_float('f'): bounds must be finite."},
         {[&] { s.add_int("i", 2, 2, true, 0); }, "add_int('i'): low must be < high."},
         {[&] { s.add_int("i", 0, 2, true, 0); }, "add_int('i'): step must be > 0."},
         {[&] { s.add_int("i", 0, 2, true, 1); }, "add_int('i'): log_scale requires low > 0."},
@@ -97,4 +99,23 @@ TEST(SearchSpace, ValidationMessagesInOrderAndNothingChangesOnFailure) {
     EXPECT_EQ(s.index.size(), 1u);
     EXPECT_TRUE(std::holds_alternative<FloatDist>(s.get_param("x").dist));
     EXPECT_THROW(s.unit_dim("nope"), std::out_of_range);
+}
+
+TEST(SearchSpace, DecodedFloatsStayInsideExtremeBounds) {
+    SearchSpace s;
+    s.add_float("tiny", -3.7941278998324163e-198, -2.1693749535599416e-250, false, std::nullopt);
+    s.add_float("wide", -1e308, 1e308, false, std::nullopt);
+    s.add_float("log", 1e-300, 1e300, true, std::nullopt);
+    s.add_float("close", 5.8536377186879002e+170, 5.8536377186879056e+170, true, std::nullopt);  // one log value
+    for (const char* name : {"tiny", "wide", "log", "close"}) {
+        const auto& d = std::get<FloatDist>(s.get_param(name).dist);
+        for (const double u : {0.0, 1e-17, 0.5, 1 - 1e-16, 1.0, std::nan("")}) {
+            const double x = std::get<double>(s.from_unit(name, u));
+            EXPECT_TRUE(d.low <= x && x <= d.high) << name << " u=" << u << " x=" << x;
+            const double back = s.to_unit(name, x);
+            EXPECT_TRUE(back >= 0 && back <= 1) << name << " u=" << u;
+        }
+    }
+    EXPECT_EQ(std::get<double>(s.from_unit("wide", 1.0)), 1e308);
+    EXPECT_EQ(s.to_unit("wide", 0.0), 0.5);
 }
