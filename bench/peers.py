@@ -10,7 +10,6 @@ import math
 import multiprocessing
 import os
 import platform
-import random
 import statistics
 import sys
 import time
@@ -20,6 +19,7 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import peer_problems as pp  # noqa: E402
+from python_overhead import BareTrial, objective as trivial  # noqa: E402
 
 BUDGETS = (50, 100)
 FLOOR = 1e-8  # log-scale plots need a positive regret
@@ -100,16 +100,6 @@ def plot(traces, out_dir, budget):
         plt.close(fig)
         names.append((problem.name, name))
     return names
-
-
-def trivial(trial):
-    x = trial.suggest_float("x", -10.0, 10.0)
-    return x * x
-
-
-class BareTrial:
-    def suggest_float(self, name, low, high):
-        return low + (high - low) * random.random()
 
 
 def per_trial_us(run, n, repeats=3):
