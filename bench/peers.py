@@ -35,7 +35,8 @@ def quality_job(job):
 
 
 def run_quality(seeds, budget, workers):
-    jobs = [(o, p, s, budget) for o in pp.OPTIMISERS for p in range(len(pp.PROBLEMS)) for s in range(seeds)]
+    jobs = [(o, p, s, budget) for o in pp.OPTIMISERS for p in range(len(pp.PROBLEMS)) for s in range(1, seeds + 1)]
+    # Seeds start at 1: tarvex's seed 0 means "draw one from the random device".
     # Slowest optimiser first so the pool does not end on one long job.
     jobs.sort(key=lambda j: j[0] != "skopt gp_minimize")
     traces, seconds = {}, {}

@@ -149,11 +149,11 @@ ParamValue SearchSpace::from_unit(const std::string& name, double u) const {
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, FloatDist>) {
                 // lerp cannot overflow and is exact at both ends; rounding may still step
-                // outside [low, high], hence the clamp.
+                // outside [low, high], hence the clamp. An infinite step gives NaN: low.
                 double x = on_log_scale(d) ? std::exp(std::lerp(std::log(d.low), std::log(d.high), u))
                                            : std::lerp(d.low, d.high, u);
                 if (d.step) x = *d.step * std::round((x - d.low) / *d.step) + d.low;
-                return std::clamp(x, d.low, d.high);
+                return x >= d.low ? std::min(x, d.high) : d.low;
             } else if constexpr (std::is_same_v<D, IntDist>) {
                 const double a = std::log(static_cast<double>(d.low));
                 const double x = d.log ? std::exp((std::log(static_cast<double>(d.high)) - a) * u + a)

@@ -117,5 +117,7 @@ TEST(SearchSpace, DecodedFloatsStayInsideExtremeBounds) {
         }
     }
     EXPECT_EQ(std::get<double>(s.from_unit("wide", 1.0)), 1e308);
+    s.add_float("coarse", -1, 1, false, INFINITY);  // only low is on the grid
+    EXPECT_EQ(std::get<double>(s.from_unit("coarse", 0.7)), -1.0);
     EXPECT_EQ(s.to_unit("wide", 0.0), 0.5);
 }

@@ -3,9 +3,11 @@ rejection is an ordinary exception with a message, and the study's trials stay c
 what the objectives did. TARVEX_FUZZ_EXAMPLES sets the number of programs (bench/fuzz.sh runs a
 long profile)."""
 
+import faulthandler
 import math
 import os
 
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -13,7 +15,18 @@ import _tarvex as tv
 
 EXAMPLES = int(os.environ.get("TARVEX_FUZZ_EXAMPLES", "1500"))
 FINAL = {tv.TrialState.Complete, tv.TrialState.Pruned, tv.TrialState.Failed}
+
+
+@pytest.fixture(autouse=True)
+def hang_guard():
+    """A hang fails the run with every thread's traceback instead of stalling it."""
+    faulthandler.dump_traceback_later(900, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()
+
+
 fuzz = settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=list(HealthCheck))
+
 
 def rejected(call):
     """Runs call; an error must be an ordinary, explained exception, never an internal one."""
