@@ -13,12 +13,28 @@ std::vector<Trial> guarded(std::vector<Trial> trials, const BoundStudy& study) {
     return trials;
 }
 
+bool is_bytes_like(const py::handle& h) { return PyBytes_Check(h.ptr()) || PyByteArray_Check(h.ptr()); }
+
+// A str as UTF-8; one that UTF-8 cannot encode (a lone surrogate) is refused by name.
+std::string utf8_of(const py::handle& text, const std::string& where) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (!utf8) {
+        PyErr_Clear();
+        throw py::value_error(where + ": text must be valid Unicode, without lone surrogates.");
+    }
+    return {utf8, static_cast<std::size_t>(size)};
+}
+
 }  // namespace
 
 ParamMap to_param_map(const py::dict& params) {
     ParamMap out;
     for (const auto& [key, value] : params) {
-        std::string name = PyUnicode_Check(key.ptr()) ? key.cast<std::string>() : py::str(key).cast<std::string>();
+        if (is_bytes_like(key)) {
+            throw py::type_error("params: parameter names must be str, not " + py::repr(key).cast<std::string>() + ".");
+        }
+        std::string name = utf8_of(PyUnicode_Check(key.ptr()) ? key : py::str(key), "params");
         ParamValue v;
         if (Py_IS_TYPE(value.ptr(), &PyBool_Type)) {
             v = value.ptr() == Py_True ? 1 : 0;
@@ -26,8 +42,13 @@ ParamMap to_param_map(const py::dict& params) {
             v = value.cast<int>();
         } else if (PyFloat_Check(value.ptr())) {
             v = PyFloat_AS_DOUBLE(value.ptr());
+        } else if (is_bytes_like(value)) {
+            throw py::type_error("params['" + name + "']: a value is a bool, int, float or str, not " +
+                                 std::string(Py_TYPE(value.ptr())->tp_name) + ".");
+        } else if (PyUnicode_Check(value.ptr())) {
+            v = utf8_of(value, "params['" + name + "']");
         } else {
-            v = value.cast<std::string>();
+            v = value.cast<std::string>();  // not text: the binding library's cast error
         }
         out.insert_or_assign(std::move(name), std::move(v));
     }
@@ -47,22 +68,24 @@ void bind_study(py::module_& m) {
              py::arg("sampler") = py::none(), py::arg("pruner") = py::none())
         .def(
             "optimize",
-            [pruned_type](BoundStudy& study, const py::function& objective, int n_trials, int n_jobs,
+            [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs,
                           std::optional<double> timeout) {
-                const PythonObjective callback{objective.ptr(), pruned_type.ptr()};
-                const py::gil_scoped_release release;
-                study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
-                               n_trials, n_jobs, timeout);
+                const PythonObjective callback{objective.ptr, pruned_type.ptr()};
+                without_interpreter_lock([&] {
+                    study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
+                                   n_trials, n_jobs, timeout);
+                });
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1, py::arg("timeout") = py::none())
         .def(
             "optimize_mo",
-            [pruned_type](BoundStudy& study, const py::function& objective, int n_trials, int n_jobs) {
-                const PythonObjective callback{objective.ptr(), pruned_type.ptr()};
-                const py::gil_scoped_release release;
-                study.optimize_mo(
-                    [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
-                    n_trials, n_jobs, std::nullopt);
+            [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs) {
+                const PythonObjective callback{objective.ptr, pruned_type.ptr()};
+                without_interpreter_lock([&] {
+                    study.optimize_mo(
+                        [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
+                        n_trials, n_jobs, std::nullopt);
+                });
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1)
         .def(

@@ -2,11 +2,44 @@
 // that more than one of them needs.
 #pragma once
 
-#include <pybind11/pybind11.h>
+#include <pybind11/cast.h>
 
 #include <memory>
+#include <string>
 
+#include "tarvex/pruners.hpp"
+#include "tarvex/samplers.hpp"
 #include "tarvex/study.hpp"
+
+// Text crosses the boundary as str only. Declared before the rest of the binding library, whose
+// own inline code converts strings too. A str that UTF-8 cannot encode (a lone surrogate) is not
+// text either. On the way out, bytes that are not UTF-8 (possible only from native callers) come
+// back escaped as surrogates, so reading stored text never fails.
+namespace pybind11::detail {
+template <>
+struct type_caster<std::string> {
+    PYBIND11_TYPE_CASTER(std::string, const_name("str"));
+    bool load(handle src, bool) {
+        if (!src || !PyUnicode_Check(src.ptr())) return false;
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(src.ptr(), &size);
+        if (!utf8) {
+            PyErr_Clear();
+            return false;
+        }
+        value.assign(utf8, static_cast<std::size_t>(size));
+        return true;
+    }
+    static handle cast(const std::string& text, return_value_policy, handle) {
+        PyObject* const out =
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
+        if (!out) throw error_already_set();
+        return out;
+    }
+};
+}  // namespace pybind11::detail
+
+#include <pybind11/pybind11.h>
 
 namespace tarvex::python {
 
@@ -20,11 +53,54 @@ public:
     std::shared_ptr<const bool> alive = std::make_shared<const bool>(true);
 };
 
+}  // namespace tarvex::python
+
+namespace pybind11::detail {
+
+// An instance made by __new__ alone holds no object yet, and the generic conversion would hand
+// out fresh uninitialised memory as one. Such an instance does not convert: the call raises TypeError.
+template <class T>
+bool is_uninitialised(handle src) {
+    if (!src || !isinstance<T>(src)) return false;
+    for (const value_and_holder& v_h : values_and_holders(reinterpret_cast<instance*>(src.ptr()))) {
+        if (!v_h.holder_constructed()) return true;
+    }
+    return false;
+}
+
+template <class T>
+class initialised_caster : public type_caster_base<T> {
+public:
+    bool load(handle src, bool convert) { return !is_uninitialised<T>(src) && type_caster_base<T>::load(src, convert); }
+};
+
+template <class T>
+class initialised_shared_caster : public copyable_holder_caster<T, std::shared_ptr<T>> {
+public:
+    bool load(handle src, bool convert) {
+        return !is_uninitialised<T>(src) && copyable_holder_caster<T, std::shared_ptr<T>>::load(src, convert);
+    }
+};
+
+template <>
+class type_caster<tarvex::Trial> : public initialised_caster<tarvex::Trial> {};
+template <>
+class type_caster<tarvex::python::BoundStudy> : public initialised_caster<tarvex::python::BoundStudy> {};
+template <>
+class type_caster<std::shared_ptr<tarvex::ISampler>> : public initialised_shared_caster<tarvex::ISampler> {};
+template <>
+class type_caster<std::shared_ptr<tarvex::IPruner>> : public initialised_shared_caster<tarvex::IPruner> {};
+
+}  // namespace pybind11::detail
+
+namespace tarvex::python {
+
 // A stored trial copy whose hooks refuse politely once its study has been destroyed.
 Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive);
 
 // A Python dict of parameters as the core's map: bool and int become int, float double, the
-// rest must be a str. Non-str keys are replaced by str(key).
+// rest must be a str. Non-str keys are replaced by str(key); bytes, as keys or values, are
+// refused with TypeError: they are not text.
 ParamMap to_param_map(const py::dict& params);
 
 void bind_enums(py::module_& m);

@@ -1,14 +1,32 @@
 // How a Python objective runs inside the core's optimisation loop.
+//
+// While the interpreter finalises, CPython 3.13 ends any thread that asks for the interpreter lock
+// by unwinding its stack (ThreadExit). Such a thread holds no lock and may touch no Python object
+// any more, and the unwind must never meet a destructor that takes the lock (a destructor is
+// noexcept: the process would terminate). So the lock is taken back in plain code, the references
+// held across Python calls are released by hand, and on that unwind everything is left as it is.
 #pragma once
 
 #include <pybind11/stl.h>
 
+#include <chrono>
+#include <exception>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "bindings.hpp"
+#include "tarvex/thread_exit.hpp"
 
 namespace tarvex::python {
+
+// The objective argument: any callable, borrowed for the call (the caller's reference outlives
+// it), so leaving the call never releases a Python reference, even on a thread being ended.
+struct CallableRef {
+    PyObject* ptr = nullptr;
+};
 
 // What every objective call needs, kept on the stack of the optimize call that outlives them
 // all; the core's objective captures only a pointer to it, so copies need no interpreter lock.
@@ -17,9 +35,33 @@ struct PythonObjective {
     PyObject* pruned_type;  // the module's TrialPruned: raising it (or a subclass) prunes
 };
 
+// A Python exception from the objective, as text ("ValueError: bad x"). The Python error is
+// released while the lock is held, so the exception can be dropped on any thread.
+class ObjectiveError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The interpreter lock for one objective call: the thread's own state when it has one (the
+// caller of a serial run), else a fresh state that is deleted again on release.
+class InterpreterLock {
+public:
+    InterpreterLock() : state(PyGILState_Ensure()) {}  // may end this thread: nothing to undo yet
+    InterpreterLock(const InterpreterLock&) = delete;
+    InterpreterLock& operator=(const InterpreterLock&) = delete;
+    ~InterpreterLock() {
+        if (held) PyGILState_Release(state);
+    }
+    void abandon() { held = false; }
+
+private:
+    PyGILState_STATE state;
+    bool held = true;
+};
+
 // Lends the running trial to Python for one call. The trial moves into a Python-owned Trial and
 // back afterwards; if Python kept a reference, that object stays behind as a detached copy, so
-// no Python object ever points at the core's stack.
+// no Python object ever points at the core's stack. Built and destroyed with the lock held.
 class TrialLoan {
 public:
     explicit TrialLoan(Trial& trial) : home(trial) {
@@ -30,11 +72,15 @@ public:
     TrialLoan(const TrialLoan&) = delete;
     TrialLoan& operator=(const TrialLoan&) = delete;
     ~TrialLoan() {
+        if (abandoned) {
+            view.release();  // the thread is being ended: the object is left to the interpreter
+            return;
+        }
         bool kept = view.ref_count() > 1;
         if (kept) {
             try {
                 home = *lent;
-            } catch (...) {  // no memory for the copy: Python keeps an emptied trial instead
+            } catch (const std::bad_alloc&) {  // no memory for the copy: Python keeps an emptied trial
                 kept = false;
             }
         }
@@ -43,28 +89,105 @@ public:
         lent->prune_hook = nullptr;
     }
     PyObject* ptr() const { return view.ptr(); }
+    void abandon() { abandoned = true; }
 
 private:
     Trial& home;
     Trial* lent;  // owned by view
     py::object view;
+    bool abandoned = false;
 };
+
+// The raised Python error as the core sees it, the error cleared: TrialPruned (or a subclass)
+// prunes, anything else fails the trial with its type and message.
+[[noreturn]] inline void throw_objective_error(const PythonObjective& objective) {
+    if (PyErr_ExceptionMatches(objective.pruned_type)) {
+        PyErr_Clear();
+        throw TrialPruned();
+    }
+    PyObject* const raised = PyErr_GetRaisedException();
+    std::string text = Py_TYPE(raised)->tp_name;
+    if (PyObject* const message = PyObject_Str(raised)) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(message, &size); utf8 && size > 0) {
+            text.append(": ").append(utf8, static_cast<std::size_t>(size));
+        }
+        Py_DECREF(message);
+    }
+    PyErr_Clear();  // from a message that could not be formatted
+    Py_DECREF(raised);
+    throw ObjectiveError(text);
+}
 
 // Called on whichever thread runs the trial; the lock is taken here and nowhere else.
 template <class Result>
-Result call_objective(const PythonObjective& objective, Trial& trial) {
-    const py::gil_scoped_acquire gil;
-    const TrialLoan loan(trial);
-    PyObject* raw = PyObject_CallOneArg(objective.callable, loan.ptr());
-    if (!raw) {
-        if (PyErr_ExceptionMatches(objective.pruned_type)) {
-            PyErr_Clear();
-            throw TrialPruned();
+TARVEX_PASSES_THREAD_EXIT Result call_objective(const PythonObjective& objective, Trial& trial) {
+    InterpreterLock lock;
+    TrialLoan loan(trial);
+    try {
+        PyObject* const raw = PyObject_CallOneArg(objective.callable, loan.ptr());
+        if (!raw) throw_objective_error(objective);
+        Result result;
+        try {
+            result = py::cast<Result>(py::handle(raw));
+        } catch (const ThreadExit&) {
+            throw;
+        } catch (...) {
+            Py_DECREF(raw);
+            throw;
         }
-        throw py::error_already_set();
+        Py_DECREF(raw);
+        return result;
+    } catch (const ThreadExit&) {
+        loan.abandon();
+        lock.abandon();
+        throw;
     }
-    const auto result = py::reinterpret_steal<py::object>(raw);
-    return py::cast<Result>(result);
+}
+
+// A thread that CPython ends while the core runs stops here for good instead of unwinding into
+// the binding library's call frames, whose cleanup would release Python objects without the lock
+// while the interpreter is torn down (CPython 3.14 parks such threads itself). The process ends
+// with its main thread; this one holds no lock and no Python object.
+[[noreturn]] inline void park_thread() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+}
+
+// Runs the core with the interpreter lock released and takes it back in plain code (see above).
+template <class Run>
+TARVEX_PASSES_THREAD_EXIT void without_interpreter_lock(const Run& run) {
+    PyThreadState* const saved = PyEval_SaveThread();
+    std::exception_ptr error;
+    try {
+        try {
+            run();
+        } catch (const ThreadExit&) {
+            throw;
+        } catch (...) {
+            error = std::current_exception();
+        }
+        PyEval_RestoreThread(saved);  // ends this thread during finalisation
+    } catch (const ThreadExit&) {
+        park_thread();
+    }
+    if (error) std::rethrow_exception(error);
 }
 
 }  // namespace tarvex::python
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<tarvex::python::CallableRef> {
+    PYBIND11_TYPE_CASTER(tarvex::python::CallableRef, const_name("collections.abc.Callable"));
+    bool load(handle src, bool) {
+        if (!src || !PyCallable_Check(src.ptr())) return false;
+        value.ptr = src.ptr();
+        return true;
+    }
+    static handle cast(const tarvex::python::CallableRef& src, return_value_policy, handle) {
+        return handle(src.ptr).inc_ref();
+    }
+};
+
+}  // namespace pybind11::detail

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the C++ suite in a warning-free release build, the
-# Python suite against the installed module, then the C++ suite under ASan + UBSan and the
-# threaded cases under TSan. Any failure stops with a non-zero exit.
+# Sets up, builds and runs every test: the C++ suite in a warning-free release build, a program
+# built against the installed C++ package, the Python suite against the installed module, then the
+# C++ suite under ASan + UBSan and the threaded cases under TSan. Any failure stops with a non-zero exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,6 +18,13 @@ configure_and_test() {  # build directory, ctest arguments, -- cmake arguments
 }
 
 configure_and_test build/release "" -- -DTARVEX_WERROR=ON -DTARVEX_BUILD_BENCH=ON
+# The installed package, used by a program compiled for this host's CPU while the library is not.
+rm -rf build/install build/consumer
+cmake --install build/release --prefix build/install >/dev/null
+cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install" \
+    -DCMAKE_CXX_FLAGS="-march=native" >/dev/null
+cmake --build build/consumer
+build/consumer/consumer
 python -m pytest -q -p no:cacheprovider tests/python
 configure_and_test build/asan "" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=address,undefined
 configure_and_test build/tsan "-L threaded" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_SANITIZE=thread

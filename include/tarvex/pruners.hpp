@@ -15,9 +15,10 @@ public:
     virtual bool should_prune(const Study& study, const Trial& trial) = 0;
 };
 
-// Prunes a trial whose latest value is worse (larger) than a percentile of the completed
-// trials' values at the same step. Every argument is accepted; odd ones have plain effects
-// (a percentile outside 0..100 or NaN picks the smallest or largest value).
+// Prunes a trial whose latest value is worse than a percentile of the completed trials' values
+// at the same step. Worse is smaller in a single-objective maximising study and larger otherwise
+// (multi-objective reports are judged as they are). Every argument is accepted; odd ones have
+// plain effects (a percentile outside 0..100 or NaN picks the smallest or largest value).
 class MedianPruner : public IPruner {
 public:
     MedianPruner(int n_startup_trials, int n_warmup_steps, double percentile);
@@ -29,10 +30,12 @@ public:
 };
 
 // Successive halving on one geometric ladder of rung steps: at a rung a trial survives if its
-// value is within the best 1 / reduction_factor of the other trials' values at that step.
+// value is within the best 1 / reduction_factor of the other trials' values at that step, better
+// meaning what it means for MedianPruner.
 class HyperbandPruner : public IPruner {
 public:
-    // Throws std::invalid_argument for a ladder that would never end or leave the int range.
+    // Throws std::invalid_argument, naming the argument, for a ladder that would never end:
+    // reduction_factor not a finite number above 1, or min_resource below 1.
     HyperbandPruner(int min_resource, int max_resource, double reduction_factor, int bootstrap_count);
     // The first rung strictly above resource, or -1.
     int next_rung(int resource) const;

@@ -94,7 +94,7 @@ struct GPSamplerConfig {
 
 // Bayesian optimisation: once n_warmup trials have completed, each trial gets one whole
 // recommended configuration (a GP fitted to the completed trials, the acquisition maximised
-// over the unit cube), cached under its identifier. Before that, and for names outside the
+// over the unit cube), cached under its study and identifier. Before that, and for names outside the
 // recommendation, values come from a shifted Halton sequence with one dimension per name.
 class GPSampler : public ISampler {
 public:
@@ -112,12 +112,26 @@ private:
     ParamMap compute_recommendation(const Study& study, const Trial& trial);
     SearchSpace infer_space_and_data(const std::vector<Trial>& trials, Eigen::MatrixXd& X, Eigen::VectorXd& y) const;
 
+    // A trial as the sampler knows it: studies sharing the sampler number their trials alike.
+    struct TrialKey {
+        std::int32_t study_id;
+        std::int32_t trial_id;
+        bool operator==(const TrialKey&) const = default;
+    };
+    struct TrialKeyHash {
+        std::size_t operator()(const TrialKey& k) const noexcept {
+            return std::hash<std::uint64_t>{}(std::uint64_t{static_cast<std::uint32_t>(k.study_id)} << 32 |
+                                              static_cast<std::uint32_t>(k.trial_id));
+        }
+    };
+    using RecommendationMap = std::unordered_map<TrialKey, ParamMap, TrialKeyHash>;
+
     std::mutex mutex;
     std::mt19937_64 rng;                              // guarded by mutex; only recommendations draw
     std::unordered_map<std::string, int> dim_index;  // guarded by mutex; warm-up dimension per name
     int next_dim = 0;                                 // guarded by mutex
-    std::unordered_map<int, ParamMap> cache;          // guarded by mutex; trial_id -> its recommendation
-    std::unordered_map<int, ParamMap> pending;        // guarded by mutex; recommendations of running trials
+    RecommendationMap cache;                          // guarded by mutex; each trial's recommendation
+    RecommendationMap pending;                        // guarded by mutex; recommendations of running trials
 };
 
 }  // namespace tarvex

@@ -8,6 +8,7 @@
 
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
+#include "tarvex/thread_exit.hpp"
 
 namespace tarvex {
 namespace {
@@ -48,13 +49,15 @@ private:
 }  // namespace
 
 template <class Result, class Assign>
-void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign) {
+TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign) {
     Trial trial = make_trial();
     try {
         assign(trial, objective(trial));  // an empty objective throws std::bad_function_call
         trial.state = TrialState::Complete;
     } catch (const TrialPruned&) {
         trial.state = TrialState::Pruned;
+    } catch (const ThreadExit&) {
+        throw;  // the thread is being ended: its trial goes with it
     } catch (...) {
         trial.state = TrialState::Failed;
     }
@@ -96,12 +99,15 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
     std::atomic<std::int32_t> remaining{std::max(n_trials, 0)};  // no wrap below INT_MIN
     FirstError first_error;
     // A worker that fails outside the objective stops the hand-out; the error leaves after the join.
-    const auto worker = [&] {
+    const auto worker = [&]() TARVEX_PASSES_THREAD_EXIT {
         try {
             while (remaining.fetch_sub(1) > 0) {
                 if (past(deadline)) break;
                 run_one();
             }
+        } catch (const ThreadExit&) {
+            remaining.store(0);
+            throw;
         } catch (...) {
             first_error.capture(std::current_exception());
         }

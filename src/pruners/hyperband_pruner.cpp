@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 
 #include "pruning_order.hpp"
@@ -20,6 +19,8 @@ std::vector<std::int32_t> build_rungs(int min_resource, int max_resource, double
     if (min_resource <= 0) throw std::invalid_argument("HyperbandPruner: min_resource must be at least 1.");
     std::vector<std::int32_t> rungs;
     double r = min_resource;  // carried unrounded between rungs
+    // Compared as a double: the product that passes max_resource ends the ladder and is never a
+    // step itself, so it may lie beyond the int range.
     double rung = min_resource;
     while (rung <= max_resource) {
         // A factor just above 1 grows the ladder by one rounding step at a time, or not at all.
@@ -30,11 +31,6 @@ std::vector<std::int32_t> build_rungs(int min_resource, int max_resource, double
         rungs.push_back(static_cast<std::int32_t>(rung));
         r *= factor;
         rung = std::trunc(r);
-    }
-    // The product that ends the ladder must itself be a representable step.
-    if (rung > std::numeric_limits<std::int32_t>::max()) {
-        throw std::invalid_argument(
-            "HyperbandPruner: max_resource is too large: the rung ladder would leave the 32-bit range.");
     }
     if (rungs.back() < max_resource) rungs.push_back(max_resource);
     return rungs;
@@ -59,9 +55,10 @@ bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
     const auto& latest = trial.intermediate_values.back();
     const auto step = latest.first;
-    const auto value = latest.second;
     if (std::find(rungs.begin(), rungs.end(), step) == rungs.end()) return false;
 
+    const double sign = detail::pruning_sign(study);
+    const double value = sign * latest.second;
     const std::vector<Trial> trials = study.trials();
     std::vector<double> vals;
     vals.reserve(trials.size());
@@ -69,7 +66,7 @@ bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
         if (t.trial_id == trial.trial_id) continue;
         const auto& iv = t.intermediate_values;
         const auto at = std::find_if(iv.begin(), iv.end(), [&](const auto& p) { return p.first == step; });
-        if (at != iv.end()) vals.push_back(at->second);
+        if (at != iv.end()) vals.push_back(sign * at->second);
     }
     const auto n = static_cast<std::int64_t>(vals.size());
     if (bootstrap_count > n || n == 0) return false;

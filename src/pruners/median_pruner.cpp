@@ -13,9 +13,10 @@ bool MedianPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
     const auto& latest = trial.intermediate_values.back();
     const auto step = latest.first;
-    const auto value = latest.second;  // the latest report, not the largest step
     if (step < n_warmup_steps) return false;
 
+    const double sign = detail::pruning_sign(study);
+    const double value = sign * latest.second;  // the latest report, not the largest step
     const std::vector<Trial> trials = study.trials();
     std::int64_t completed = 0;
     std::vector<double> vals;
@@ -27,7 +28,7 @@ bool MedianPruner::should_prune(const Study& study, const Trial& trial) {
         for (const auto& [s, v] : t.intermediate_values) {
             if (s <= step) at_step = v;
         }
-        if (!std::isnan(at_step)) vals.push_back(at_step);
+        if (!std::isnan(at_step)) vals.push_back(sign * at_step);
     }
     if (n_startup_trials > completed || vals.empty()) return false;
 

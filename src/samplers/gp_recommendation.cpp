@@ -94,14 +94,14 @@ ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& tria
     if (study.directions.front() == StudyDirection::Maximize) y = -y;
     const int d = space.total_unit_dim();
 
-    // Running trials' points enter as placeholders at the mean observed value, which steers
-    // concurrent trials apart.
+    // This study's running trials enter as placeholders at the mean observed value, which
+    // steers concurrent trials apart.
     if (!pending.empty()) {
         const double liar = y.mean();
         Eigen::MatrixXd rows(static_cast<Eigen::Index>(pending.size()), d);
         Eigen::Index m = 0;
-        for (const auto& [id, rec] : pending) {
-            if (id != trial.trial_id && encode(space, rec, rows.row(m))) ++m;
+        for (const auto& [key, rec] : pending) {
+            if (key.study_id == study.study_id && key.trial_id != trial.trial_id && encode(space, rec, rows.row(m))) ++m;
         }
         if (m > 0) {
             const Eigen::Index n = X.rows();
@@ -132,7 +132,7 @@ ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& tria
         rec.emplace(spec.name, space.from_unit_block(spec.name, x.segment(c, k)));
         c += k;
     }
-    pending.insert_or_assign(trial.trial_id, rec);
+    pending.insert_or_assign(TrialKey{study.study_id, trial.trial_id}, rec);
     return rec;
 }
 

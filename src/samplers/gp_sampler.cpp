@@ -38,25 +38,27 @@ GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(
 ParamValue GPSampler::sample_independent(const Study& study, const Trial& trial, const std::string& name,
                                          const Distribution& dist) {
     const std::scoped_lock lock(mutex);
+    const TrialKey key{study.study_id, trial.trial_id};
     // A recommended value that the request cannot take goes to the warm-up path, like a name
     // outside the recommendation; recomputing would give the same search space again.
-    if (const auto hit = cache.find(trial.trial_id); hit != cache.end()) {
+    if (const auto hit = cache.find(key); hit != cache.end()) {
         if (const auto v = hit->second.find(name); v != hit->second.end()) {
             return fits(v->second, dist) ? v->second : warmup_sample(trial, name, dist);
         }
     }
     ParamMap rec = compute_recommendation(study, trial);
     if (!rec.empty()) {
-        const auto& stored = cache.insert_or_assign(trial.trial_id, std::move(rec)).first->second;
+        const auto& stored = cache.insert_or_assign(key, std::move(rec)).first->second;
         if (const auto v = stored.find(name); v != stored.end() && fits(v->second, dist)) return v->second;
     }
     return warmup_sample(trial, name, dist);
 }
 
-void GPSampler::after_trial(const Study&, const Trial& trial) {
+void GPSampler::after_trial(const Study& study, const Trial& trial) {
     const std::scoped_lock lock(mutex);
-    cache.erase(trial.trial_id);
-    pending.erase(trial.trial_id);
+    const TrialKey key{study.study_id, trial.trial_id};
+    cache.erase(key);
+    pending.erase(key);
 }
 
 // Point trial_id + 1 of a Halton sequence, one dimension per parameter name, each dimension

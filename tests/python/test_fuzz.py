@@ -39,21 +39,21 @@ def rejected(call):
         return error
 
 
-names = st.sampled_from(["x", "y", "z", "", "é", "1"])
+names = st.sampled_from(["x", "y", "z", "", "é", "1", b"x"])
 ints32 = st.one_of(st.integers(-(2**31), 2**31 - 1), st.sampled_from([-(2**31), 2**31 - 1, 0, 1, -1]))
 wild_ints = st.one_of(ints32, st.sampled_from([2**31, -(2**31) - 1, 2**64]))
 floats = st.one_of(st.floats(allow_nan=True, allow_infinity=True), st.sampled_from([0.0, 1e-300, 1e308, -1e308]))
 numbers = st.one_of(floats, wild_ints)
-param_values = st.one_of(wild_ints, floats, st.text(max_size=3), st.booleans(), st.none(), st.just([1]))
+param_values = st.one_of(wild_ints, floats, st.text(max_size=3), st.booleans(), st.none(), st.just([1]), st.binary(max_size=2))
 param_dicts = st.dictionaries(st.one_of(names, st.integers(0, 2)), param_values, max_size=3)
 
 suggest = st.one_of(
     st.tuples(st.just("float"), names, numbers, numbers, st.booleans()),
     st.tuples(st.just("int"), names, wild_ints, wild_ints, st.booleans(), wild_ints),
-    st.tuples(st.just("cat"), names, st.lists(st.text(max_size=2), max_size=3)),
+    st.tuples(st.just("cat"), names, st.lists(st.one_of(st.text(max_size=2), st.binary(max_size=1)), max_size=3)),
     st.tuples(st.just("report"), numbers, wild_ints),
     st.tuples(st.just("prune?")),
-    st.tuples(st.just("attr"), names, st.text(max_size=3)),
+    st.tuples(st.just("attr"), names, st.one_of(st.text(max_size=3), st.binary(max_size=2))),
 )
 endings = st.one_of(floats, ints32, st.none(), st.just("1"), st.just("raise"), st.just("pruned"),
                     st.lists(st.one_of(floats, st.none()), max_size=3), st.tuples(floats, floats))
@@ -191,24 +191,9 @@ def test_random_programs_never_corrupt_a_study(data):
         else:
             for query in ("best_trial", "best_value", "best_params", "pareto_front", "trials"):
                 rejected(lambda: getattr(study, query))
-    for trial in study.trials:
-        rejected(lambda: (trial.params, trial.values, trial.intermediate_values, trial.user_attrs,
-                          trial.datetime_start, trial.datetime_complete))
+    for trial in study.trials:  # reading back never fails
+        read = [trial.params, trial.values, trial.intermediate_values, trial.user_attrs, trial.datetime_start]
+        assert all(field is not None for field in read)
         rejected(lambda: trial.suggest_float("new name", 0.0, 1.0))
         rejected(trial.should_prune)
         rejected(lambda: trial.value)
-
-
-@fuzz
-@given(st.data())
-def test_trials_outliving_their_study_fail_cleanly(data):
-    study = tv.Study(data.draw(directions.filter(lambda d: d != [])), data.draw(samplers), data.draw(pruners))
-    rejected(lambda: study.optimize(lambda t: t.suggest_float("x", 0.0, 1.0), data.draw(st.integers(0, 3))))
-    kept = study.trials
-    del study
-    for trial in kept:
-        for call in (lambda: trial.suggest_int("fresh", 0, 1), lambda: trial.suggest_categorical("c", ["a"])):
-            error = rejected(call)
-            assert isinstance(error, RuntimeError) and str(error) == "Trial is not attached to a Study."
-        assert trial.should_prune() is False
-        assert trial.state in FINAL

@@ -1,0 +1,141 @@
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "stubs.hpp"
+
+using namespace tarvex;
+using namespace tarvex::testing;
+constexpr auto Min = StudyDirection::Minimize;
+constexpr auto Max = StudyDirection::Maximize;
+
+namespace {
+std::vector<TrialState> states(const Study& s) {
+    std::vector<TrialState> out;
+    for (const Trial& t : s.trials()) out.push_back(t.state);
+    return out;
+}
+}  // namespace
+
+TEST(Trial, HeldNamesAnswerFromParamsAndDetachedTrialsRefuseNewOnes) {
+    auto sampler = std::make_shared<StubSampler>();
+    Study s(Min, sampler);
+    Trial t = s.make_trial();
+    EXPECT_EQ(suggest_x(t), 0.5);
+    EXPECT_EQ(suggest_x(t, 5, 6), 0.5);  // the first value and distribution stay
+    EXPECT_EQ(std::get<FloatDist>(t.distributions.at("x")).high, 1.0);
+    EXPECT_THROW(t.suggest_int("x", 0, 3, false, 1), std::bad_variant_access);
+    EXPECT_EQ(sampler->sample_calls, 1);
+    Trial detached(0, 0);
+    EXPECT_EQ(error_of([&] { suggest_x(detached); }), "Trial is not attached to a Study.");
+    EXPECT_EQ(error_of([&] { (void)detached.value(); }),
+              "value() is only valid for single-objective trials; use values() for multi-objective.");
+    EXPECT_EQ(error_of([&] { (void)detached.get_user_attr("lr"); }), "User attribute 'lr' not found.");
+}
+
+TEST(Study, IdentifiersCountUpEvenOverFailedConstructions) {
+    const Study a(Min);
+    EXPECT_EQ(error_of([] { Study bad(std::vector<StudyDirection>{}); }), "Study requires at least one direction.");
+    const Study c(Max);
+    EXPECT_EQ(c.study_id, a.study_id + 2);
+    EXPECT_NE(a.storage, c.storage);
+    EXPECT_NE(dynamic_cast<RandomSampler*>(a.sampler.get()), nullptr);
+}
+
+TEST(Study, EnqueuedSetsAreServedInOrderAndConvertedToTheAskedKind) {
+    auto sampler = std::make_shared<StubSampler>();
+    Study s(Min, sampler);
+    s.enqueue_trial({{"i", 3.7}, {"f", 2}, {"n", -2.5}, {"far", 1e6}, {"big", 3e9}});
+    s.enqueue_trial({{"x", 0.2}});
+    Trial t = s.make_trial();
+    EXPECT_EQ(t.suggest_int("i", 0, 10, false, 1), 4);
+    EXPECT_EQ(t.suggest_float("f", 0, 10, false, std::nullopt), 2.0);
+    EXPECT_EQ(t.suggest_int("n", -10, 10, false, 1), -3);
+    EXPECT_EQ(t.suggest_float("far", 0, 1, false, std::nullopt), 1e6);  // not held to the bounds
+    EXPECT_EQ(error_of([&] { t.suggest_int("big", 0, 1, false, 1); }), "Enqueued value for 'big' does not fit a 32-bit int.");
+    EXPECT_EQ(sampler->sample_calls, 0);
+    Trial second = s.make_trial();
+    Trial third = s.make_trial();
+    EXPECT_EQ(suggest_x(second), 0.2);
+    EXPECT_EQ(suggest_x(third), 0.5);
+}
+
+TEST(Optimize, ObjectiveOutcomesBecomeTrialStates) {
+    Study s(Min);
+    int i = 0;
+    s.optimize(
+        [&](Trial& t) -> double {
+            t.set_user_attr("k", "v");
+            switch (i++) {
+                case 0: t.report(1.0, 0); throw TrialPruned();
+                case 1: throw std::runtime_error("boom");
+                case 2: throw 42;  // not even a std::exception
+                case 3: return static_cast<double>(t.suggest_int("n", 0, 10, false, 0));  // invalid step
+                default: return std::nan("");
+            }
+        },
+        5);
+    s.optimize(Objective{}, 1);
+    s.optimize_mo([](Trial&) { return std::vector<double>{1, 2}; }, 1);  // one direction, two values
+    using S = TrialState;
+    EXPECT_EQ(states(s), (std::vector{S::Pruned, S::Failed, S::Failed, S::Failed, S::Complete, S::Failed, S::Failed}));
+    const auto all = s.trials();
+    EXPECT_EQ(all[0].intermediate_values, (std::vector<std::pair<int, double>>{{0, 1.0}}));
+    EXPECT_TRUE(all[0].values.empty() && all[6].values.empty());
+    EXPECT_EQ(all[1].user_attrs.at("k"), "v");
+    EXPECT_TRUE(std::isnan(all[4].value()));
+    for (int k = 1; k < 7; ++k) EXPECT_EQ(all[k].trial_id, all[0].trial_id + k);
+}
+
+TEST(Optimize, RunsThatDoNothingStillCallBeforeStudy) {
+    auto sampler = std::make_shared<StubSampler>();
+    Study s(Min, sampler);
+    const Objective f = [](Trial&) { return 1.0; };
+    s.optimize(f, 0);
+    s.optimize(f, std::numeric_limits<int>::min(), 3);
+    s.optimize(f, 5, 0);
+    s.optimize(f, 5, 1, 0.0);
+    s.optimize(f, 5, 2, -1.0);
+    EXPECT_EQ(error_of([&] { s.optimize(f, 3, -2); }), "vector::reserve");
+    EXPECT_EQ(sampler->before_calls, 6);
+    EXPECT_EQ(error_of([&] { s.optimize(f, 5, 1, std::nan("")); }), "optimize: timeout must not be NaN.");
+    EXPECT_TRUE(s.trials().empty());
+    s.optimize(f, 2, 1, 1e300);  // beyond the clock's range: no limit
+    s.optimize(f, 2, 2, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(s.trials().size(), 4u);
+}
+
+TEST(Optimize, BookkeepingFailureOutsideTheObjectivePropagatesAndStops) {
+    auto storage = std::make_shared<FailingStorage>(2);
+    Study s(Min, nullptr, nullptr, storage);
+    EXPECT_EQ(error_of([&] { s.optimize([](Trial&) { return 0.0; }, 5); }), "disk full");
+    EXPECT_EQ(storage->updates, 2);
+    EXPECT_EQ(s.trials().size(), 1u);
+}
+
+TEST(Results, BestTrialFollowsTheDirectionAndKeepsTheEarliestTie) {
+    Study s(Min);
+    for (double v : {3.0, 1.0, 1.0}) s.add_trial({{"v", v}}, {v});
+    EXPECT_EQ(s.best_trial().trial_id, s.trials()[1].trial_id);
+    EXPECT_EQ(std::get<double>(s.best_params().at("v")), 1.0);
+    Study up(Max);
+    for (double v : {2.0, std::nan(""), 5.0}) up.add_trial({}, {v});
+    EXPECT_EQ(up.best_value(), 5.0);
+    Study none(Min);
+    none.optimize([](Trial&) -> double { throw TrialPruned(); }, 2);
+    EXPECT_EQ(error_of([&] { none.best_trial(); }), "No completed trials found.");
+    EXPECT_EQ(error_of([&] { none.add_trial({}, {1, 2}); }), "add_trial: got 2 values but study has 1 directions.");
+    EXPECT_EQ(error_of([] { Study({Min, Max}).best_value(); }),
+              "best_trial() is not defined for multi-objective studies. Use pareto_front() instead.");
+}
+
+TEST(Results, ParetoFrontKeepsTheNonDominatedInIdOrder) {
+    Study s({Min, Max});
+    for (const auto& v : {std::vector<double>{1, 1}, {2, 2}, {1, 2}, {1, 2}, {2, 1}}) s.add_trial({}, v);
+    const auto front = s.pareto_front();
+    ASSERT_EQ(front.size(), 2u);
+    EXPECT_EQ(front[0].trial_id + 1, front[1].trial_id);
+    EXPECT_EQ(front[1].values, (std::vector<double>{1, 2}));
+    EXPECT_TRUE(Study::dominates({std::nan(""), 1}, {0, 2}, {Min, Min}));  // NaN neither helps nor hurts
+    EXPECT_TRUE(Study::dominates({1, 1, 1}, {2}, {Min, Min}));           // compared over shared indices
+}

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <Eigen/LU>
+#include <cmath>
+
+#include "stubs.hpp"
+#include "tarvex/gp.hpp"
+
+using namespace tarvex;
+using tarvex::testing::error_of;
+
+namespace {
+constexpr double kLog2Pi = 1.8378770664093453;
+
+// Five points in the unit square and their values.
+struct SmallData {
+    Eigen::MatrixXd X{5, 2};
+    Eigen::VectorXd y{5};
+    SmallData() {
+        X << 0.1, 0.2, 0.4, 0.9, 0.5, 0.5, 0.8, 0.3, 0.95, 0.95;
+        y << 0.3, -1.2, 0.4, 2.0, 0.7;
+    }
+};
+
+// The normal distribution through erf rather than the erfc the library uses.
+double cdf(double z) { return 0.5 * (1 + std::erf(z / std::sqrt(2.0))); }
+double pdf(double z) { return std::exp(-0.5 * z * z) / std::sqrt(2 * M_PI); }
+
+// A model with no data: mean 0 and the kernel variance everywhere.
+GaussianProcess prior_model(double sigma) {
+    GaussianProcess gp(make_kernel(KernelType::RBF, sigma, 1.0), 0.0, 0);
+    gp.fit(Eigen::MatrixXd(0, 1), Eigen::VectorXd(0), false);
+    return gp;
+}
+}  // namespace
+
+TEST(Kernels, MatchTheirClosedForms) {
+    const double s5 = std::sqrt(5.0);
+    EXPECT_DOUBLE_EQ(RBFKernel(1.0, 2.0).eval(Eigen::Vector2d(0, 0), Eigen::Vector2d(2, 0)), std::exp(-0.5));
+    EXPECT_DOUBLE_EQ(Matern52Kernel(1.0, 1.0).eval(Eigen::Vector2d(0, 0), Eigen::Vector2d(0, 1)),
+                     (1 + s5 + 5.0 / 3) * std::exp(-s5));
+    Matern52Kernel ard(1.5, 1.0);  // each coordinate over its own squared lengthscale
+    ard.set_params(Eigen::Vector3d(std::log(2.0), std::log(4.0), std::log(0.25)));
+    const double t = std::sqrt(5 * (1.0 / 4.0 + 0.25 / 0.25));
+    EXPECT_DOUBLE_EQ(ard.eval(Eigen::Vector2d(1, 0.5), Eigen::Vector2d(0, 0)), 2.0 * (1 + t + t * t / 3) * std::exp(-t));
+    Eigen::MatrixXd X(3, 2);
+    X << 0, 0, 0.5, 0.1, 0.9, 0.9;
+    const Eigen::MatrixXd K = ard.matrix(X);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) EXPECT_DOUBLE_EQ(K(i, j), ard.eval(X.row(i).transpose(), X.row(j).transpose()));
+    EXPECT_EQ(error_of([] { make_kernel(static_cast<KernelType>(2), 1, 1); }), "Unknown kernel type.");
+    EXPECT_EQ(error_of([&] { ard.set_params(Eigen::VectorXd::Zero(1)); }), "Matern52Kernel: expected >= 2 params.");
+}
+
+TEST(GaussianProcess, PosteriorAndLikelihoodMatchADenseSolve) {
+    const SmallData data;
+    const double var = 1.7, sq_ls = 0.3, noise = 0.01;
+    GaussianProcess gp(std::make_unique<RBFKernel>(std::sqrt(var), std::sqrt(sq_ls)), noise, 0);
+    gp.fit(data.X, data.y, false);
+    const auto k = [&](const Eigen::VectorXd& a, const Eigen::VectorXd& b) {
+        return var * std::exp(-0.5 * (a - b).squaredNorm() / sq_ls);
+    };
+    Eigen::MatrixXd K(5, 5);
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) K(i, j) = k(data.X.row(i), data.X.row(j));
+    K.diagonal().array() += noise + 1e-6;
+    const Eigen::FullPivLU<Eigen::MatrixXd> lu(K);
+    for (const Eigen::Vector2d& q : {Eigen::Vector2d(0.3, 0.3), Eigen::Vector2d(1, 0)}) {
+        Eigen::VectorXd kq(5);
+        for (int i = 0; i < 5; ++i) kq[i] = k(data.X.row(i), q);
+        const auto [mean, v] = gp.predict(q);
+        EXPECT_NEAR(mean, kq.dot(lu.solve(data.y)), 1e-10);
+        EXPECT_NEAR(v, var - kq.dot(lu.solve(kq)), 1e-10);
+    }
+    EXPECT_NEAR(gp.log_marginal_likelihood(),
+                -0.5 * data.y.dot(lu.solve(data.y)) - 0.5 * std::log(lu.determinant()) - 2.5 * kLog2Pi, 1e-10);
+    GaussianProcess unfitted(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 0);
+    EXPECT_EQ(error_of([&] { unfitted.predict(Eigen::VectorXd::Zero(2)); }), "GP not fitted.");
+    EXPECT_EQ(error_of([&] { unfitted.fit(Eigen::MatrixXd::Zero(3, 2), Eigen::VectorXd::Zero(4), false); }),
+              "GP::fit: X.rows() != y.size()");
+}
+
+TEST(GaussianProcess, CholeskyClimbsTheJitterLadderAndFitImprovesTheLikelihood) {
+    const Eigen::Matrix2d needs = Eigen::Vector2d(1, -5e-4).asDiagonal();  // factorises at jitter 1e-3
+    EXPECT_NEAR(utils::stable_cholesky(needs, 1e-6)(1, 1), std::sqrt(5e-4), 1e-15);
+    EXPECT_EQ(error_of([] { utils::stable_cholesky(Eigen::Vector2d(1, -1).asDiagonal(), 1e-6); }),
+              "stable_cholesky: matrix not positive definite after 6 attempts.");
+    const SmallData data;
+    GaussianProcess plain(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 0), fitted(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 2);
+    plain.fit(data.X, data.y, false);
+    fitted.use_priors = true;
+    fitted.fit(data.X, data.y, true);
+    EXPECT_GT(fitted.log_marginal_likelihood(), plain.log_marginal_likelihood());
+    EXPECT_EQ(fitted.kernel->n_params(), 3);  // made ARD over the two inputs
+    EXPECT_TRUE((fitted.kernel->get_params().array().abs() <= 8).all());
+}
+
+TEST(LBFGS, FindsTheRosenbrockValleyAndStopsOnTheBox) {
+    const LBFGSObjective rosenbrock = [](const VectorXd& x) {
+        const double a = 1 - x[0], b = x[1] - x[0] * x[0];
+        return std::pair{a * a + 100 * b * b, VectorXd(Eigen::Vector2d(-2 * a - 400 * x[0] * b, 200 * b))};
+    };
+    const LBFGSResult r = utils::lbfgs_minimize(rosenbrock, Eigen::Vector2d(-0.6, 0.5), Eigen::Vector2d(-5, -5),
+                                                Eigen::Vector2d(5, 5), {});
+    EXPECT_TRUE(r.converged);
+    EXPECT_NEAR(r.x[0], 1, 1e-4);
+    EXPECT_NEAR(r.x[1], 1, 1e-4);
+    const LBFGSObjective outside = [](const VectorXd& x) {
+        const Eigen::Vector2d d = x - Eigen::Vector2d(2, -3);
+        return std::pair{d.squaredNorm(), VectorXd(2 * d)};
+    };
+    const LBFGSResult edge = utils::lbfgs_minimize(outside, Eigen::Vector2d(5, 5), Eigen::Vector2d(0, -1),
+                                                   Eigen::Vector2d(1, 1), {});
+    EXPECT_EQ(edge.x, Eigen::Vector2d(1, -1));
+}
+
+TEST(Acquisition, MatchesTheNormalDistributionAndStaysFiniteInTheTail) {
+    const GaussianProcess gp = prior_model(1.5);
+    const VectorXd x0 = VectorXd::Zero(1);
+    for (const double best : {-2.0, 0.0, 3.0}) {
+        const double z = (best - 0.1) / 1.5;  // xi = 0.1
+        EXPECT_NEAR(acq_ei(gp, x0, best, 0.1), 1.5 * (z * cdf(z) + pdf(z)), 1e-14);
+        EXPECT_NEAR(acq_pi(gp, x0, best, 0.1), cdf(z), 1e-14);
+        EXPECT_NEAR(acq_logei(gp, x0, best, 0.1), std::log(acq_ei(gp, x0, best, 0.1)), 1e-12);
+    }
+    EXPECT_DOUBLE_EQ(acq_ucb(gp, x0, 4.0), 3.0);
+    const GaussianProcess unit = prior_model(1.0);
+    EXPECT_EQ(acq_ei(unit, x0, -40, 0), 0.0);
+    EXPECT_DOUBLE_EQ(acq_logei(unit, x0, -40, 0), -800 - 0.9189385332046727 - 2 * std::log(40.0));
+}
+
+TEST(AcquisitionOptimiser, FindsTheMinimumOfAFittedBowl) {
+    const Eigen::Vector3d centre(0.2, 0.5, 0.8);
+    std::mt19937_64 data_rng(3);
+    Eigen::MatrixXd X(40, 3);
+    Eigen::VectorXd y(40);
+    for (int i = 0; i < 40; ++i) {
+        for (int j = 0; j < 3; ++j) X(i, j) = std::uniform_real_distribution<double>(0, 1)(data_rng);
+        y[i] = (X.row(i).transpose() - centre).squaredNorm();
+    }
+    GaussianProcess gp(make_kernel(KernelType::Matern52, 1, 0.5), 1e-6, 0);
+    gp.fit(X, y, false);
+    AcqOptConfig cfg;
+    cfg.acq = AcquisitionType::UCB;  // with beta 0 it maximises -mean
+    cfg.beta = 0;
+    cfg.auto_beta = false;
+    cfg.n_cand = 256;
+    std::mt19937_64 rng(11), same(11);
+    const VectorXd x = optimise_acquisition(gp, 3, 0, 40, cfg, rng);
+    EXPECT_LT((x - centre).norm(), 0.05) << x.transpose();
+    EXPECT_EQ(x, optimise_acquisition(gp, 3, 0, 40, cfg, same));
+}
