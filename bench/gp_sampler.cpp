@@ -1,11 +1,14 @@
-// GPSampler quality (median simple regret over 10 seeds on Branin and Hartmann-6, against
-// random search at the same budget) and the latency of one recommendation in 6-D.
+// GPSampler speed, as suggestion latency against one LLT of the same n x n kernel matrix, and a
+// quick quality check (median simple regret over 10 seeds on Branin and Hartmann-6, against
+// random search at the same budget). --latency runs the speed part alone.
+#include <Eigen/Cholesky>
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,17 +48,25 @@ double hartmann6(Trial& t) {
     return -sum;
 }
 
-std::shared_ptr<tarvex::ISampler> make_sampler(bool gp, std::uint64_t seed) {
-    if (!gp) return std::make_shared<tarvex::RandomSampler>(seed);
+// The samplers compared: random search, GPSampler with GPSamplerConfig{} (the better defaults)
+// and GPSampler with the compiled Python module's keyword defaults (xi 0.003, noise 1e-4).
+enum class Kind { Random, Gp, GpModuleDefaults };
+
+std::shared_ptr<tarvex::ISampler> make_sampler(Kind kind, std::uint64_t seed) {
+    if (kind == Kind::Random) return std::make_shared<tarvex::RandomSampler>(seed);
     tarvex::GPSamplerConfig config;
     config.seed = seed;
+    if (kind == Kind::GpModuleDefaults) {
+        config.xi = 0.003;
+        config.noise_var = 1e-4;
+    }
     return std::make_shared<tarvex::GPSampler>(config);
 }
 
-double median_best(const tarvex::Objective& f, int trials, bool gp) {
+double median_best(const tarvex::Objective& f, int trials, Kind kind) {
     std::vector<double> best;
     for (std::uint64_t seed = 1; seed <= 10; ++seed) {
-        tarvex::Study study(tarvex::StudyDirection::Minimize, make_sampler(gp, seed));
+        tarvex::Study study(tarvex::StudyDirection::Minimize, make_sampler(kind, seed));
         study.optimize(f, trials);
         best.push_back(study.best_value());
     }
@@ -65,33 +76,105 @@ double median_best(const tarvex::Objective& f, int trials, bool gp) {
     return 0.5 * (best[4] + upper);
 }
 
-// One recommendation with n completed 6-D trials already stored.
-double recommendation_ms(int n) {
+// A d-dimensional study holding n completed trials at random points (enqueued values bypass the
+// sampler, so filling costs no fits).
+std::unique_ptr<tarvex::Study> filled_study(int n, int d, const tarvex::Objective& f, tarvex::GPSamplerConfig config) {
+    auto study = std::make_unique<tarvex::Study>(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
+    std::mt19937_64 rng(9);
+    for (int i = 0; i < n; ++i) {
+        tarvex::ParamMap p;
+        for (int j = 0; j < d; ++j) p[kNames[j]] = tarvex::utils::unit_draw(rng);
+        study->enqueue_trial(p);
+    }
+    study->optimize(f, n);
+    return study;
+}
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One Eigen LLT of an n x n kernel matrix, the unit the suggestion times are measured in.
+double llt_ms(int n) {
+    Eigen::MatrixXd X = Eigen::MatrixXd::Random(n, 6);
+    Eigen::MatrixXd K = tarvex::Matern52Kernel(1.0, 0.5).matrix(X);
+    K.diagonal().array() += 1e-6;
+    int calls = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (calls < 3 || ms_since(start) < 300) {
+        const Eigen::LLT<Eigen::MatrixXd> llt(K);
+        calls += llt.info() == Eigen::Success ? 1 : 1;
+    }
+    return ms_since(start) / calls;
+}
+
+// The first suggestion of a study holding n trials (no fit to start from), then the median of
+// five that follow it, each after one more trial (the steady state of a running study).
+void suggestion_latency(int n, int d, const tarvex::Objective& f) {
+    tarvex::GPSamplerConfig config;
+    config.seed = 3;
+    auto study = filled_study(n, d, f, config);
+    auto start = std::chrono::steady_clock::now();
+    study->optimize(f, 1);
+    const double cold = ms_since(start);
+    std::vector<double> steady;
+    for (int k = 0; k < 5; ++k) {
+        start = std::chrono::steady_clock::now();
+        study->optimize(f, 1);
+        steady.push_back(ms_since(start));
+    }
+    std::nth_element(steady.begin(), steady.begin() + 2, steady.end());
+    const double llt = llt_ms(n);
+    std::printf("| %d | %d | %.1f | %.1f | %.2f | %.0f | %.0f |\n", n, d, cold, steady[2], llt, cold / llt, steady[2] / llt);
+}
+
+double sphere(Trial& t) {
+    double sum = 0;
+    for (int j = 0; j < 2; ++j) sum += std::pow(t.suggest_float(kNames[j], 0, 1, false, std::nullopt) - 0.3, 2);
+    return sum;
+}
+
+// One suggestion in a study of 50 trials over a categorical with 1000 choices and a float.
+double categorical_ms() {
+    std::vector<std::string> choices;
+    for (int i = 0; i < 1000; ++i) choices.push_back(std::to_string(i));
+    const tarvex::Objective f = [&](Trial& t) {
+        const std::string c = t.suggest_categorical("c", choices);
+        return std::stoi(c) % 37 + t.suggest_float("x", 0, 1, false, std::nullopt);
+    };
     tarvex::GPSamplerConfig config;
     config.seed = 3;
     tarvex::Study study(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
     std::mt19937_64 rng(9);
-    for (int i = 0; i < n; ++i) {  // fixed values bypass the sampler, so filling costs no fits
-        tarvex::ParamMap p;
-        for (int j = 0; j < 6; ++j) p[kNames[j]] = tarvex::utils::unit_draw(rng);
-        study.enqueue_trial(p);
+    for (int i = 0; i < 50; ++i) {
+        study.enqueue_trial({{"c", choices[tarvex::utils::bounded_draw(rng, 999)]}, {"x", tarvex::utils::unit_draw(rng)}});
     }
-    study.optimize(hartmann6, n);
+    study.optimize(f, 50);
     const auto start = std::chrono::steady_clock::now();
-    study.optimize(hartmann6, 1);
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    study.optimize(f, 1);
+    return ms_since(start);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool latency_only = argc > 1 && std::strcmp(argv[1], "--latency") == 0;
-    for (const int n : {100, 300}) std::printf("recommendation with %d completed 6-D trials: %.1f ms\n", n, recommendation_ms(n));
+    std::printf("| trials | d | first suggestion (ms) | steady suggestion (ms) | LLT (ms) | first / LLT | steady / LLT |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    suggestion_latency(100, 6, hartmann6);
+    for (const int n : {500, 1000}) {
+        suggestion_latency(n, 2, sphere);
+        suggestion_latency(n, 6, hartmann6);
+    }
+    std::printf("1000-choice categorical, 50 trials: one suggestion %.1f ms\n", categorical_ms());
     if (latency_only) return 0;
     const double branin_opt = 0.397887357729738;
     const double hartmann_opt = -3.32236801141551;
-    std::printf("Branin, 40 trials, median simple regret: GPSampler %.4f, RandomSampler %.4f\n",
-                median_best(branin, 40, true) - branin_opt, median_best(branin, 40, false) - branin_opt);
-    std::printf("Hartmann-6, 80 trials, median best value (optimum %.4f): GPSampler %.4f, RandomSampler %.4f\n",
-                hartmann_opt, median_best(hartmann6, 80, true), median_best(hartmann6, 80, false));
+    std::printf("median simple regret over 10 seeds | GPSampler | GPSampler, module defaults | RandomSampler\n");
+    std::printf("Branin, 40 trials | %.2e | %.2e | %.2e\n", median_best(branin, 40, Kind::Gp) - branin_opt,
+                median_best(branin, 40, Kind::GpModuleDefaults) - branin_opt,
+                median_best(branin, 40, Kind::Random) - branin_opt);
+    std::printf("Hartmann-6, 80 trials | %.2e | %.2e | %.2e\n", median_best(hartmann6, 80, Kind::Gp) - hartmann_opt,
+                median_best(hartmann6, 80, Kind::GpModuleDefaults) - hartmann_opt,
+                median_best(hartmann6, 80, Kind::Random) - hartmann_opt);
 }

@@ -70,11 +70,14 @@ PROBLEMS = [
     Problem("Mixed int/log/categorical (4-D)", 0.0, mixed=True),
 ]
 
-OPTIMISERS = ["tarvex GPSampler", "tarvex RandomSampler", "skopt gp_minimize", "hyperopt TPE"]
+OPTIMISERS = ["tarvex GPSampler", "tarvex GPSampler, module defaults", "tarvex RandomSampler", "skopt gp_minimize",
+              "hyperopt TPE"]
+# The defaults the public package gives GPSampler; _tarvex keeps the compiled module's own.
+BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6}
 ACTIVATIONS = list(ACTIVATION_COST)
 
 
-def run_tarvex(problem, budget, seed, use_gp):
+def run_tarvex(problem, budget, seed, sampler):
     import _tarvex as tv
 
     values = []
@@ -89,8 +92,13 @@ def run_tarvex(problem, budget, seed, use_gp):
         values.append(y)
         return y
 
-    sampler = tv.GPSampler(seed=seed) if use_gp else tv.RandomSampler(seed=seed)
-    tv.Study(tv.StudyDirection.Minimize, sampler).optimize(objective, n_trials=budget)
+    if sampler == "gp":
+        made = tv.GPSampler(seed=seed, **BETTER_GP_DEFAULTS)
+    elif sampler == "gp module defaults":
+        made = tv.GPSampler(seed=seed)
+    else:
+        made = tv.RandomSampler(seed=seed)
+    tv.Study(tv.StudyDirection.Minimize, made).optimize(objective, n_trials=budget)
     return values
 
 
@@ -129,9 +137,11 @@ def run_hyperopt(problem, budget, seed):
 
 def run(optimiser, problem, budget, seed):
     if optimiser == "tarvex GPSampler":
-        return run_tarvex(problem, budget, seed, use_gp=True)
+        return run_tarvex(problem, budget, seed, "gp")
+    if optimiser == "tarvex GPSampler, module defaults":
+        return run_tarvex(problem, budget, seed, "gp module defaults")
     if optimiser == "tarvex RandomSampler":
-        return run_tarvex(problem, budget, seed, use_gp=False)
+        return run_tarvex(problem, budget, seed, "random")
     if optimiser == "skopt gp_minimize":
         return run_skopt(problem, budget, seed)
     return run_hyperopt(problem, budget, seed)

@@ -19,8 +19,20 @@ void bind_samplers(py::module_& m) {
     py::class_<GPSampler, ISampler, std::shared_ptr<GPSampler>>(m, "GPSampler")
         .def(py::init([](KernelType kernel, AcquisitionType acq, int n_warmup, double xi, double beta, int n_cand,
                          int n_restarts, bool use_priors, bool fit_noise, double noise_var, std::uint64_t seed) {
-                 return std::make_shared<GPSampler>(GPSamplerConfig{kernel, acq, noise_var, use_priors, fit_noise,
-                                                                    n_restarts, n_warmup, xi, beta, true, n_cand, seed});
+                 GPSamplerConfig config;
+                 config.kernel = kernel;
+                 config.acq = acq;
+                 config.noise_var = noise_var;
+                 config.use_priors = use_priors;
+                 config.fit_noise = fit_noise;
+                 config.n_restarts = n_restarts;
+                 config.n_warmup = n_warmup;
+                 config.xi = xi;
+                 config.beta = beta;
+                 config.auto_beta = true;
+                 config.n_cand = n_cand;
+                 config.seed = seed;
+                 return std::make_shared<GPSampler>(config);
              }),
              py::arg("kernel") = KernelType::Matern52, py::arg("acq") = AcquisitionType::LogEI, py::arg("n_warmup") = 8,
              py::arg("xi") = 0.003, py::arg("beta") = 2.0, py::arg("n_cand") = 1024, py::arg("n_restarts") = 2,

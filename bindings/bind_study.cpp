@@ -13,6 +13,9 @@ std::vector<Trial> guarded(std::vector<Trial> trials, const BoundStudy& study) {
     return trials;
 }
 
+// A sampler whose suggestions fit a model; a random draw costs less than releasing the lock.
+bool fits_models(const Study& study) { return dynamic_cast<const GPSampler*>(study.sampler.get()) != nullptr; }
+
 bool is_bytes_like(const py::handle& h) { return PyBytes_Check(h.ptr()) || PyByteArray_Check(h.ptr()); }
 
 // A str as UTF-8; one that UTF-8 cannot encode (a lone surrogate) is refused by name.
@@ -70,7 +73,7 @@ void bind_study(py::module_& m) {
             "optimize",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs,
                           std::optional<double> timeout) {
-                const PythonObjective callback{objective.ptr, pruned_type.ptr()};
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study)};
                 without_interpreter_lock([&] {
                     study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
                                    n_trials, n_jobs, timeout);
@@ -80,7 +83,7 @@ void bind_study(py::module_& m) {
         .def(
             "optimize_mo",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs) {
-                const PythonObjective callback{objective.ptr, pruned_type.ptr()};
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study)};
                 without_interpreter_lock([&] {
                     study.optimize_mo(
                         [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },

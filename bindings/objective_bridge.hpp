@@ -32,7 +32,8 @@ struct CallableRef {
 // all; the core's objective captures only a pointer to it, so copies need no interpreter lock.
 struct PythonObjective {
     PyObject* callable;
-    PyObject* pruned_type;  // the module's TrialPruned: raising it (or a subclass) prunes
+    PyObject* pruned_type;    // the module's TrialPruned: raising it (or a subclass) prunes
+    bool release_to_sample;   // sampling fits a model: other workers' objectives run meanwhile
 };
 
 // A Python exception from the objective, as text ("ValueError: bad x"). The Python error is
@@ -42,11 +43,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A thread that CPython ends while the core runs stops here for good instead of unwinding into
+// the binding library's call frames, whose cleanup would release Python objects without the lock
+// while the interpreter is torn down (CPython 3.14 parks such threads itself). The process ends
+// with its main thread; this one holds no lock and no Python object.
+[[noreturn]] inline void park_thread() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+}
+
 // The interpreter lock for one objective call: the thread's own state when it has one (the
-// caller of a serial run), else a fresh state that is deleted again on release.
+// caller of a serial run), else a fresh state that is deleted again on release. A thread that
+// comes for it once the interpreter finalises has nothing left to run, and once finalisation
+// has ended, asking for a thread state would crash: it stops before.
 class InterpreterLock {
 public:
-    InterpreterLock() : state(PyGILState_Ensure()) {}  // may end this thread: nothing to undo yet
+    InterpreterLock() : state(acquire()) {}  // may end this thread: nothing to undo yet
     InterpreterLock(const InterpreterLock&) = delete;
     InterpreterLock& operator=(const InterpreterLock&) = delete;
     ~InterpreterLock() {
@@ -55,17 +66,57 @@ public:
     void abandon() { held = false; }
 
 private:
+    static PyGILState_STATE acquire() {
+        if (Py_IsFinalizing()) park_thread();
+        return PyGILState_Ensure();
+    }
+
     PyGILState_STATE state;
     bool held = true;
 };
 
+// Runs the core with the interpreter lock released and takes it back in plain code (see above).
+template <class Run>
+TARVEX_PASSES_THREAD_EXIT void without_interpreter_lock(const Run& run) {
+    PyThreadState* const saved = PyEval_SaveThread();
+    std::exception_ptr error;
+    try {
+        try {
+            run();
+        } catch (const ThreadExit&) {
+            throw;
+        } catch (...) {
+            error = std::current_exception();
+        }
+        PyEval_RestoreThread(saved);  // ends this thread during finalisation
+    } catch (const ThreadExit&) {
+        park_thread();
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+// A hook that runs without the interpreter lock. What the study's hooks read of the trial
+// (its identifier, fixed parameters and reports) does not change while they run.
+template <class Hook>
+Hook released(Hook hook) {
+    return [hook = std::move(hook)](auto&... args) {
+        decltype(hook(args...)) result{};
+        without_interpreter_lock([&] { result = hook(args...); });
+        return result;
+    };
+}
+
 // Lends the running trial to Python for one call. The trial moves into a Python-owned Trial and
 // back afterwards; if Python kept a reference, that object stays behind as a detached copy, so
 // no Python object ever points at the core's stack. Built and destroyed with the lock held.
+// While lent, pruning and (for a model-fitting sampler) sampling release the lock.
 class TrialLoan {
 public:
-    explicit TrialLoan(Trial& trial) : home(trial) {
+    TrialLoan(Trial& trial, bool release_to_sample) : home(trial), suggest_hook(trial.suggest_hook),
+                                                       prune_hook(trial.prune_hook) {
         auto owned = std::make_unique<Trial>(std::move(trial));
+        if (release_to_sample && owned->suggest_hook) owned->suggest_hook = released(owned->suggest_hook);
+        if (owned->prune_hook) owned->prune_hook = released(owned->prune_hook);
         lent = owned.get();
         view = py::cast(std::move(owned));
     }
@@ -85,6 +136,8 @@ public:
             }
         }
         if (!kept) home = std::move(*lent);
+        home.suggest_hook = std::move(suggest_hook);
+        home.prune_hook = std::move(prune_hook);
         lent->suggest_hook = nullptr;
         lent->prune_hook = nullptr;
     }
@@ -93,6 +146,8 @@ public:
 
 private:
     Trial& home;
+    Trial::SuggestHook suggest_hook;  // the study's own hooks, given back with the trial
+    Trial::PruneHook prune_hook;
     Trial* lent;  // owned by view
     py::object view;
     bool abandoned = false;
@@ -123,7 +178,7 @@ private:
 template <class Result>
 TARVEX_PASSES_THREAD_EXIT Result call_objective(const PythonObjective& objective, Trial& trial) {
     InterpreterLock lock;
-    TrialLoan loan(trial);
+    TrialLoan loan(trial, objective.release_to_sample);
     try {
         PyObject* const raw = PyObject_CallOneArg(objective.callable, loan.ptr());
         if (!raw) throw_objective_error(objective);
@@ -143,34 +198,6 @@ TARVEX_PASSES_THREAD_EXIT Result call_objective(const PythonObjective& objective
         lock.abandon();
         throw;
     }
-}
-
-// A thread that CPython ends while the core runs stops here for good instead of unwinding into
-// the binding library's call frames, whose cleanup would release Python objects without the lock
-// while the interpreter is torn down (CPython 3.14 parks such threads itself). The process ends
-// with its main thread; this one holds no lock and no Python object.
-[[noreturn]] inline void park_thread() {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
-}
-
-// Runs the core with the interpreter lock released and takes it back in plain code (see above).
-template <class Run>
-TARVEX_PASSES_THREAD_EXIT void without_interpreter_lock(const Run& run) {
-    PyThreadState* const saved = PyEval_SaveThread();
-    std::exception_ptr error;
-    try {
-        try {
-            run();
-        } catch (const ThreadExit&) {
-            throw;
-        } catch (...) {
-            error = std::current_exception();
-        }
-        PyEval_RestoreThread(saved);  // ends this thread during finalisation
-    } catch (const ThreadExit&) {
-        park_thread();
-    }
-    if (error) std::rethrow_exception(error);
 }
 
 }  // namespace tarvex::python

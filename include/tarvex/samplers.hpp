@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/acquisition.hpp"
 #include "tarvex/study.hpp"
 
 namespace tarvex {
@@ -69,6 +69,11 @@ public:
     // u is clamped into [0, 1]; steps and int rounding are applied on the way back.
     ParamValue from_unit(const std::string& name, double u) const;
     ParamValue from_unit_block(const std::string& name, const Eigen::VectorXd& block) const;
+    // Maps a point of the cube, in place, to the encoding of the configuration it decodes to:
+    // one-hot categoricals, integers and stepped floats on their grid, plain floats clamped.
+    void snap(Eigen::Ref<Eigen::VectorXd> x) const;
+    // 1 at the coordinates of plain floats, which snap leaves free, 0 elsewhere.
+    Eigen::VectorXd continuous_mask() const;
 
     std::vector<ParamSpec> specs;
     std::unordered_map<std::string, std::size_t> index;
@@ -80,26 +85,37 @@ private:
 struct GPSamplerConfig {
     KernelType kernel = KernelType::Matern52;
     AcquisitionType acq = AcquisitionType::LogEI;
-    double noise_var = 1e-4;  // initial observation-noise variance
+    double noise_var = 1e-6;  // initial observation-noise variance, of the standardised targets
     bool use_priors = true;   // log-normal priors on the kernel hyperparameters
     bool fit_noise = false;   // fit the noise variance too
-    int n_restarts = 2;       // random restarts of the hyperparameter fit
+    int n_restarts = 2;       // random restarts of a cold hyperparameter fit, and of every 10th warm one
     int n_warmup = 8;         // completed trials needed before the model is used
-    double xi = 0.003;        // improvement margin of EI, LogEI and PI
+    double xi = 0.0;          // improvement margin of EI, LogEI and PI
     double beta = 2.0;        // UCB weight, unless auto_beta
     bool auto_beta = true;    // UCB weight 2 ln(n_obs + 1)
     int n_cand = 1024;        // candidates scored per recommendation; at least 1
     std::uint64_t seed = 0;   // 0: a nondeterministic generator, fixed warm-up shifts
+    int max_fit_rows = 200;   // hyperparameters fitted on at most this many observations (0: all)
+    int n_local = 32;         // extra candidates around each of the best observations
 };
 
-// Bayesian optimisation: once n_warmup trials have completed, each trial gets one whole
-// recommended configuration (a GP fitted to the completed trials, the acquisition maximised
-// over the unit cube), cached under its study and identifier. Before that, and for names outside the
-// recommendation, values come from a shifted Halton sequence with one dimension per name.
+namespace detail {
+struct TrainingData;  // the rows a GPSampler's models learn from
+}  // namespace detail
+
+// Bayesian optimisation for single-objective studies: once n_warmup trials have completed, each
+// trial gets one whole recommended configuration, cached under its study and identifier: a GP
+// fitted to every trial that ran with parameters (failed, pruned and non-finite ones at the worst
+// completed value), the acquisition maximised over the configurations the space can take. The
+// space follows the parameter names and the newest distributions those trials used. Before that,
+// and for names outside the recommendation, values come from a shifted Halton sequence with one
+// dimension per name.
 class GPSampler : public ISampler {
 public:
     // Throws std::invalid_argument for n_cand < 1.
     explicit GPSampler(GPSamplerConfig config);
+    // Throws std::invalid_argument for a multi-objective study, before any trial runs.
+    void before_study(const Study& study) override;
     ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
                                   const Distribution& dist) override;
     void after_trial(const Study& study, const Trial& trial) override;
@@ -107,10 +123,21 @@ public:
     const GPSamplerConfig config;
 
 private:
+    // What the sampler keeps of a study between its recommendations.
+    struct StudyMemory {
+        std::vector<std::string> layout;  // the space's parameter names at the last fit, in column order
+        Eigen::VectorXd kernel_params;    // where the last fit ended, to start the next one from
+        double noise_var = 0;
+        int fits_since_restarts = 0;      // warm fits since the last one with random restarts
+        int recommendations = 0;          // made for the study, which decides the local ones
+    };
+
     // The three below run with mutex held.
     ParamValue warmup_sample(const Trial& trial, const std::string& name, const Distribution& dist);
     ParamMap compute_recommendation(const Study& study, const Trial& trial);
-    SearchSpace infer_space_and_data(const std::vector<Trial>& trials, Eigen::MatrixXd& X, Eigen::VectorXd& y) const;
+    // The point maximising the acquisition of a model of every trial, running ones as placeholders.
+    Eigen::VectorXd global_proposal(const Study& study, const Trial& trial, detail::TrainingData& data,
+                                    StudyMemory& memory);
 
     // A trial as the sampler knows it: studies sharing the sampler number their trials alike.
     struct TrialKey {
@@ -132,6 +159,7 @@ private:
     int next_dim = 0;                                 // guarded by mutex
     RecommendationMap cache;                          // guarded by mutex; each trial's recommendation
     RecommendationMap pending;                        // guarded by mutex; recommendations of running trials
+    std::unordered_map<std::int32_t, StudyMemory> memories;  // guarded by mutex
 };
 
 }  // namespace tarvex

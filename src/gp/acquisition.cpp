@@ -1,7 +1,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/acquisition.hpp"
 
 namespace tarvex {
 namespace {
@@ -16,36 +16,86 @@ double normal_cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
 // phi(z) = exp(-z^2 / 2) / sqrt(2 pi)
 double normal_pdf(double z) { return kInvSqrt2Pi * std::exp(-0.5 * z * z); }
 
+// An acquisition value from the prediction (mu, v), with its partial derivatives in mu and sigma.
+struct Score {
+    double value;
+    double dmu = 0;
+    double dsigma = 0;
+};
+
+Score score(const AcqParams& p, double mu, double v) {
+    const double sigma = std::sqrt(v);
+    const bool certain = v < 0 || sigma < kMinSigma;
+    const double z = (p.best - mu - p.xi) / sigma;
+    switch (p.type) {
+        case AcquisitionType::EI: {
+            if (certain) return {0.0};
+            const double cdf = normal_cdf(z), pdf = normal_pdf(z);
+            return {sigma * (z * cdf + pdf), -cdf, pdf};
+        }
+        case AcquisitionType::LogEI: {
+            if (certain) return {-std::numeric_limits<double>::infinity()};
+            double dz;  // d value / dz
+            double value;
+            if (z > -6) {
+                const double h = z * normal_cdf(z) + normal_pdf(z);
+                value = std::log(sigma) + std::log(std::max(kLogEIFloor, h));
+                dz = h > kLogEIFloor ? normal_cdf(z) / h : 0.0;
+            } else {
+                // Far in the tail z Phi(z) + phi(z) underflows; its asymptotic form is phi(z) / z^2.
+                value = std::log(sigma) - 0.5 * z * z - kHalfLog2Pi - 2 * std::log(-z);
+                dz = -z - 2 / z;
+            }
+            return {value, -dz / sigma, 1 / sigma - dz * z / sigma};
+        }
+        case AcquisitionType::PI: {
+            if (certain) return {mu < p.best ? 1.0 : 0.0};
+            const double pdf = normal_pdf(z);
+            return {normal_cdf(z), -pdf / sigma, -pdf * z / sigma};
+        }
+        default: {
+            const double root_beta = std::sqrt(p.beta);
+            return {std::sqrt(p.beta * std::max(v, 0.0)) - mu, -1.0, v > 0 ? root_beta : 0.0};
+        }
+    }
+}
+
+double at(const GaussianProcess& gp, const VectorXd& x, const AcqParams& p) {
+    const auto [mu, v] = gp.predict(x);
+    return score(p, mu, v).value;
+}
+
 }  // namespace
 
 double acq_ei(const GaussianProcess& gp, const VectorXd& x, double best, double xi) {
-    const auto [mu, v] = gp.predict(x);
-    const double sigma = std::sqrt(v);
-    if (v < 0 || sigma < kMinSigma) return 0.0;
-    const double z = (best - mu - xi) / sigma;
-    return sigma * (z * normal_cdf(z) + normal_pdf(z));
+    return at(gp, x, {AcquisitionType::EI, best, xi, 0});
 }
 
 double acq_logei(const GaussianProcess& gp, const VectorXd& x, double best, double xi) {
-    const auto [mu, v] = gp.predict(x);
-    const double sigma = std::sqrt(v);
-    if (v < 0 || sigma < kMinSigma) return -std::numeric_limits<double>::infinity();
-    const double z = (best - mu - xi) / sigma;
-    if (z > -6) return std::log(sigma) + std::log(std::max(kLogEIFloor, z * normal_cdf(z) + normal_pdf(z)));
-    // Far in the tail z Phi(z) + phi(z) underflows; its asymptotic form is phi(z) / z^2.
-    return std::log(sigma) - 0.5 * z * z - kHalfLog2Pi - 2 * std::log(-z);
+    return at(gp, x, {AcquisitionType::LogEI, best, xi, 0});
 }
 
 double acq_ucb(const GaussianProcess& gp, const VectorXd& x, double beta) {
-    const auto [mu, v] = gp.predict(x);
-    return std::sqrt(beta * std::max(v, 0.0)) - mu;
+    return at(gp, x, {AcquisitionType::UCB, 0, 0, beta});
 }
 
 double acq_pi(const GaussianProcess& gp, const VectorXd& x, double best, double xi) {
-    const auto [mu, v] = gp.predict(x);
-    const double sigma = std::sqrt(v);
-    if (v < 0 || sigma < kMinSigma) return mu < best ? 1.0 : 0.0;
-    return normal_cdf((best - mu - xi) / sigma);
+    return at(gp, x, {AcquisitionType::PI, best, xi, 0});
+}
+
+std::pair<double, VectorXd> acq_with_gradient(const GaussianProcess& gp, const VectorXd& x, const AcqParams& p) {
+    const Prediction pred = gp.predict_with_gradient(x);
+    const Score s = score(p, pred.mean, pred.var);
+    VectorXd gradient = s.dmu * pred.dmean;
+    if (s.dsigma != 0 && pred.var > 0) gradient += (s.dsigma / (2 * std::sqrt(pred.var))) * pred.dvar;
+    return {s.value, gradient};
+}
+
+VectorXd acq_batch(const GaussianProcess& gp, const MatrixXd& Xq, const AcqParams& p) {
+    const auto [means, vars] = gp.predict_batch(Xq);
+    VectorXd out(Xq.rows());
+    for (Eigen::Index i = 0; i < Xq.rows(); ++i) out[i] = score(p, means[i], vars[i]).value;
+    return out;
 }
 
 }  // namespace tarvex

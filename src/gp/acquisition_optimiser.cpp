@@ -4,13 +4,43 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/acquisition.hpp"
+#include "tarvex/lbfgs.hpp"
 #include "tarvex/random.hpp"
 
 namespace tarvex {
 namespace {
 
-constexpr double kFdStep = 1e-5;
+// A standard normal draw by Box-Muller on two unit draws, the same on every platform.
+double normal_draw(std::mt19937_64& rng) {
+    const double u = 1.0 - utils::unit_draw(rng);  // in (0, 1]
+    return std::sqrt(-2 * std::log(u)) * std::cos(6.283185307179586 * utils::unit_draw(rng));
+}
+
+// The shifted Halton candidates (uniform draws beyond the 32nd dimension), then n_local
+// Gaussian steps around each centre, their spreads cycling through local_scale, a tenth and a
+// hundredth of it, kept inside the cube.
+MatrixXd candidates(int d, const AcqOptConfig& cfg, std::mt19937_64& rng) {
+    VectorXd shift(d);
+    for (int j = 0; j < d; ++j) shift[j] = utils::unit_draw(rng);
+    const Eigen::Index n_local = cfg.n_local > 0 ? cfg.n_local * cfg.centres.rows() : 0;
+    MatrixXd C(cfg.n_cand + n_local, d);
+    const int n_halton = std::min(d, static_cast<int>(utils::halton_primes.size()));
+    for (int i = 0; i < cfg.n_cand; ++i) {
+        for (int j = 0; j < n_halton; ++j) {
+            const double h = utils::radical_inverse(i + 1, utils::halton_primes[j]) + shift[j];
+            C(i, j) = h - std::floor(h);
+        }
+        for (int j = n_halton; j < d; ++j) C(i, j) = utils::unit_draw(rng);
+    }
+    constexpr double kShrink[] = {1.0, 0.1, 0.01};
+    for (Eigen::Index i = 0; i < n_local; ++i) {
+        const auto centre = cfg.centres.row(i / cfg.n_local);
+        const double scale = cfg.local_scale * kShrink[i % 3];
+        for (int j = 0; j < d; ++j) C(cfg.n_cand + i, j) = std::clamp(centre[j] + scale * normal_draw(rng), 0.0, 1.0);
+    }
+    return C;
+}
 
 }  // namespace
 
@@ -18,66 +48,54 @@ VectorXd optimise_acquisition(const GaussianProcess& gp, int d, double best, int
                               std::mt19937_64& rng) {
     if (cfg.n_cand < 1) throw std::invalid_argument("optimise_acquisition: n_cand must be at least 1.");
     if (d < 0) throw std::invalid_argument("optimise_acquisition: d must not be negative.");
+    if (cfg.n_local > 0 && cfg.centres.rows() > 0 && cfg.centres.cols() != d) {
+        throw std::invalid_argument("optimise_acquisition: centres must have d columns.");
+    }
     const double beta = cfg.auto_beta && n_obs > 0 ? 2.0 * std::log(n_obs + 1.0) : cfg.beta;
-    const auto acquisition = [&](const VectorXd& x) {
-        switch (cfg.acq) {
-            case AcquisitionType::EI: return acq_ei(gp, x, best, cfg.xi);
-            case AcquisitionType::LogEI: return acq_logei(gp, x, best, cfg.xi);
-            case AcquisitionType::PI: return acq_pi(gp, x, best, cfg.xi);
-            default: return acq_ucb(gp, x, beta);
-        }
+    const AcqParams params{cfg.acq, best, cfg.xi, beta};
+    const auto snap = [&](Eigen::Ref<VectorXd> x) {
+        if (cfg.snap) cfg.snap(x);
     };
 
-    VectorXd shift(d);
-    for (int j = 0; j < d; ++j) shift[j] = utils::unit_draw(rng);
-    const int n_cand = cfg.n_cand;
-    const int n_halton = std::min(d, static_cast<int>(utils::halton_primes.size()));
-    MatrixXd C(n_cand, d);
-    for (int i = 0; i < n_cand; ++i) {
-        for (int j = 0; j < n_halton; ++j) {
-            const double h = utils::radical_inverse(i + 1, utils::halton_primes[j]) + shift[j];
-            C(i, j) = h - std::floor(h);
+    MatrixXd C = candidates(d, cfg, rng);
+    if (cfg.snap) {
+        VectorXd row(d);
+        for (Eigen::Index i = 0; i < C.rows(); ++i) {
+            row = C.row(i).transpose();
+            snap(row);
+            C.row(i) = row.transpose();
         }
-        for (int j = n_halton; j < d; ++j) C(i, j) = utils::unit_draw(rng);
     }
-
-    std::vector<double> scores(static_cast<std::size_t>(n_cand));
-    VectorXd row(d);
-    for (int i = 0; i < n_cand; ++i) {
-        row = C.row(i).transpose();
-        scores[i] = acquisition(row);
-    }
-    std::vector<int> order(static_cast<std::size_t>(n_cand));
+    const VectorXd scores = acq_batch(gp, C, params);
+    std::vector<Eigen::Index> order(static_cast<std::size_t>(C.rows()));
     std::iota(order.begin(), order.end(), 0);
-    const int k = std::clamp(cfg.n_refine, 0, n_cand);
+    const auto k = std::clamp<Eigen::Index>(cfg.n_refine, 0, C.rows());
     // NaN scores sort after every number, so the comparison stays a strict weak order.
-    std::partial_sort(order.begin(), order.begin() + std::max(k, 1), order.end(), [&](int a, int b) {
-        if (std::isnan(scores[a])) return false;
-        return std::isnan(scores[b]) || scores[a] > scores[b];
-    });
+    std::partial_sort(order.begin(), order.begin() + std::max<Eigen::Index>(k, 1), order.end(),
+                      [&](Eigen::Index a, Eigen::Index b) {
+                          if (std::isnan(scores[a])) return false;
+                          return std::isnan(scores[b]) || scores[a] > scores[b];
+                      });
 
     VectorXd result = C.row(order[0]).transpose();
     double best_score = scores[order[0]];
-    const VectorXd lower = VectorXd::Zero(d);
-    const VectorXd upper = VectorXd::Ones(d);
-    // Minimises -a(x), with the gradient by central differences.
+    const VectorXd free = cfg.free.size() == d ? cfg.free : VectorXd::Ones(d);
+    if (free.isZero()) return result;  // nothing a refinement could move
+    // Minimises -a at the snapped point; the coordinates snap fixes have no gradient.
     const LBFGSObjective negated = [&](const VectorXd& x) {
-        VectorXd g(d);
-        VectorXd probe = x;
-        for (int i = 0; i < d; ++i) {
-            probe[i] = x[i] + kFdStep;
-            const double up = acquisition(probe);
-            probe[i] = x[i] - kFdStep;
-            const double down = acquisition(probe);
-            probe[i] = x[i];
-            g[i] = -(up - down) / (2 * kFdStep);
-        }
-        return std::pair{-acquisition(x), g};
+        VectorXd at = x;
+        snap(at);
+        auto [value, gradient] = acq_with_gradient(gp, at, params);
+        return std::pair{-value, VectorXd(-gradient.cwiseProduct(free))};
     };
-    for (int r = 0; r < k; ++r) {
-        const LBFGSResult res = utils::lbfgs_minimize(negated, C.row(order[r]).transpose(), lower, upper, LBFGSConfig{});
+    LBFGSConfig lbfgs;
+    lbfgs.rel_ftol = cfg.rel_ftol;
+    const VectorXd lower = VectorXd::Zero(d), upper = VectorXd::Ones(d);
+    for (Eigen::Index r = 0; r < k; ++r) {
+        const LBFGSResult res = utils::lbfgs_minimize(negated, C.row(order[r]).transpose(), lower, upper, lbfgs);
         if (-res.f > best_score) {
             result = res.x;
+            snap(result);
             best_score = -res.f;
         }
     }

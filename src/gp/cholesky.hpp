@@ -4,7 +4,7 @@
 #include <Eigen/Cholesky>
 #include <stdexcept>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/gaussian_process.hpp"
 
 namespace tarvex::detail {
 

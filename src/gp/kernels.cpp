@@ -3,7 +3,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/finite_difference.hpp"
+#include "tarvex/kernels.hpp"
 
 namespace tarvex {
 namespace {
@@ -69,6 +70,16 @@ void StationaryKernel::set_input_dim(int d) {
     sq_lengthscales.setConstant(d, v);
 }
 
+void StationaryKernel::covariance_slopes(Eigen::Ref<Eigen::ArrayXd> D) const {
+    for (Eigen::Index i = 0; i < D.size(); ++i) {
+        // One-sided at D = 0, where the distance cannot go lower.
+        const double h = 1e-6 * std::max(D[i], 1e-3);
+        const double at = std::max(D[i], h);
+        const auto k = [&](const VectorXd& v) { return covariance(v[0]); };
+        D[i] = utils::central_difference(k, VectorXd::Constant(1, at), h)[0];
+    }
+}
+
 VectorXd StationaryKernel::distance_weights(int d) const {
     VectorXd w = VectorXd::Zero(d);
     const Eigen::Index m = sq_lengthscales.size();
@@ -85,6 +96,8 @@ double RBFKernel::covariance(double D) const { return variance * std::exp(-0.5 *
 
 void RBFKernel::covariances(Eigen::Ref<Eigen::ArrayXd> D) const { D = variance * (-0.5 * D).exp(); }
 
+void RBFKernel::covariance_slopes(Eigen::Ref<Eigen::ArrayXd> D) const { D = -0.5 * variance * (-0.5 * D).exp(); }
+
 std::string RBFKernel::name() const { return "RBF"; }
 
 std::unique_ptr<IKernel> RBFKernel::clone() const { return std::make_unique<RBFKernel>(*this); }
@@ -97,6 +110,11 @@ double Matern52Kernel::covariance(double D) const {
 void Matern52Kernel::covariances(Eigen::Ref<Eigen::ArrayXd> D) const {
     D = kSqrt5 * D.sqrt();  // now t, element by element
     D = variance * (1 + D + D.square() / 3) * (-D).exp();
+}
+
+void Matern52Kernel::covariance_slopes(Eigen::Ref<Eigen::ArrayXd> D) const {
+    D = kSqrt5 * D.sqrt();  // now t
+    D = (-5.0 / 6.0) * variance * (1 + D) * (-D).exp();
 }
 
 std::string Matern52Kernel::name() const { return "Matern52"; }

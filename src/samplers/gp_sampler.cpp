@@ -17,7 +17,7 @@ GPSamplerConfig validated(GPSamplerConfig config) {
 
 // Whether a recommended value is one the requested distribution can produce. A trial may ask
 // for a name with other bounds or another kind than the trial the search space came from.
-bool fits(const ParamValue& v, const Distribution& dist) {
+bool value_fits(const ParamValue& v, const Distribution& dist) {
     if (const auto* f = std::get_if<FloatDist>(&dist)) {
         const double* x = std::get_if<double>(&v);
         return x && f->low <= *x && *x <= f->high;
@@ -39,17 +39,16 @@ ParamValue GPSampler::sample_independent(const Study& study, const Trial& trial,
                                          const Distribution& dist) {
     const std::scoped_lock lock(mutex);
     const TrialKey key{study.study_id, trial.trial_id};
-    // A recommended value that the request cannot take goes to the warm-up path, like a name
-    // outside the recommendation; recomputing would give the same search space again.
+    // A name outside the trial's recommendation, or a recommended value the request cannot take,
+    // goes to the warm-up path: recomputing would give the same search space again.
     if (const auto hit = cache.find(key); hit != cache.end()) {
-        if (const auto v = hit->second.find(name); v != hit->second.end()) {
-            return fits(v->second, dist) ? v->second : warmup_sample(trial, name, dist);
-        }
+        const auto v = hit->second.find(name);
+        return v != hit->second.end() && value_fits(v->second, dist) ? v->second : warmup_sample(trial, name, dist);
     }
     ParamMap rec = compute_recommendation(study, trial);
     if (!rec.empty()) {
         const auto& stored = cache.insert_or_assign(key, std::move(rec)).first->second;
-        if (const auto v = stored.find(name); v != stored.end() && fits(v->second, dist)) return v->second;
+        if (const auto v = stored.find(name); v != stored.end() && value_fits(v->second, dist)) return v->second;
     }
     return warmup_sample(trial, name, dist);
 }

@@ -182,4 +182,43 @@ ParamValue SearchSpace::from_unit_block(const std::string& name, const Eigen::Ve
     return c->choices[static_cast<std::size_t>(std::clamp<Eigen::Index>(best, 0, n - 1))];
 }
 
+namespace {
+bool is_plain_float(const Distribution& dist) {
+    const auto* f = std::get_if<FloatDist>(&dist);
+    return f && !f->step;
+}
+}  // namespace
+
+void SearchSpace::snap(Eigen::Ref<Eigen::VectorXd> x) const {
+    Eigen::Index c = 0;
+    for (const ParamSpec& spec : specs) {
+        if (const auto* cat = std::get_if<CategoricalDist>(&spec.dist)) {
+            const auto k = static_cast<Eigen::Index>(cat->choices.size());
+            Eigen::Index best = 0;
+            for (Eigen::Index i = 1; i < k; ++i) {
+                if (x[c + i] > x[c + best]) best = i;  // the first on ties, as decoding takes it
+            }
+            x.segment(c, k).setZero();
+            x[c + best] = 1.0;
+            c += k;
+            continue;
+        }
+        const double u = x[c] >= 0.0 ? std::min(x[c], 1.0) : 0.0;  // NaN counts as 0
+        x[c] = is_plain_float(spec.dist) ? u : to_unit(spec.name, from_unit(spec.name, u));
+        ++c;
+    }
+}
+
+Eigen::VectorXd SearchSpace::continuous_mask() const {
+    Eigen::VectorXd mask(total_unit_dim());
+    Eigen::Index c = 0;
+    for (const ParamSpec& spec : specs) {
+        const auto* cat = std::get_if<CategoricalDist>(&spec.dist);
+        const Eigen::Index k = cat ? static_cast<Eigen::Index>(cat->choices.size()) : 1;
+        mask.segment(c, k).setConstant(is_plain_float(spec.dist) ? 1.0 : 0.0);
+        c += k;
+    }
+    return mask;
+}
+
 }  // namespace tarvex

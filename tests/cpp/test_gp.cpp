@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "stubs.hpp"
+#include "tarvex/finite_difference.hpp"
 #include "tarvex/gp.hpp"
 
 using namespace tarvex;
@@ -95,6 +96,43 @@ TEST(GaussianProcess, CholeskyClimbsTheJitterLadderAndFitImprovesTheLikelihood) 
     EXPECT_TRUE((fitted.kernel->get_params().array().abs() <= 8).all());
 }
 
+TEST(Gradients, MatchCentralDifferences) {
+    const SmallData data;
+    const auto close = [](const VectorXd& analytic, const VectorXd& numeric) {
+        return (analytic - numeric).norm() <= 1e-5 * (1 + numeric.norm());
+    };
+    // The fit's loss, over every hyperparameter: isotropic and ARD, priors and a fitted noise.
+    for (const KernelType type : {KernelType::RBF, KernelType::Matern52}) {
+        for (const int lengthscales : {1, 2}) {
+            GaussianProcess gp(make_kernel(type, 1, 1), 1e-3, 0);
+            gp.use_priors = gp.fit_noise = true;
+            if (lengthscales == 2) gp.kernel->set_input_dim(2);
+            VectorXd theta(lengthscales + 2);
+            theta.head(lengthscales + 1) = Eigen::Vector3d(0.3, -1.2, -0.4).head(lengthscales + 1);
+            theta[lengthscales + 1] = std::log(1e-3);
+            const VectorXd numeric = utils::central_difference(
+                [&](const VectorXd& t) { return gp.fit_loss(t, data.X, data.y).first; }, theta, 1e-5);
+            EXPECT_TRUE(close(gp.fit_loss(theta, data.X, data.y).second, numeric)) << static_cast<int>(type) << lengthscales;
+        }
+    }
+    // Predictions and every acquisition, at points where LogEI takes either branch.
+    GaussianProcess gp(make_kernel(KernelType::Matern52, 1.2, 0.4), 1e-4, 0);
+    gp.fit(data.X, data.y, false);
+    for (const Eigen::Vector2d& x : {Eigen::Vector2d(0.3, 0.6), Eigen::Vector2d(0.9, 0.1)}) {
+        const Prediction p = gp.predict_with_gradient(x);
+        EXPECT_TRUE(close(p.dmean, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).first; }, x, 1e-6)));
+        EXPECT_TRUE(close(p.dvar, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).second; }, x, 1e-6)));
+        for (const auto type : {AcquisitionType::EI, AcquisitionType::LogEI, AcquisitionType::UCB, AcquisitionType::PI}) {
+            for (const double best : {0.5, -20.0}) {
+                const AcqParams params{type, best, 0.01, 3.0};
+                const auto value = [&](const VectorXd& q) { return acq_with_gradient(gp, q, params).first; };
+                EXPECT_TRUE(close(acq_with_gradient(gp, x, params).second, utils::central_difference(value, x, 1e-6)))
+                    << static_cast<int>(type) << " best " << best;
+            }
+        }
+    }
+}
+
 TEST(LBFGS, FindsTheRosenbrockValleyAndStopsOnTheBox) {
     const LBFGSObjective rosenbrock = [](const VectorXd& x) {
         const double a = 1 - x[0], b = x[1] - x[0] * x[0];
@@ -112,6 +150,13 @@ TEST(LBFGS, FindsTheRosenbrockValleyAndStopsOnTheBox) {
     const LBFGSResult edge = utils::lbfgs_minimize(outside, Eigen::Vector2d(5, 5), Eigen::Vector2d(0, -1),
                                                    Eigen::Vector2d(1, 1), {});
     EXPECT_EQ(edge.x, Eigen::Vector2d(1, -1));
+    EXPECT_EQ(edge.stop, LBFGSStop::Converged);
+    LBFGSConfig loose;
+    loose.rel_ftol = 1e-3;
+    const LBFGSResult early = utils::lbfgs_minimize(rosenbrock, Eigen::Vector2d(-0.6, 0.5), Eigen::Vector2d(-5, -5),
+                                                    Eigen::Vector2d(5, 5), loose);
+    EXPECT_EQ(early.stop, LBFGSStop::SmallImprovement);
+    EXPECT_LT(early.n_evals, r.n_evals);
 }
 
 TEST(Acquisition, MatchesTheNormalDistributionAndStaysFiniteInTheTail) {
@@ -149,4 +194,10 @@ TEST(AcquisitionOptimiser, FindsTheMinimumOfAFittedBowl) {
     const VectorXd x = optimise_acquisition(gp, 3, 0, 40, cfg, rng);
     EXPECT_LT((x - centre).norm(), 0.05) << x.transpose();
     EXPECT_EQ(x, optimise_acquisition(gp, 3, 0, 40, cfg, same));
+    // Only feasible points are scored and returned: here the first coordinate lives on a grid of tenths.
+    cfg.snap = [](Eigen::Ref<VectorXd> p) { p[0] = std::round(p[0] * 10) / 10; };
+    cfg.free = Eigen::Vector3d(0, 1, 1);
+    const VectorXd on_grid = optimise_acquisition(gp, 3, 0, 40, cfg, rng);
+    EXPECT_DOUBLE_EQ(on_grid[0], 0.2);
+    EXPECT_LT((on_grid - centre).norm(), 0.05);
 }

@@ -143,6 +143,25 @@ TEST(SearchSpace, ValidationNamesTheParameterAndChangesNothing) {
     }
 }
 
+TEST(SearchSpace, SnapMapsAPointToTheConfigurationItDecodesTo) {
+    SearchSpace s;
+    s.add_float("f", 0, 1, false, std::nullopt);
+    s.add_float("q", 0, 1, false, 0.25);
+    s.add_int("n", 0, 10, false, 3);
+    s.add_int("lg", 1, 100, true, 1);
+    s.add_categorical("c", {"a", "b", "c"});
+    Eigen::VectorXd x(7);
+    x << 0.37, 0.6, 0.5, 0.5, 0.2, 0.9, 0.9;
+    s.snap(x);
+    Eigen::VectorXd expected(7);
+    expected << 0.37, 0.5, 0.3, 0.5, 0, 1, 0;  // 0.5 on the grid, 3, 10, "b" (the first of a tie)
+    EXPECT_TRUE(x.isApprox(expected, 1e-12)) << x.transpose();
+    Eigen::VectorXd again = x;
+    s.snap(again);
+    EXPECT_EQ(again, x);
+    EXPECT_EQ(s.continuous_mask(), (Eigen::VectorXd(7) << 1, 0, 0, 0, 0, 0, 0).finished());
+}
+
 TEST(GPSampler, WarmupFollowsTheShiftedHaltonSequence) {
     const auto s = gp_sampler(7, 8);
     const Study study(StudyDirection::Minimize, s);
@@ -169,6 +188,65 @@ TEST(GPSampler, RecommendationsFitTheSpaceAndRepeatForASeed) {
         }
     }
     EXPECT_EQ(runs[0], runs[1]);
+}
+
+// Outcomes that carry no value still tell the model where not to go: failures, NaN values.
+TEST(GPSampler, FailedAndNonFiniteTrialsRepelTheSampler) {
+    const Objective raising = [](Trial& t) {
+        const double x = suggest_x(t, 0, 10);
+        if (x > 4) throw std::runtime_error("diverged");
+        return std::pow(x - 6, 2);
+    };
+    const Objective nan = [](Trial& t) {
+        const double lr = t.suggest_float("lr", 1e-4, 1, true, std::nullopt);
+        return lr > 0.3 ? std::nan("") : std::pow(std::log10(lr) + 1, 2);
+    };
+    for (const auto& objective : {raising, nan}) {
+        Study study(StudyDirection::Minimize, gp_sampler(1, 8));
+        study.optimize(objective, 60);
+        const auto all = study.trials();
+        const auto bad = std::count_if(all.end() - 30, all.end(), [](const Trial& t) {
+            return t.state == TrialState::Failed || std::isnan(t.value());
+        });
+        EXPECT_LE(bad, 8);
+        EXPECT_LT(study.best_value(), 4.5);
+    }
+}
+
+// The space follows what trials used: a range widened mid-study is explored, a parameter seen
+// first in later trials is modelled, and a trial the space cannot encode breaks nothing.
+TEST(GPSampler, TheSpaceFollowsTheNewestDistributions) {
+    Study widened(StudyDirection::Minimize, gp_sampler(2, 5));
+    int calls = 0;
+    widened.optimize([&](Trial& t) { return std::pow(suggest_x(t, 0, ++calls <= 10 ? 1 : 100) - 70, 2); }, 30);
+    const auto all = widened.trials();
+    EXPECT_GE(std::count_if(all.end() - 15, all.end(), [](const Trial& t) { return std::get<double>(t.params.at("x")) > 1; }), 12);
+    EXPECT_LT(widened.best_value(), 25);
+
+    Study flat(StudyDirection::Minimize, gp_sampler(2, 3));
+    flat.enqueue_trial({{"x", 1.0}});
+    flat.optimize([](Trial& t) {
+        const double x = t.suggest_float("x", 1, t.trial_id == 0 ? 1 : 2, false, std::nullopt);
+        return t.trial_id < 6 ? x + 1 : x + std::pow(t.suggest_float("late", 0, 1, false, std::nullopt) - 0.8, 2);
+    }, 25);
+    for (const Trial& t : flat.trials()) EXPECT_EQ(t.state, TrialState::Complete) << t.trial_id;
+    EXPECT_NEAR(std::get<double>(flat.best_params().at("late")), 0.8, 0.1);
+}
+
+TEST(GPSampler, ValuesNearTheLargestDoubleAreStandardisedWithoutOverflow) {
+    for (const double big : {1.7e308, 1e200}) {
+        Study study(StudyDirection::Minimize, gp_sampler(4, 5));
+        study.optimize([&](Trial& t) { return big * std::pow(suggest_x(t) - 0.3, 2) - big / 2; }, 25);
+        for (const Trial& t : study.trials()) ASSERT_EQ(t.state, TrialState::Complete);
+        EXPECT_NEAR(std::get<double>(study.best_params().at("x")), 0.3, 0.02) << big;
+    }
+}
+
+TEST(GPSampler, MultiObjectiveStudiesAreRefusedBeforeAnyTrial) {
+    Study study({StudyDirection::Minimize, StudyDirection::Maximize}, gp_sampler(1, 0));
+    EXPECT_EQ(error_of([&] { study.optimize_mo([](Trial& t) { return std::vector<double>{suggest_x(t), 0}; }, 5); }),
+              "GPSampler: a multi-objective study (2 directions) cannot be sampled by a GP over one value; use RandomSampler.");
+    EXPECT_TRUE(study.trials().empty());
 }
 
 TEST(GPSampler, StudiesSharingASamplerKeepTheirRecommendationsApart) {

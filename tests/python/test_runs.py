@@ -123,3 +123,32 @@ def test_one_gp_sampler_serves_two_concurrent_studies_apart():
     guided = lambda study: [t.params["x"] for t in study.trials[8:]]  # noqa: E731
     assert sum(abs(x - 0.3) < 0.15 for x in guided(low)) >= 5
     assert sum(abs(x - 0.3) > 0.5 for x in guided(high)) >= 5
+
+
+def test_a_gp_suggestion_leaves_the_interpreter_to_other_threads():
+    study = tv.Study(Min, tv.GPSampler(n_warmup=4, n_cand=2**14, seed=1))
+    for i in range(150):  # enqueued values bypass the sampler: no model until the last trial
+        study.enqueue_trial({"x": (i * 0.618) % 1, "y": (i * 0.377) % 1})
+    counter, progress, stop = [0], [], threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            counter[0] += 1
+            time.sleep(0)
+
+    def objective(trial):
+        before = counter[0]
+        x, y = trial.suggest_float("x", 0, 1), trial.suggest_float("y", 0, 1)
+        progress.append(counter[0] - before)
+        return (x - 0.3) ** 2 + y
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        study.optimize(objective, 151)
+    finally:
+        stop.set()
+        spinner.join()
+    assert progress[-1] > 100  # the model's fit ran while the other thread did
+    with pytest.raises(ValueError, match="GPSampler: a multi-objective study"):
+        tv.Study([Min, Max], tv.GPSampler()).optimize_mo(lambda t: [0, 0], 1)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -5,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tarvex/gp.hpp"
+#include "tarvex/lbfgs.hpp"
 
 namespace tarvex {
 namespace {
@@ -64,7 +65,9 @@ LBFGSResult utils::lbfgs_minimize(const LBFGSObjective& objective, VectorXd x0, 
     if (lower.size() != x0.size() || upper.size() != x0.size()) {
         throw std::invalid_argument("lbfgs_minimize: x0, lower and upper differ in length.");
     }
+    int n_evals = 0;
     const auto evaluate = [&](const VectorXd& at) {
+        ++n_evals;
         auto value = objective(at);
         if (value.second.size() != at.size()) {
             throw std::invalid_argument("lbfgs_minimize: the gradient's length differs from x.");
@@ -75,7 +78,7 @@ LBFGSResult utils::lbfgs_minimize(const LBFGSObjective& objective, VectorXd x0, 
 
     VectorXd x = project(x0);
     auto [f, g] = evaluate(x);
-    LBFGSResult result{x, f, 0, false};
+    LBFGSResult result{x, f, 0, false, LBFGSStop::IterationLimit, n_evals};
     if (config.max_iter < 1) return result;
 
     History history;
@@ -88,6 +91,7 @@ LBFGSResult utils::lbfgs_minimize(const LBFGSObjective& objective, VectorXd x0, 
         const double pg_norm = pg.size() ? pg.cwiseAbs().maxCoeff() : 0.0;
         if (config.gtol > pg_norm) {
             result.converged = true;
+            result.stop = LBFGSStop::Converged;
             break;
         }
 
@@ -97,7 +101,10 @@ LBFGSResult utils::lbfgs_minimize(const LBFGSObjective& objective, VectorXd x0, 
             d = -pg;
             history.clear();
             dg = d.dot(g);
-            if (dg >= 0) break;
+            if (dg >= 0) {
+                result.stop = LBFGSStop::NoDescent;
+                break;
+            }
         }
 
         double t = config.step0;
@@ -115,20 +122,29 @@ LBFGSResult utils::lbfgs_minimize(const LBFGSObjective& objective, VectorXd x0, 
             t *= 0.5;
             if (config.min_step > t) break;
         }
-        if (!accepted) break;
+        if (!accepted) {
+            result.stop = LBFGSStop::LineSearchFailed;
+            break;
+        }
 
         VectorXd s = x_t - x;
         VectorXd y = g_t - g;
         const double sy = s.dot(y);
         if (sy > kCurvatureFloor) history.push(std::move(s), std::move(y), sy, config.history);
+        const double gain = f - f_t;
         x = std::move(x_t);
         f = f_t;
         g = std::move(g_t);
         ++result.n_iter;
+        if (config.rel_ftol * std::max(std::abs(f), 1.0) > gain) {
+            result.stop = LBFGSStop::SmallImprovement;
+            break;
+        }
         if (result.n_iter == config.max_iter) break;
     }
     result.x = std::move(x);
     result.f = f;
+    result.n_evals = n_evals;
     return result;
 }
 
