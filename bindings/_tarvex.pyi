@@ -7,9 +7,13 @@ import datetime
 import typing
 __all__: list[str] = ['AcquisitionType', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
-    pass
+    """
+    Raised by an objective to end its trial as pruned.
+    """
 class TrialState:
     """
+    Running, then Complete, Pruned or Failed.
+    
     Members:
     
       Running
@@ -53,6 +57,8 @@ class TrialState:
         ...
 class StudyDirection:
     """
+    Whether a value is minimised or maximised.
+    
     Members:
     
       Minimize
@@ -89,6 +95,10 @@ class StudyDirection:
     def value(self) -> int:
         ...
 class Trial:
+    def fix_param(self, name: str, value: typing.Any) -> None:
+        """
+        Fixes the value that the trial's first suggestion of name returns, as an enqueued value does.
+        """
     def get_user_attr(self, arg0: str) -> str:
         ...
     def report(self, value: typing.SupportsFloat, step: typing.SupportsInt) -> None:
@@ -101,6 +111,10 @@ class Trial:
         ...
     def suggest_float(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, log: bool = False) -> float:
         ...
+    def suggest_float_step(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, step: typing.SupportsFloat, log: bool = False) -> float:
+        """
+        suggest_float on the grid low, low + step, ...
+        """
     def suggest_int(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, log: bool = False, step: typing.SupportsInt = 1) -> int:
         ...
     @property
@@ -109,6 +123,11 @@ class Trial:
     @property
     def datetime_start(self) -> datetime.datetime:
         ...
+    @property
+    def fail_reason(self) -> str | None:
+        """
+        Why a Failed trial failed (the exception's type and message); None for the others.
+        """
     @property
     def intermediate_values(self) -> list[tuple[int, float]]:
         ...
@@ -145,12 +164,28 @@ class Study:
         ...
     def add_trial(self, params: dict, values: collections.abc.Sequence[typing.SupportsFloat]) -> None:
         ...
+    def ask(self, trial_type: typing.Any = None) -> typing.Any:
+        """
+        A new running trial for a loop the caller drives (an instance of trial_type, a subclass of Trial, when given); finish it with tell.
+        """
     def enqueue_trial(self, params: dict) -> None:
         ...
     def optimize(self, objective: collections.abc.Callable, n_trials: typing.SupportsInt, n_jobs: typing.SupportsInt = 1, timeout: typing.SupportsFloat | None = None) -> None:
         ...
     def optimize_mo(self, objective: collections.abc.Callable, n_trials: typing.SupportsInt, n_jobs: typing.SupportsInt = 1) -> None:
         ...
+    def run(self, objective: collections.abc.Callable, n_trials: typing.SupportsInt, n_jobs: typing.SupportsInt = 1, timeout: typing.SupportsFloat | None = None, multi_objective: bool = False, on_trial_end: collections.abc.Callable | None = None, trial_type: typing.Any = None) -> None:
+        """
+        optimize or optimize_mo (multi_objective), calling on_trial_end(trial) with every finished trial once it is stored. A KeyboardInterrupt in the objective (its trial fails, "interrupted") or in on_trial_end stops the run and is raised again once the running trials have ended. The objective receives instances of trial_type, a subclass of Trial, when given.
+        """
+    def stop(self) -> None:
+        """
+        Stops the run in progress from starting trials; those running finish.
+        """
+    def tell(self, trial: Trial, state: TrialState, values: collections.abc.Sequence[typing.SupportsFloat] = [], fail_reason: str | None = None) -> None:
+        """
+        Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.
+        """
     @property
     def best_params(self) -> dict[str, float | int | str]:
         ...
@@ -182,6 +217,8 @@ class RandomSampler(ISampler):
         ...
 class AcquisitionType:
     """
+    The acquisition function a GPSampler maximises.
+    
     Members:
     
       EI
@@ -225,6 +262,8 @@ class AcquisitionType:
         ...
 class KernelType:
     """
+    The covariance kernel of a GPSampler's model.
+    
     Members:
     
       RBF

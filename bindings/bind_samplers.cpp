@@ -9,12 +9,12 @@ void bind_samplers(py::module_& m) {
         .def(py::init<std::uint64_t>(), py::arg("seed") = 0);
 
     // Registered before GPSampler: its defaults are members of these.
-    py::enum_<AcquisitionType>(m, "AcquisitionType")
+    py::enum_<AcquisitionType>(m, "AcquisitionType", "The acquisition function a GPSampler maximises.")
         .value("EI", AcquisitionType::EI)
         .value("LogEI", AcquisitionType::LogEI)
         .value("UCB", AcquisitionType::UCB)
         .value("PI", AcquisitionType::PI);
-    py::enum_<KernelType>(m, "KernelType").value("RBF", KernelType::RBF).value("Matern52", KernelType::Matern52);
+    py::enum_<KernelType>(m, "KernelType", "The covariance kernel of a GPSampler's model.").value("RBF", KernelType::RBF).value("Matern52", KernelType::Matern52);
 
     py::class_<GPSampler, ISampler, std::shared_ptr<GPSampler>>(m, "GPSampler")
         .def(py::init([](KernelType kernel, AcquisitionType acq, int n_warmup, double xi, double beta, int n_cand,

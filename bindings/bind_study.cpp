@@ -31,6 +31,18 @@ std::string utf8_of(const py::handle& text, const std::string& where) {
 
 }  // namespace
 
+ParamValue to_param_value(const py::handle& value, const std::string& where) {
+    if (Py_IS_TYPE(value.ptr(), &PyBool_Type)) return value.ptr() == Py_True ? 1 : 0;
+    if (PyLong_Check(value.ptr())) return value.cast<int>();
+    if (PyFloat_Check(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    if (is_bytes_like(value)) {
+        throw py::type_error(where + ": a value is a bool, int, float or str, not " +
+                             std::string(Py_TYPE(value.ptr())->tp_name) + ".");
+    }
+    if (PyUnicode_Check(value.ptr())) return utf8_of(value, where);
+    return value.cast<std::string>();  // not text: the binding library's cast error
+}
+
 ParamMap to_param_map(const py::dict& params) {
     ParamMap out;
     for (const auto& [key, value] : params) {
@@ -38,21 +50,7 @@ ParamMap to_param_map(const py::dict& params) {
             throw py::type_error("params: parameter names must be str, not " + py::repr(key).cast<std::string>() + ".");
         }
         std::string name = utf8_of(PyUnicode_Check(key.ptr()) ? key : py::str(key), "params");
-        ParamValue v;
-        if (Py_IS_TYPE(value.ptr(), &PyBool_Type)) {
-            v = value.ptr() == Py_True ? 1 : 0;
-        } else if (PyLong_Check(value.ptr())) {
-            v = value.cast<int>();
-        } else if (PyFloat_Check(value.ptr())) {
-            v = PyFloat_AS_DOUBLE(value.ptr());
-        } else if (is_bytes_like(value)) {
-            throw py::type_error("params['" + name + "']: a value is a bool, int, float or str, not " +
-                                 std::string(Py_TYPE(value.ptr())->tp_name) + ".");
-        } else if (PyUnicode_Check(value.ptr())) {
-            v = utf8_of(value, "params['" + name + "']");
-        } else {
-            v = value.cast<std::string>();  // not text: the binding library's cast error
-        }
+        ParamValue v = to_param_value(value, "params['" + name + "']");
         out.insert_or_assign(std::move(name), std::move(v));
     }
     return out;
@@ -73,7 +71,8 @@ void bind_study(py::module_& m) {
             "optimize",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs,
                           std::optional<double> timeout) {
-                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study)};
+                ViewPool views;
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views};
                 without_interpreter_lock([&] {
                     study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
                                    n_trials, n_jobs, timeout);
@@ -83,7 +82,8 @@ void bind_study(py::module_& m) {
         .def(
             "optimize_mo",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs) {
-                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study)};
+                ViewPool views;
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views};
                 without_interpreter_lock([&] {
                     study.optimize_mo(
                         [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
@@ -91,6 +91,62 @@ void bind_study(py::module_& m) {
                 });
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1)
+        .def(
+            "run",
+            [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs,
+                          std::optional<double> timeout, bool multi_objective, std::optional<CallableRef> on_trial_end,
+                          const py::object& trial_type) {
+                InterruptibleRun run{study};
+                ViewPool views(trial_type_of(trial_type));
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views, &run};
+                TrialEnd on_end;
+                if (on_trial_end) {
+                    on_end = [fn = on_trial_end->ptr, alive = std::weak_ptr<const bool>(study.alive), &run](const Trial& t) {
+                        call_trial_end(fn, t, alive, run);
+                    };
+                }
+                without_interpreter_lock([&] {
+                    if (multi_objective) {
+                        study.optimize_mo([&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
+                                          n_trials, n_jobs, timeout, on_end);
+                    } else {
+                        study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); }, n_trials,
+                                       n_jobs, timeout, on_end);
+                    }
+                });
+                if (run.interrupted.load()) {  // the run stopped for it: raised now that it is over
+                    PyErr_SetNone(PyExc_KeyboardInterrupt);
+                    throw py::error_already_set();
+                }
+            },
+            py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1, py::arg("timeout") = py::none(),
+            py::arg("multi_objective") = false, py::arg("on_trial_end") = py::none(), py::arg("trial_type") = py::none(),
+            "optimize or optimize_mo (multi_objective), calling on_trial_end(trial) with every finished trial once "
+            "it is stored. A KeyboardInterrupt in the objective (its trial fails, \"interrupted\") or in on_trial_end "
+            "stops the run and is raised again once the running trials have ended. The objective receives instances "
+            "of trial_type, a subclass of Trial, when given.")
+        .def(
+            "stop", [](BoundStudy& study) { study.stop(); },
+            "Stops the run in progress from starting trials; those running finish.")
+        .def(
+            "ask",
+            [](BoundStudy& study, const py::object& trial_type) {
+                PyObject* const type = trial_type_of(trial_type);
+                auto trial = std::make_unique<Trial>(guard_hooks(study.ask(), study.alive));
+                if (fits_models(study)) trial->suggest_hook = released(std::move(trial->suggest_hook));
+                if (trial->prune_hook) trial->prune_hook = released(std::move(trial->prune_hook));
+                return trial_object(std::move(trial), type);
+            },
+            py::arg("trial_type") = py::none(),
+            "A new running trial for a loop the caller drives (an instance of trial_type, a subclass of Trial, when "
+            "given); finish it with tell.")
+        .def(
+            "tell",
+            [](BoundStudy& study, const Trial& trial, TrialState state, std::vector<double> values,
+               std::optional<std::string> fail_reason) { study.tell(trial, state, std::move(values), std::move(fail_reason)); },
+            py::arg("trial"), py::arg("state"), py::arg("values") = std::vector<double>{},
+            py::arg("fail_reason") = py::none(),
+            "Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.")
         .def(
             "enqueue_trial",
             [](BoundStudy& study, const py::dict& params) { study.enqueue_trial(to_param_map(params)); },

@@ -8,12 +8,12 @@
 namespace tarvex::python {
 
 void bind_enums(py::module_& m) {
-    py::enum_<TrialState>(m, "TrialState")
+    py::enum_<TrialState>(m, "TrialState", "Running, then Complete, Pruned or Failed.")
         .value("Running", TrialState::Running)
         .value("Complete", TrialState::Complete)
         .value("Pruned", TrialState::Pruned)
         .value("Failed", TrialState::Failed);
-    py::enum_<StudyDirection>(m, "StudyDirection")
+    py::enum_<StudyDirection>(m, "StudyDirection", "Whether a value is minimised or maximised.")
         .value("Minimize", StudyDirection::Minimize)
         .value("Maximize", StudyDirection::Maximize);
 }
@@ -42,6 +42,13 @@ void bind_trial(py::module_& m) {
                 return t.suggest_float(name, low, high, log, std::nullopt);
             },
             py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
+        .def(
+            "suggest_float_step",
+            [](Trial& t, const std::string& name, double low, double high, double step, bool log) {
+                return t.suggest_float(name, low, high, log, step);
+            },
+            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step"), py::arg("log") = false,
+            "suggest_float on the grid low, low + step, ...")
         .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
              py::arg("log") = false, py::arg("step") = 1)
         .def("suggest_categorical", &Trial::suggest_categorical, py::arg("name"), py::arg("choices"))
@@ -59,7 +66,16 @@ void bind_trial(py::module_& m) {
         .def_property_readonly("values", [](const Trial& t) { return t.values; })
         .def_property_readonly("value", &Trial::value)
         .def_property_readonly("params", [](const Trial& t) { return t.params; })
-        .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; });
+        .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; })
+        .def_property_readonly("fail_reason", [](const Trial& t) { return t.fail_reason; },
+                               "Why a Failed trial failed (the exception's type and message); None for the others.")
+        .def(
+            "fix_param",
+            [](Trial& t, const std::string& name, const py::handle& value) {
+                t.fixed_params.insert_or_assign(name, to_param_value(value, "fix_param('" + name + "')"));
+            },
+            py::arg("name"), py::arg("value"),
+            "Fixes the value that the trial's first suggestion of name returns, as an enqueued value does.");
 }
 
 }  // namespace tarvex::python

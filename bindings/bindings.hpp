@@ -59,10 +59,12 @@ namespace pybind11::detail {
 
 // An instance made by __new__ alone holds no object yet, and the generic conversion would hand
 // out fresh uninitialised memory as one. Such an instance does not convert: the call raises TypeError.
-template <class T>
-bool is_uninitialised(handle src) {
-    if (!src || !isinstance<T>(src)) return false;
-    for (const value_and_holder& v_h : values_and_holders(reinterpret_cast<instance*>(src.ptr()))) {
+// Checked against the caster's own type record, so the common case costs one type test.
+inline bool is_uninitialised(handle src, const type_info* type) {
+    if (!src || !type || !PyObject_TypeCheck(src.ptr(), type->type)) return false;
+    auto* const inst = reinterpret_cast<instance*>(src.ptr());
+    if (inst->simple_layout) return !inst->simple_holder_constructed;
+    for (const value_and_holder& v_h : values_and_holders(inst)) {
         if (!v_h.holder_constructed()) return true;
     }
     return false;
@@ -71,14 +73,16 @@ bool is_uninitialised(handle src) {
 template <class T>
 class initialised_caster : public type_caster_base<T> {
 public:
-    bool load(handle src, bool convert) { return !is_uninitialised<T>(src) && type_caster_base<T>::load(src, convert); }
+    bool load(handle src, bool convert) {
+        return !is_uninitialised(src, this->typeinfo) && type_caster_base<T>::load(src, convert);
+    }
 };
 
 template <class T>
 class initialised_shared_caster : public copyable_holder_caster<T, std::shared_ptr<T>> {
 public:
     bool load(handle src, bool convert) {
-        return !is_uninitialised<T>(src) && copyable_holder_caster<T, std::shared_ptr<T>>::load(src, convert);
+        return !is_uninitialised(src, this->typeinfo) && copyable_holder_caster<T, std::shared_ptr<T>>::load(src, convert);
     }
 };
 
@@ -102,6 +106,8 @@ Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive);
 // rest must be a str. Non-str keys are replaced by str(key); bytes, as keys or values, are
 // refused with TypeError: they are not text.
 ParamMap to_param_map(const py::dict& params);
+// One such value; where names the argument in messages.
+ParamValue to_param_value(const py::handle& value, const std::string& where);
 
 void bind_enums(py::module_& m);
 void bind_trial(py::module_& m);

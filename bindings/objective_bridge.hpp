@@ -10,8 +10,10 @@
 #include <pybind11/stl.h>
 
 #include <chrono>
+#include <atomic>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -30,10 +32,89 @@ struct CallableRef {
 
 // What every objective call needs, kept on the stack of the optimize call that outlives them
 // all; the core's objective captures only a pointer to it, so copies need no interpreter lock.
+// A run that a KeyboardInterrupt in its Python code stops.
+struct InterruptibleRun {
+    Study& study;
+    std::atomic<bool> interrupted{false};
+
+    // Whether the error being raised is a KeyboardInterrupt; if so the run stops.
+    bool take_interrupt() {
+        if (!PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) return false;
+        interrupted.store(true);
+        study.stop();
+        return true;
+    }
+};
+
+// The type of the trial objects a call hands out: null (None) for _tarvex.Trial, else a Python
+// subclass of it, such as the public package's trial.
+inline PyObject* trial_type_of(const py::object& type) {
+    if (type.is_none()) return nullptr;
+    const auto* tinfo = py::detail::get_type_info(typeid(Trial));
+    if (!PyType_Check(type.ptr()) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.ptr()), tinfo->type)) {
+        throw py::type_error("trial_type must be None or a subclass of _tarvex.Trial");
+    }
+    return type.ptr();
+}
+
+// A Python object owning trial, of type (see trial_type_of), made as the binding library makes
+// its instances.
+inline py::object trial_object(std::unique_ptr<Trial> trial, PyObject* type) {
+    if (!type) return py::cast(std::move(trial));
+    const auto* tinfo = py::detail::get_type_info(typeid(Trial));
+    auto object = py::reinterpret_steal<py::object>(py::detail::make_new_instance(reinterpret_cast<PyTypeObject*>(type)));
+    auto* const inst = reinterpret_cast<py::detail::instance*>(object.ptr());
+    inst->get_value_and_holder(tinfo).value_ptr() = trial.get();
+    inst->owned = true;
+    tinfo->init_instance(inst, &trial);  // takes the holder over
+    return object;
+}
+
+// The Python Trial objects of a run that are free to be lent the next trial: an object that
+// Python did not keep after its call serves again, which saves making one per trial. Taken and
+// given back with the interpreter lock held; emptied by its owner with the lock held too.
+class ViewPool {
+public:
+    struct View {
+        PyObject* object;  // owns trial
+        Trial* trial;
+    };
+    explicit ViewPool(PyObject* type = nullptr) : type(type) {}
+    ViewPool(const ViewPool&) = delete;
+    ViewPool& operator=(const ViewPool&) = delete;
+    ~ViewPool() {
+        for (const View& v : free) Py_DECREF(v.object);
+    }
+    View take() {
+        {
+            const std::scoped_lock lock(mutex);
+            if (!free.empty()) {
+                const View v = free.back();
+                free.pop_back();
+                return v;
+            }
+        }
+        auto owned = std::make_unique<Trial>(0, 0);
+        Trial* const trial = owned.get();
+        return {trial_object(std::move(owned), type).release().ptr(), trial};
+    }
+    void give_back(View v) {
+        const std::scoped_lock lock(mutex);
+        free.push_back(v);
+    }
+
+private:
+    PyObject* const type;  // the objects' type; null for _tarvex.Trial
+    std::mutex mutex;
+    std::vector<View> free;  // guarded by mutex
+};
+
 struct PythonObjective {
     PyObject* callable;
-    PyObject* pruned_type;    // the module's TrialPruned: raising it (or a subclass) prunes
-    bool release_to_sample;   // sampling fits a model: other workers' objectives run meanwhile
+    PyObject* pruned_type;            // the module's TrialPruned: raising it (or a subclass) prunes
+    bool release_to_sample;           // sampling fits a model: other workers' objectives run meanwhile
+    ViewPool& views;
+    InterruptibleRun* run = nullptr;  // null: an interrupted objective only fails its trial
 };
 
 // A Python exception from the objective, as text ("ValueError: bad x"). The Python error is
@@ -112,57 +193,58 @@ Hook released(Hook hook) {
 // While lent, pruning and (for a model-fitting sampler) sampling release the lock.
 class TrialLoan {
 public:
-    TrialLoan(Trial& trial, bool release_to_sample) : home(trial), suggest_hook(trial.suggest_hook),
-                                                       prune_hook(trial.prune_hook) {
-        auto owned = std::make_unique<Trial>(std::move(trial));
-        if (release_to_sample && owned->suggest_hook) owned->suggest_hook = released(owned->suggest_hook);
-        if (owned->prune_hook) owned->prune_hook = released(owned->prune_hook);
-        lent = owned.get();
-        view = py::cast(std::move(owned));
+    TrialLoan(Trial& trial, const PythonObjective& objective)
+        : home(trial), suggest_hook(trial.suggest_hook), prune_hook(trial.prune_hook), pool(objective.views),
+          view(pool.take()) {
+        Trial& lent = *view.trial;
+        lent = std::move(trial);
+        if (objective.release_to_sample && lent.suggest_hook) lent.suggest_hook = released(lent.suggest_hook);
+        if (lent.prune_hook) lent.prune_hook = released(lent.prune_hook);
     }
     TrialLoan(const TrialLoan&) = delete;
     TrialLoan& operator=(const TrialLoan&) = delete;
     ~TrialLoan() {
-        if (abandoned) {
-            view.release();  // the thread is being ended: the object is left to the interpreter
-            return;
-        }
-        bool kept = view.ref_count() > 1;
+        if (abandoned) return;  // the thread is being ended: the object is left to the interpreter
+        Trial& lent = *view.trial;
+        bool kept = Py_REFCNT(view.object) > 1;
         if (kept) {
             try {
-                home = *lent;
+                home = lent;
             } catch (const std::bad_alloc&) {  // no memory for the copy: Python keeps an emptied trial
                 kept = false;
             }
         }
-        if (!kept) home = std::move(*lent);
+        if (!kept) home = std::move(lent);
         home.suggest_hook = std::move(suggest_hook);
         home.prune_hook = std::move(prune_hook);
-        lent->suggest_hook = nullptr;
-        lent->prune_hook = nullptr;
+        lent.suggest_hook = nullptr;
+        lent.prune_hook = nullptr;
+        if (kept) {
+            Py_DECREF(view.object);  // Python's now: a detached copy of the finished trial
+        } else {
+            pool.give_back(view);
+        }
     }
-    PyObject* ptr() const { return view.ptr(); }
+    PyObject* ptr() const { return view.object; }
     void abandon() { abandoned = true; }
 
 private:
     Trial& home;
     Trial::SuggestHook suggest_hook;  // the study's own hooks, given back with the trial
     Trial::PruneHook prune_hook;
-    Trial* lent;  // owned by view
-    py::object view;
+    ViewPool& pool;
+    ViewPool::View view;
     bool abandoned = false;
 };
 
-// The raised Python error as the core sees it, the error cleared: TrialPruned (or a subclass)
-// prunes, anything else fails the trial with its type and message.
-[[noreturn]] inline void throw_objective_error(const PythonObjective& objective) {
-    if (PyErr_ExceptionMatches(objective.pruned_type)) {
-        PyErr_Clear();
-        throw TrialPruned();
-    }
+// The raised Python error as a core exception, the error cleared: its type and message, or
+// "interrupted" for a KeyboardInterrupt.
+[[noreturn]] inline void throw_python_error() {
     PyObject* const raised = PyErr_GetRaisedException();
     std::string text = Py_TYPE(raised)->tp_name;
-    if (PyObject* const message = PyObject_Str(raised)) {
+    if (PyErr_GivenExceptionMatches(raised, PyExc_KeyboardInterrupt)) {
+        text = "interrupted";
+    } else if (PyObject* const message = PyObject_Str(raised)) {
         Py_ssize_t size = 0;
         if (const char* utf8 = PyUnicode_AsUTF8AndSize(message, &size); utf8 && size > 0) {
             text.append(": ").append(utf8, static_cast<std::size_t>(size));
@@ -174,11 +256,48 @@ private:
     throw ObjectiveError(text);
 }
 
+// The objective's raised error as the core sees it: TrialPruned (or a subclass) prunes,
+// anything else fails the trial.
+[[noreturn]] inline void throw_objective_error(const PythonObjective& objective) {
+    if (PyErr_ExceptionMatches(objective.pruned_type)) {
+        PyErr_Clear();
+        throw TrialPruned();
+    }
+    if (objective.run) objective.run->take_interrupt();
+    throw_python_error();
+}
+
+// Hands a finished trial to fn as a Python copy whose hooks stop working with the study. A
+// KeyboardInterrupt stops the run; anything else fn raises leaves the run.
+TARVEX_PASSES_THREAD_EXIT inline void call_trial_end(PyObject* fn, const Trial& trial,
+                                                     const std::weak_ptr<const bool>& alive, InterruptibleRun& run) {
+    InterpreterLock lock;
+    PyObject* copy = nullptr;
+    try {
+        copy = py::cast(guard_hooks(trial, alive)).release().ptr();
+        PyObject* const raw = PyObject_CallOneArg(fn, copy);
+        Py_DECREF(copy);
+        copy = nullptr;
+        if (!raw && run.take_interrupt()) {
+            PyErr_Clear();
+            return;
+        }
+        if (!raw) throw_python_error();
+        Py_DECREF(raw);
+    } catch (const ThreadExit&) {
+        lock.abandon();
+        throw;
+    } catch (...) {
+        Py_XDECREF(copy);
+        throw;
+    }
+}
+
 // Called on whichever thread runs the trial; the lock is taken here and nowhere else.
 template <class Result>
 TARVEX_PASSES_THREAD_EXIT Result call_objective(const PythonObjective& objective, Trial& trial) {
     InterpreterLock lock;
-    TrialLoan loan(trial, objective.release_to_sample);
+    TrialLoan loan(trial, objective);
     try {
         PyObject* const raw = PyObject_CallOneArg(objective.callable, loan.ptr());
         if (!raw) throw_objective_error(objective);

@@ -1,6 +1,6 @@
 """Random search on a shifted sphere whose minimum, 0, lies at x = 1.5, y = -2, n = 3."""
 
-import _tarvex as tv
+import tarvex as tv
 
 
 def objective(trial):
@@ -10,7 +10,7 @@ def objective(trial):
     return (x - 1.5) ** 2 + (y + 2.0) ** 2 + (n - 3) ** 2
 
 
-study = tv.Study(tv.StudyDirection.Minimize, tv.RandomSampler(seed=42))
+study = tv.create_study(direction="minimize", sampler=tv.RandomSampler(seed=42))
 study.optimize(objective, n_trials=2000)
 best = study.best_trial
 print(f"trials: {len(study.trials)}")

@@ -18,6 +18,9 @@ public:
     virtual int create_trial(int study_id) = 0;
     // Stores a copy under trial.trial_id, replacing any earlier copy.
     virtual void update_trial(const Trial& trial) = 0;
+    // The same for a trial the caller is done with, which a storage may take over instead of
+    // copying; by default it is copied.
+    virtual void update_trial(Trial&& trial) { update_trial(static_cast<const Trial&>(trial)); }
     virtual Trial get_trial(int trial_id) const = 0;
     // Copies of one study's trials, ascending trial_id.
     virtual std::vector<Trial> get_all_trials(int study_id) const = 0;
@@ -28,6 +31,7 @@ class InMemoryStorage : public IStorage {
 public:
     int create_trial(int study_id) override;
     void update_trial(const Trial& trial) override;
+    void update_trial(Trial&& trial) override;
     Trial get_trial(int trial_id) const override;
     std::vector<Trial> get_all_trials(int study_id) const override;
     int n_trials(int study_id) const override;

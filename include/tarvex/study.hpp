@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <atomic>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -91,6 +93,7 @@ public:
     std::unordered_map<std::string, std::string> user_attrs;
     TimePoint datetime_start;
     TimePoint datetime_complete{};  // the epoch means "not finished"
+    std::optional<std::string> fail_reason;  // why a Failed trial failed; empty for the others
     // Non-owning references back to the creating study; empty in a detached trial.
     SuggestHook suggest_hook;
     PruneHook prune_hook;
@@ -102,6 +105,8 @@ private:
 
 using Objective = std::function<double(Trial&)>;
 using MultiObjective = std::function<std::vector<double>(Trial&)>;
+// Called with each finished trial once it is stored, on the thread that ran it, with no lock held.
+using TrialEnd = std::function<void(const Trial&)>;
 
 class Study {
 public:
@@ -128,6 +133,22 @@ public:
                   std::optional<double> timeout = std::nullopt);
     void optimize_mo(MultiObjective objective, int n_trials, int n_jobs = 1,
                      std::optional<double> timeout = std::nullopt);
+    // The same, telling on_end of every finished trial. What on_end throws stops the run and
+    // leaves optimize like a storage failure.
+    void optimize(Objective objective, int n_trials, int n_jobs, std::optional<double> timeout, TrialEnd on_end);
+    void optimize_mo(MultiObjective objective, int n_trials, int n_jobs, std::optional<double> timeout,
+                     TrialEnd on_end);
+    // Stops the run in progress from starting trials; those already running finish. Safe from any
+    // thread, a signal handler's included; the next run starts afresh.
+    void stop() noexcept;
+
+    // A new running trial for a loop the caller drives: its suggestions and pruning reach this
+    // study as in optimize. tell finishes it (Complete with one value per direction, or Pruned or
+    // Failed with none) as the loop does: sampler told, trial stored. Telling a trial that was not
+    // asked here, or twice, throws std::invalid_argument. Both are safe from several threads.
+    Trial ask();
+    void tell(Trial trial, TrialState state, std::vector<double> values = {},
+              std::optional<std::string> fail_reason = std::nullopt);
 
     Trial best_trial() const;
     double best_value() const;
@@ -150,11 +171,16 @@ private:
     template <class Runner>
     void run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout);
     template <class Result, class Assign>
-    void run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign);
+    void run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign, const TrialEnd& on_end);
+    // Completion time, the sampler told, the trial stored, on_end told.
+    void finish(Trial&& trial, const TrialEnd& on_end);
 
     std::mutex sampler_mutex;  // serialises this study's sample_independent calls
     std::deque<ParamMap> enqueued_params;  // guarded by queue_mutex
     std::mutex queue_mutex;
+    std::atomic<bool> stopping{false};  // set by stop(), cleared when a run starts
+    std::unordered_set<std::int32_t> asked;  // guarded by asked_mutex; asked trials not yet told
+    std::mutex asked_mutex;
 };
 
 }  // namespace tarvex

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 
 #include "tarvex/storage.hpp"
 
@@ -11,6 +12,14 @@ int InMemoryStorage::create_trial(int /*study_id*/) { return next_id.fetch_add(1
 void InMemoryStorage::update_trial(const Trial& trial) {
     const std::scoped_lock lock(mutex);
     trials_by_id.insert_or_assign(trial.trial_id, trial);
+}
+
+void InMemoryStorage::update_trial(Trial&& trial) {
+    // A subclass that stores its own way overrides the copying update; it is not bypassed.
+    if (typeid(*this) != typeid(InMemoryStorage)) return update_trial(static_cast<const Trial&>(trial));
+    const auto id = trial.trial_id;
+    const std::scoped_lock lock(mutex);
+    trials_by_id.insert_or_assign(id, std::move(trial));
 }
 
 Trial InMemoryStorage::get_trial(int trial_id) const {

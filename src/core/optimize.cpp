@@ -29,6 +29,17 @@ std::optional<TimePoint> make_deadline(std::optional<double> timeout) {
 
 bool past(const std::optional<TimePoint>& deadline) { return deadline && *deadline <= Clock::now(); }
 
+// A multi-objective result becomes the trial's values if it has one value per direction.
+void assign_values(Trial& t, std::vector<double>&& r, const std::vector<StudyDirection>& directions) {
+    const auto got = static_cast<std::int32_t>(r.size());
+    const auto want = static_cast<std::int32_t>(directions.size());
+    if (got != want) {
+        throw std::runtime_error("Objective returned " + std::to_string(got) + " values but study has " +
+                                 std::to_string(want) + " directions.");
+    }
+    t.values = std::move(r);
+}
+
 // Keeps the first bookkeeping failure of any worker; later ones are dropped.
 class FirstError {
 public:
@@ -49,7 +60,8 @@ private:
 }  // namespace
 
 template <class Result, class Assign>
-TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign) {
+TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective,
+                                                const Assign& assign, const TrialEnd& on_end) {
     Trial trial = make_trial();
     try {
         assign(trial, objective(trial));  // an empty objective throws std::bad_function_call
@@ -58,39 +70,42 @@ TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial
         trial.state = TrialState::Pruned;
     } catch (const ThreadExit&) {
         throw;  // the thread is being ended: its trial goes with it
+    } catch (const std::exception& e) {
+        trial.state = TrialState::Failed;
+        trial.fail_reason = e.what();
     } catch (...) {
         trial.state = TrialState::Failed;
+        trial.fail_reason = "an exception of unknown type";
     }
+    finish(std::move(trial), on_end);
+}
+
+void Study::finish(Trial&& trial, const TrialEnd& on_end) {
     trial.datetime_complete = Clock::now();
     sampler->after_trial(*this, trial);
+    if (!on_end) return storage->update_trial(std::move(trial));
     storage->update_trial(trial);
+    on_end(trial);
 }
 
 void Study::run_trial_so(const Objective& objective) {
-    run_trial(objective, [](Trial& t, double v) { t.values.assign(1, v); });
+    run_trial(objective, [](Trial& t, double v) { t.values.assign(1, v); }, TrialEnd{});
 }
 
 void Study::run_trial_mo(const MultiObjective& objective) {
-    run_trial(objective, [this](Trial& t, std::vector<double>&& r) {
-        const auto got = static_cast<std::int32_t>(r.size());
-        const auto want = static_cast<std::int32_t>(directions.size());
-        if (got != want) {
-            throw std::runtime_error("Objective returned " + std::to_string(got) +
-                                     " values but study has " + std::to_string(want) + " directions.");
-        }
-        t.values = std::move(r);
-    });
+    run_trial(objective, [this](Trial& t, std::vector<double>&& r) { assign_values(t, std::move(r), directions); }, TrialEnd{});
 }
 
 template <class Runner>
 void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout) {
     if (timeout && std::isnan(*timeout)) throw std::invalid_argument("optimize: timeout must not be NaN.");
+    stopping.store(false);
     sampler->before_study(*this);
     const std::optional<TimePoint> deadline = make_deadline(timeout);
     if (n_jobs == -1) n_jobs = static_cast<int>(std::thread::hardware_concurrency());
 
     if (n_jobs == 1) {
-        for (int i = 0; i < n_trials && !past(deadline); ++i) run_one();
+        for (int i = 0; i < n_trials && !past(deadline) && !stopping.load(); ++i) run_one();
         return;
     }
     if (n_jobs < 0) throw std::length_error("vector::reserve");
@@ -102,7 +117,7 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
     const auto worker = [&]() TARVEX_PASSES_THREAD_EXIT {
         try {
             while (remaining.fetch_sub(1) > 0) {
-                if (past(deadline)) break;
+                if (past(deadline) || stopping.load()) break;
                 run_one();
             }
         } catch (const ThreadExit&) {
@@ -132,5 +147,18 @@ void Study::optimize(Objective objective, int n_trials, int n_jobs, std::optiona
 void Study::optimize_mo(MultiObjective objective, int n_trials, int n_jobs, std::optional<double> timeout) {
     run_loop([&] { run_trial_mo(objective); }, n_trials, n_jobs, timeout);
 }
+
+void Study::optimize(Objective objective, int n_trials, int n_jobs, std::optional<double> timeout, TrialEnd on_end) {
+    const auto assign = [](Trial& t, double v) { t.values.assign(1, v); };
+    run_loop([&] { run_trial(objective, assign, on_end); }, n_trials, n_jobs, timeout);
+}
+
+void Study::optimize_mo(MultiObjective objective, int n_trials, int n_jobs, std::optional<double> timeout,
+                        TrialEnd on_end) {
+    const auto assign = [this](Trial& t, std::vector<double>&& r) { assign_values(t, std::move(r), directions); };
+    run_loop([&] { run_trial(objective, assign, on_end); }, n_trials, n_jobs, timeout);
+}
+
+void Study::stop() noexcept { stopping.store(true); }
 
 }  // namespace tarvex

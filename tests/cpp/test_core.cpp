@@ -85,6 +85,54 @@ TEST(Optimize, ObjectiveOutcomesBecomeTrialStates) {
     EXPECT_EQ(all[1].user_attrs.at("k"), "v");
     EXPECT_TRUE(std::isnan(all[4].value()));
     for (int k = 1; k < 7; ++k) EXPECT_EQ(all[k].trial_id, all[0].trial_id + k);
+    // A failed trial keeps why; the others keep nothing.
+    EXPECT_EQ(all[1].fail_reason, "boom");
+    EXPECT_EQ(all[2].fail_reason, "an exception of unknown type");
+    EXPECT_EQ(all[6].fail_reason, "Objective returned 2 values but study has 1 directions.");
+    EXPECT_FALSE(all[0].fail_reason || all[4].fail_reason);
+}
+
+TEST(Optimize, StopEndsTheRunAndEveryStoredTrialIsReported) {
+    Study s(Min);
+    std::vector<std::size_t> stored_when_told;
+    const TrialEnd on_end = [&](const Trial& t) {
+        stored_when_told.push_back(s.trials().size());
+        if (t.trial_id == 2) s.stop();
+    };
+    s.optimize([](Trial& t) { return suggest_x(t); }, 100, 1, std::nullopt, on_end);
+    EXPECT_EQ(stored_when_told, (std::vector<std::size_t>{1, 2, 3}));
+    s.optimize([](Trial& t) { return suggest_x(t); }, 4);  // the next run starts afresh
+    EXPECT_EQ(s.trials().size(), 7u);
+    EXPECT_EQ(error_of([&] { s.optimize([](Trial&) { return 0.0; }, 3, 1, std::nullopt, [](const Trial&) {
+                  throw std::runtime_error("hook failed");
+              }); }),
+              "hook failed");
+    EXPECT_EQ(s.trials().size(), 8u);
+}
+
+TEST(AskTell, TellFinishesAnAskedTrialOnceAsTheLoopWould) {
+    auto sampler = std::make_shared<StubSampler>();
+    Study s({Min, Max}, sampler);
+    Trial a = s.ask(), b = s.ask(), c = s.ask();
+    EXPECT_EQ(suggest_x(a), 0.5);
+    EXPECT_EQ(error_of([&] { s.tell(a, TrialState::Complete, {1.0}); }),
+              "tell: trial " + std::to_string(a.trial_id) + ": got 1 values but study has 2 directions.");
+    EXPECT_NE(error_of([&] { s.tell(a, TrialState::Running); }).find("state must be Complete, Pruned or Failed."),
+              std::string::npos);
+    s.tell(a, TrialState::Complete, {1.0, 2.0});
+    s.tell(b, TrialState::Failed, {}, "diverged");
+    EXPECT_EQ(error_of([&] { s.tell(a, TrialState::Complete, {1.0, 2.0}); }),
+              "tell: trial " + std::to_string(a.trial_id) + " is not running in this study: it was told already, or never asked.");
+    EXPECT_NE(error_of([&] { s.tell(Trial(999, s.study_id), TrialState::Pruned); }), "no error");
+    EXPECT_NE(error_of([&] { s.tell(c, TrialState::Pruned, {1.0, 2.0}); }), "no error");
+    const auto all = s.trials();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].values, (std::vector<double>{1.0, 2.0}));
+    EXPECT_EQ(std::get<double>(all[0].params.at("x")), 0.5);
+    EXPECT_EQ(all[1].fail_reason, "diverged");
+    EXPECT_EQ(sampler->after_calls, 2);
+    s.tell(c, TrialState::Pruned);  // the rejected tells left it running
+    EXPECT_EQ(s.trials().size(), 3u);
 }
 
 TEST(Optimize, RunsThatDoNothingStillCallBeforeStudy) {

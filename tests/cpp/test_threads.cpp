@@ -58,6 +58,29 @@ TEST(Threads, WorkersRunExactlyTheRequestedTrialsOffTheCallingThread) {
     EXPECT_LT(timed.trials().size(), 100u);
 }
 
+TEST(Threads, AskTellAndStopFromSeveralThreads) {
+    Study s(StudyDirection::Minimize, std::make_shared<RandomSampler>(5));
+    std::vector<std::jthread> drivers;
+    for (int w = 0; w < 4; ++w) {
+        drivers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                Trial t = s.ask();
+                s.tell(t, TrialState::Complete, {suggest_x(t)});
+            }
+        });
+    }
+    drivers.clear();
+    EXPECT_EQ(s.trials().size(), 200u);
+    std::atomic<int> started{0};
+    std::jthread stopper([&] {
+        while (started.load() < 20) std::this_thread::yield();
+        s.stop();
+    });
+    s.optimize([&](Trial& t) { return ++started, suggest_x(t); }, 1'000'000, 3);
+    EXPECT_EQ(s.trials().size(), 200u + static_cast<std::size_t>(started.load()));  // every started trial stored
+    EXPECT_LT(started.load(), 100'000);  // and the run stopped long before its count
+}
+
 TEST(Threads, WorkerBookkeepingFailureIsRethrownAfterTheJoin) {
     const Objective napping = [](Trial&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

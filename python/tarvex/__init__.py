@@ -1,0 +1,36 @@
+"""tarvex: hyperparameter optimisation with a compiled core.
+
+    import tarvex as tv
+
+    def objective(trial):
+        lr = trial.suggest_float("lr", 1e-5, 1e-1, log=True)
+        layers = trial.suggest_int("layers", 1, 8)
+        return train_and_score(lr, layers)
+
+    study = tv.create_study(direction="minimize", sampler=tv.GPSampler(seed=1))
+    study.optimize(objective, n_trials=50)
+    print(study.best_value, study.best_params)
+"""
+
+import logging
+
+import _tarvex
+
+from ._pruners import HyperbandPruner, MedianPruner
+from ._samplers import GPSampler, RandomSampler
+from ._study import Study, create_study
+from ._trial import FrozenTrial, Trial
+from ._version import __version__
+
+StudyDirection = _tarvex.StudyDirection
+TrialState = _tarvex.TrialState
+TrialPruned = _tarvex.TrialPruned
+KernelType = _tarvex.KernelType
+AcquisitionType = _tarvex.AcquisitionType
+
+# The library logs through this logger and leaves its handling to the application.
+logging.getLogger("tarvex").addHandler(logging.NullHandler())
+
+__all__ = ["AcquisitionType", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType", "MedianPruner",
+           "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState", "__version__",
+           "create_study"]

@@ -1,0 +1,168 @@
+"""One optimize call: the objective as the core calls it, errors and interruptions, and what
+happens after each trial (logging, callbacks, the progress bar)."""
+
+from __future__ import annotations
+
+import logging
+import math
+import threading
+import time
+from collections.abc import Callable, Sequence
+from typing import TYPE_CHECKING, Any
+
+import _tarvex
+
+from ._extras import require
+from ._trial import FrozenTrial, Trial
+from ._values import objective_values
+
+if TYPE_CHECKING:
+    from ._study import Study
+
+logger = logging.getLogger("tarvex")
+_ALL_TRIALS = 2**31 - 1  # n_trials=None: until the timeout or an interruption
+
+
+def check_catch(catch: Any) -> tuple[type[BaseException], ...]:
+    types = catch if isinstance(catch, tuple) else (catch,) if isinstance(catch, type) else tuple(catch)
+    for t in types:
+        if not (isinstance(t, type) and issubclass(t, BaseException)):
+            raise TypeError(f"catch must be an exception type or a tuple of them, got {t!r}")
+    return types
+
+
+class Run:
+    """The state of one optimize call, shared by its workers."""
+
+    def __init__(self, study: Study, objective: Callable[[Trial], Any], n_trials: int | None, timeout: float | None,
+                 catch: tuple[type[BaseException], ...], callbacks: Sequence[Callable], progress: bool) -> None:
+        self.study = study
+        self.user_objective = objective
+        self.catch = catch
+        self.callbacks = tuple(callbacks)
+        self.n_directions = len(study.directions)
+        self.error: BaseException | None = None  # the first error that stops the run
+        self.lock = threading.Lock()
+        self.bar = _progress_bar(n_trials, timeout) if progress else None
+        self.best: float | None = None
+
+    def make_objective(self) -> Callable[[Trial], Any]:
+        """The objective as the core calls it, a closure over what it reads, since it runs once
+        per trial: the enqueued values, the error rules, a result check."""
+        queue, next_enqueued, user_objective = self.study._queue, self.study._next_enqueued, self.user_objective
+        catch, stop, n_directions = self.catch, self.stop, self.n_directions
+        pruned = _tarvex.TrialPruned
+
+        def objective(trial: Trial) -> Any:
+            trial._fixed = next_enqueued() if queue else None
+            try:
+                result = user_objective(trial)
+            except pruned:
+                raise
+            except catch as error:
+                logger.warning("Trial %d failed with parameters %s: %s: %s", trial.number, trial.params,
+                               type(error).__name__, error)
+                raise
+            except BaseException as error:
+                stop(error)
+                raise
+            if type(result) is float and n_directions == 1:
+                return result
+            try:
+                return objective_values(result, n_directions)
+            except (TypeError, ValueError) as error:  # no usable value: the trial fails, the run goes on
+                logger.warning("Trial %d failed: %s", trial.number, error)
+                raise
+
+        return objective
+
+    def on_trial_end(self, core_trial: _tarvex.Trial) -> None:
+        try:
+            trial = FrozenTrial(core_trial)
+            if logger.isEnabledFor(logging.INFO):
+                logger.info("Trial %d %s: value %s, parameters %s", trial.number, trial.state.name,
+                            trial.values[0] if len(trial.values) == 1 else trial.values, trial.params)
+            if self.bar is not None:
+                self._advance(trial)
+            for callback in self.callbacks:
+                callback(self.study, trial)
+        except BaseException as error:  # noqa: BLE001 - raised again from optimize
+            self.stop(error)
+
+    @property
+    def needs_trial_end(self) -> bool:
+        return bool(self.callbacks) or self.bar is not None or logger.isEnabledFor(logging.INFO)
+
+    def stop(self, error: BaseException) -> None:
+        with self.lock:
+            if self.error is None:
+                self.error = error
+        self.study._core.stop()
+
+    def _advance(self, trial: FrozenTrial) -> None:
+        if trial.state == _tarvex.TrialState.Complete and self.n_directions == 1 and not math.isnan(trial.values[0]):
+            v = trial.values[0]
+            better = self.best is None or (v > self.best if self.study._maximize else v < self.best)
+            if better:
+                self.best = v
+                self.bar.set_postfix(best=f"{v:.6g}", refresh=False)
+        if self.bar.total is not None and self.bar.unit == "s":
+            self.bar.n = min(self.bar.total, time.monotonic() - self.started)
+            self.bar.refresh()
+        else:
+            self.bar.update(1)
+
+    def execute(self, n_trials: int | None, timeout: float | None, n_jobs: int) -> None:
+        """Runs the core loop: serially on this thread, or, with workers, from a helper thread so
+        that this one stays free to take a Ctrl-C."""
+        self.started = time.monotonic()
+        core = self.study._core
+        count = _ALL_TRIALS if n_trials is None else n_trials
+        objective = self.make_objective()
+        run = lambda: core.run(objective, count, n_jobs, timeout, self.n_directions > 1,  # noqa: E731
+                               self.on_trial_end if self.needs_trial_end else None, Trial)
+        try:
+            if n_jobs == 1:
+                run()
+            else:
+                _run_beside(run, core)
+        finally:
+            if self.bar is not None:
+                self.bar.close()
+        if self.error is not None:
+            raise self.error
+
+
+def _run_beside(run: Callable[[], None], core: _tarvex.Study) -> None:
+    """Runs run on a helper thread and waits; a KeyboardInterrupt stops the run, waits for the
+    trials already running and is raised again."""
+    failure: list[BaseException] = []
+
+    def target() -> None:
+        try:
+            run()
+        except BaseException as error:  # noqa: BLE001 - raised again below
+            failure.append(error)
+
+    helper = threading.Thread(target=target, name="tarvex-optimize")
+    helper.start()
+    interrupted = None
+    while helper.is_alive():
+        try:
+            helper.join(0.05)
+        except KeyboardInterrupt as error:
+            interrupted = interrupted or error
+            core.stop()
+    if interrupted is not None:
+        raise interrupted
+    if failure:
+        raise failure[0]
+
+
+def _progress_bar(n_trials: int | None, timeout: float | None):
+    tqdm = require("tqdm", "progress", "progress=True").tqdm
+    if n_trials is not None:
+        return tqdm(total=n_trials, unit="trial")
+    if timeout is not None:
+        return tqdm(total=timeout, unit="s", bar_format="{l_bar}{bar}| {n:.0f}/{total:.0f} s{postfix}")
+    return tqdm(unit="trial")

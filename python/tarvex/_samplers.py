@@ -1,0 +1,92 @@
+"""Samplers: where the suggest calls' values come from."""
+
+from __future__ import annotations
+
+import _tarvex
+
+_MAX_SEED = 2**64 - 2
+
+
+def core_seed(seed: int | None) -> int:
+    """The core's seed for a package seed: None (a fresh seed from the system) is the core's 0,
+    and every other seed moves up by one, so that 0 is a seed like the others."""
+    if seed is None:
+        return 0
+    if type(seed) is not int:
+        raise TypeError(f"seed must be None or an int, not {type(seed).__name__}")
+    if not 0 <= seed <= _MAX_SEED:
+        raise ValueError(f"seed must be None or an int from 0 to 2**64 - 2, got {seed}")
+    return seed + 1
+
+
+def _member(enum, value, what: str, names: dict[str, str]):
+    """An enumeration member from itself or from one of its names, in any case."""
+    if isinstance(value, enum):
+        return value
+    if isinstance(value, str) and value.lower() in names:
+        return getattr(enum, names[value.lower()])
+    accepted = ", ".join(repr(n) for n in names)
+    raise ValueError(f"{what} must be one of {accepted} (any case) or a tv.{enum.__name__}, got {value!r}")
+
+
+class RandomSampler(_tarvex.RandomSampler):
+    """Draws every parameter independently and uniformly: uniform in log space for ``log=True``,
+    over the grid for stepped parameters, over the choices for categorical ones. It costs
+    microseconds per trial: the sampler for cheap objectives and long runs.
+
+    Args:
+        seed: makes the draws repeatable; None takes a fresh seed from the system. 0 to 2**64 - 2.
+    """
+
+    def __init__(self, seed: int | None = None) -> None:
+        super().__init__(core_seed(seed))
+        self._seed = seed
+
+    def __repr__(self) -> str:
+        return f"RandomSampler(seed={self._seed!r})"
+
+
+class GPSampler(_tarvex.GPSampler):
+    """Bayesian optimisation with a Gaussian-process model: the sampler for expensive objectives
+    (a model fit per trial costs milliseconds). Until ``n_warmup`` trials have completed it spreads
+    points by a shifted Halton sequence; then every trial gets the configuration that maximises an
+    acquisition function of a model fitted to all finished trials. Failed and pruned trials steer
+    it away from where they ran. It serves single-objective studies.
+
+    Args:
+        kernel: "matern52" (the default) or "rbf" (smoother), or a tv.KernelType.
+        acq: acquisition function: "logei" (the default), "ei", "pi" or "ucb", or a tv.AcquisitionType.
+        n_warmup: completed trials before the model is used.
+        xi: improvement margin of EI, LogEI and PI; 0 converges closest on noise-free objectives.
+        beta: exploration weight of UCB (grown with the number of observations).
+        n_cand: quasi-random candidates scored per proposal before the best are refined.
+        n_restarts: random restarts of the kernel hyperparameter fit.
+        use_priors: priors on the kernel hyperparameters, for steadier fits on few points.
+        fit_noise: also fit the observation noise; set it for noisy objectives.
+        noise_var: observation noise variance of the standardised values (the start when fit_noise).
+        seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
+    """
+
+    _KERNELS = {"matern52": "Matern52", "rbf": "RBF"}
+    _ACQUISITIONS = {"logei": "LogEI", "ei": "EI", "pi": "PI", "ucb": "UCB"}
+
+    def __init__(self, *, kernel: str | _tarvex.KernelType = "matern52", acq: str | _tarvex.AcquisitionType = "logei",
+                 n_warmup: int = 8, xi: float = 0.0, beta: float = 2.0, n_cand: int = 1024, n_restarts: int = 2,
+                 use_priors: bool = True, fit_noise: bool = False, noise_var: float = 1e-6,
+                 seed: int | None = None) -> None:
+        kernel = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
+        acq = _member(_tarvex.AcquisitionType, acq, "acq", self._ACQUISITIONS)
+        for name, value in (("n_warmup", n_warmup), ("n_restarts", n_restarts)):
+            if type(value) is not int or value < 0:
+                raise ValueError(f"{name} must be an int of at least 0, got {value!r}")
+        if type(n_cand) is not int or n_cand < 1:
+            raise ValueError(f"n_cand must be an int of at least 1, got {n_cand!r}")
+        if not noise_var > 0:
+            raise ValueError(f"noise_var must be above 0, got {noise_var!r}")
+        super().__init__(kernel=kernel, acq=acq, n_warmup=n_warmup, xi=xi, beta=beta, n_cand=n_cand,
+                         n_restarts=n_restarts, use_priors=use_priors, fit_noise=fit_noise, noise_var=noise_var,
+                         seed=core_seed(seed))
+        self._shown = {"kernel": kernel.name, "acq": acq.name, "n_warmup": n_warmup, "xi": xi, "seed": seed}
+
+    def __repr__(self) -> str:
+        return "GPSampler(" + ", ".join(f"{k}={v!r}" for k, v in self._shown.items()) + ")"

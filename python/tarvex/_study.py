@@ -1,0 +1,243 @@
+"""Studies: one optimisation problem, its trials and its results."""
+
+from __future__ import annotations
+
+import collections
+import math
+import threading
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import Any
+
+import _tarvex
+
+from ._optimize import Run, check_catch
+from ._samplers import RandomSampler
+from ._trial import FrozenTrial, Trial
+from ._values import decode_params, encode_params, objective_values
+
+StudyDirection = _tarvex.StudyDirection
+TrialState = _tarvex.TrialState
+_DIRECTIONS = {"minimize": StudyDirection.Minimize, "maximize": StudyDirection.Maximize}
+
+
+def _direction(value: Any) -> StudyDirection:
+    if isinstance(value, StudyDirection):
+        return value
+    if isinstance(value, str) and value.lower() in _DIRECTIONS:
+        return _DIRECTIONS[value.lower()]
+    raise ValueError(f"a direction is 'minimize' or 'maximize' (any case) or a tv.StudyDirection, got {value!r}")
+
+
+class Study:
+    """One optimisation problem: its directions, sampler and pruner, and the record of its trials.
+    Make one with tv.create_study."""
+
+    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler, pruner: _tarvex.IPruner | None) -> None:
+        self._core = core
+        self.study_name = name
+        self.sampler = sampler
+        self.pruner = pruner
+        self._maximize = core.directions == [StudyDirection.Maximize]
+        self._queue: collections.deque[dict[str, Any]] = collections.deque()
+        self._queue_lock = threading.Lock()
+        self._asked: dict[int, Trial] = {}
+        self._asked_lock = threading.Lock()
+
+    @property
+    def directions(self) -> list[StudyDirection]:
+        return self._core.directions
+
+    @property
+    def direction(self) -> StudyDirection:
+        """The direction of a single-objective study."""
+        directions = self._core.directions
+        if len(directions) != 1:
+            raise RuntimeError("direction is for single-objective studies; use directions")
+        return directions[0]
+
+    # -- running ---------------------------------------------------------------------------------
+
+    def optimize(self, objective: Callable[[Trial], Any], n_trials: int | None = None, timeout: float | None = None, *,
+                 n_jobs: int = 1, catch: type[BaseException] | Iterable[type[BaseException]] = (),
+                 callbacks: Sequence[Callable[[Study, FrozenTrial], None]] = (), progress: bool = False) -> None:
+        """Runs objective(trial) for new trials until n_trials have run, the timeout has passed, or
+        the run is stopped (study.stop(), Ctrl-C). With both None it runs until stopped.
+
+        Args:
+            objective: returns a number, or a sequence with one number per direction; raising
+                tv.TrialPruned ends the trial as pruned.
+            n_trials: trials to run; None for no limit.
+            timeout: seconds after which no trial starts; running trials are not interrupted.
+            n_jobs: worker threads; -1 for one per CPU. Objectives that release the interpreter
+                lock (I/O, numerical libraries) overlap; pure-Python ones take turns.
+            catch: exception types that fail their trial with a warning while the run goes on.
+                Any other exception fails its trial, stops the run (running trials finish) and is
+                raised from optimize. The failure reason stays on the trial either way.
+            callbacks: each called as callback(study, trial) after every finished trial; an
+                exception there stops the run and is raised.
+            progress: show a progress bar (needs the "progress" extra, tqdm).
+
+        Ctrl-C: with one job it interrupts the running objective at once (that trial fails,
+        "interrupted"); with several, no trial starts and the running ones finish. Either way
+        KeyboardInterrupt leaves optimize and every finished trial is kept.
+        """
+        if not callable(objective):
+            raise TypeError(f"objective must be callable, got {objective!r}")
+        if n_trials is not None and (type(n_trials) is not int or not 0 <= n_trials < 2**31):
+            raise ValueError(f"n_trials must be None or an int from 0 to 2**31 - 1, got {n_trials!r}")
+        if timeout is not None and not (isinstance(timeout, (int, float)) and timeout >= 0):
+            raise ValueError(f"timeout must be None or a number of seconds of at least 0, got {timeout!r}")
+        if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs < 2**31):
+            raise ValueError(f"n_jobs must be -1 (one per CPU) or a positive int, got {n_jobs!r}")
+        for callback in callbacks:
+            if not callable(callback):
+                raise TypeError(f"callbacks must be callables, got {callback!r}")
+        run = Run(self, objective, n_trials, timeout, check_catch(catch), callbacks, progress)
+        run.execute(n_trials, None if timeout is None else float(timeout), n_jobs)
+
+    def stop(self) -> None:
+        """Stops the run in progress from starting trials (from a callback, say); running trials finish."""
+        self._core.stop()
+
+    def ask(self) -> Trial:
+        """A new running trial for a loop you drive yourself; finish it with tell."""
+        trial = self._core.ask(Trial)
+        trial._fixed = self._next_enqueued()
+        with self._asked_lock:
+            self._asked[trial.number] = trial
+        return trial
+
+    def tell(self, trial: Trial | int, values: float | Sequence[float] | None = None, *,
+             state: TrialState | None = None) -> None:
+        """Finishes an asked trial (given as itself or by number): Complete with its value (one per
+        direction), or state=TrialState.Pruned or TrialState.Failed without values."""
+        number = trial if type(trial) is int else getattr(trial, "number", None)
+        if type(number) is not int:
+            raise TypeError(f"tell: trial must be a tv.Trial or a trial number, got {trial!r}")
+        if state is None:
+            if values is None:
+                raise ValueError("tell: give the values of a completed trial, or state=TrialState.Pruned or Failed")
+            state = TrialState.Complete
+        if not isinstance(state, TrialState) or state == TrialState.Running:
+            raise ValueError(f"tell: state must be TrialState.Complete, Pruned or Failed, got {state!r}")
+        if state == TrialState.Complete:
+            if values is None:
+                raise ValueError("tell: a completed trial needs its values")
+            result = objective_values(values, len(self.directions))
+            values = [result] if isinstance(result, (int, float)) else result
+        elif values is not None:
+            raise ValueError("tell: a pruned or failed trial has no values")
+        with self._asked_lock:
+            asked = self._asked.pop(number, None)
+        if asked is None:
+            raise ValueError(f"tell: trial {number} is not running in this study: it was told already, or never asked")
+        try:
+            self._core.tell(asked, state, values or [])
+        except BaseException:
+            with self._asked_lock:
+                self._asked[number] = asked
+            raise
+
+    def enqueue_trial(self, params: Mapping[str, Any]) -> None:
+        """Fixes parameter values for the next trial to start: it gets them from its suggest calls
+        (not held to the bounds or choices); the parameters it does not list are sampled."""
+        encode_params(params, "enqueue_trial")  # checks names and kinds now rather than in a trial
+        with self._queue_lock:
+            self._queue.append(dict(params))
+
+    def add_trial(self, params: Mapping[str, Any], values: float | Sequence[float]) -> None:
+        """Records a trial evaluated elsewhere as completed."""
+        result = objective_values(values, len(self.directions))
+        self._core.add_trial(encode_params(params, "add_trial"), [result] if isinstance(result, (int, float)) else result)
+
+    def _next_enqueued(self) -> dict[str, Any] | None:
+        if not self._queue:
+            return None
+        with self._queue_lock:
+            return self._queue.popleft() if self._queue else None
+
+    # -- results ---------------------------------------------------------------------------------
+
+    @property
+    def trials(self) -> list[FrozenTrial]:
+        """Every finished trial, by number."""
+        return [FrozenTrial(t) for t in self._core.trials]
+
+    def get_trials(self, states: TrialState | Iterable[TrialState] | None = None) -> list[FrozenTrial]:
+        """The finished trials, only those in states when given."""
+        if states is None:
+            return self.trials
+        wanted = {states} if isinstance(states, TrialState) else set(states)
+        return [FrozenTrial(t) for t in self._core.trials if t.state in wanted]
+
+    @property
+    def best_trial(self) -> FrozenTrial:
+        """The completed trial with the best value (the earliest on ties)."""
+        return FrozenTrial(self._core.best_trial)
+
+    @property
+    def best_value(self) -> float:
+        return self._core.best_value
+
+    @property
+    def best_params(self) -> dict[str, Any]:
+        return decode_params(self._core.best_params)
+
+    @property
+    def best_trials(self) -> list[FrozenTrial]:
+        """The Pareto front: the completed trials no other completed trial dominates."""
+        return [FrozenTrial(t) for t in self._core.pareto_front]
+
+    def to_dataframe(self):
+        """One row per finished trial (pandas, the "dataframe" extra): number, state, value (or
+        values_0, values_1, ...), params_<name> for every parameter with its own type, datetimes,
+        duration, user_attrs_<key> and fail_reason."""
+        from ._dataframe import to_dataframe
+
+        return to_dataframe(self)
+
+    def __repr__(self) -> str:
+        shown = "/".join(d.name.lower() for d in self.directions)
+        trials = self._core.trials
+        text = f"<tarvex.Study {self.study_name!r} {shown}: {len(trials)} trials"
+        if len(self.directions) == 1 and any(t.state == TrialState.Complete for t in trials):
+            best = self._core.best_value
+            text += f", best value {best:.6g}" if not math.isnan(best) else ", best value nan"
+        return text + ">"
+
+
+def create_study(direction: str | StudyDirection = "minimize", *,
+                 directions: Sequence[str | StudyDirection] | None = None, sampler: _tarvex.ISampler | None = None,
+                 pruner: _tarvex.IPruner | None = None, storage: Any = None, study_name: str | None = None,
+                 load_if_exists: bool = False) -> Study:
+    """A new study.
+
+    Args:
+        direction: "minimize" or "maximize" (any case), or a tv.StudyDirection.
+        directions: one direction per objective value, for a multi-objective study (instead of direction).
+        sampler: where values come from; tv.RandomSampler() when None. tv.GPSampler() for expensive objectives.
+        pruner: tv.MedianPruner(), tv.HyperbandPruner(), or None for no pruning.
+        storage: where the study is kept; None keeps it in this process's memory.
+        study_name: the study's name; one is made up when None.
+        load_if_exists: continue a stored study of that name instead of refusing it.
+    """
+    if directions is None:
+        parsed = [_direction(direction)]
+    else:
+        if direction != "minimize":
+            raise ValueError("give direction or directions, not both")
+        if isinstance(directions, (str, StudyDirection)) or not isinstance(directions, Sequence) or not directions:
+            raise ValueError(f"directions must be a non-empty list of directions, got {directions!r}")
+        parsed = [_direction(d) for d in directions]
+    if storage is not None:
+        raise ValueError(f"storage: only None (the process's memory) is available, got {storage!r}")
+    if study_name is not None and type(study_name) is not str:
+        raise TypeError(f"study_name must be a str, got {type(study_name).__name__}")
+    if sampler is None:
+        sampler = RandomSampler()
+    if not isinstance(sampler, _tarvex.ISampler):
+        raise TypeError(f"sampler must be a tarvex sampler such as tv.RandomSampler(), got {sampler!r}")
+    if pruner is not None and not isinstance(pruner, _tarvex.IPruner):
+        raise TypeError(f"pruner must be a tarvex pruner such as tv.MedianPruner(), or None, got {pruner!r}")
+    core = _tarvex.Study(parsed, sampler, pruner)
+    return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)

@@ -1,0 +1,124 @@
+"""Trials: the running one an objective receives, and the finished ones a study reports."""
+
+from __future__ import annotations
+
+import datetime
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import _tarvex
+
+from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice
+
+TrialState = _tarvex.TrialState
+# The compiled trial's own operations, called directly on the package's trials.
+_suggest_float = _tarvex.Trial.suggest_float
+_suggest_float_step = _tarvex.Trial.suggest_float_step
+_suggest_int = _tarvex.Trial.suggest_int
+_suggest_categorical = _tarvex.Trial.suggest_categorical
+_params = _tarvex.Trial.params
+_user_attrs = _tarvex.Trial.user_attrs
+
+
+class Trial(_tarvex.Trial):
+    """The running trial an objective receives: it asks for parameter values, may report
+    intermediate values (report) and ask whether to stop (should_prune), and may keep user
+    attributes.
+
+    A parameter asked for a second time returns the value it got the first time."""
+
+    # The trials a run hands out are made by the core, one object serving trial after trial;
+    # _fixed holds the values enqueued for the current one, as given.
+    _fixed: Mapping[str, Any] | None = None
+
+    def suggest_float(self, name: str, low: float, high: float, *, step: float | None = None, log: bool = False) -> float:
+        """A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid
+        low, low + step, ... (step)."""
+        if self._fixed is not None and name in self._fixed:
+            self.fix_param(name, self._fixed[name])
+        if step is None:
+            return _suggest_float(self, name, low, high, log)
+        return _suggest_float_step(self, name, low, high, step, log)
+
+    def suggest_int(self, name: str, low: int, high: int, *, step: int = 1, log: bool = False) -> int:
+        """An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0)."""
+        if self._fixed is not None and name in self._fixed:
+            self.fix_param(name, self._fixed[name])
+        return _suggest_int(self, name, low, high, log, step)
+
+    def suggest_categorical(self, name: str, choices: Sequence[Any]) -> Any:
+        """One of choices, which may mix None, bool, int, float and str; the chosen object comes
+        back with its own type, here and in every record of the trial."""
+        if isinstance(choices, (str, bytes)) or not isinstance(choices, Sequence):
+            raise TypeError(f"suggest_categorical({name!r}): choices must be a list or tuple, not {type(choices).__name__}")
+        where = f"suggest_categorical({name!r})"
+        encoded = [encode_choice(c, where) for c in choices]
+        if self._fixed is not None and name in self._fixed:
+            self.fix_param(name, encode_choice(self._fixed[name], f"enqueued value of {name!r}"))
+        return decode_text(_suggest_categorical(self, name, encoded))
+
+    def set_user_attr(self, key: str, value: Any) -> None:
+        """Keeps any JSON-serialisable value with the trial."""
+        super().set_user_attr(key, encode_attr(key, value))
+
+    def get_user_attr(self, key: str) -> Any:
+        return decode_text(super().get_user_attr(key))
+
+    @property
+    def user_attrs(self) -> dict[str, Any]:
+        return decode_attrs(_user_attrs.__get__(self))
+
+    @property
+    def params(self) -> dict[str, Any]:
+        """The values suggested so far."""
+        return decode_params(_params.__get__(self))
+
+    def __repr__(self) -> str:
+        return f"<tarvex.Trial {self.number} running, params {self.params}>"
+
+
+class FrozenTrial:
+    """A finished trial as its study keeps it."""
+
+    __slots__ = ("_core",)
+
+    def __init__(self, core: _tarvex.Trial) -> None:
+        self._core = core
+
+    number = property(lambda self: self._core.number, doc="The trial's number, unique in its study.")
+    state = property(lambda self: self._core.state, doc="Complete, Pruned or Failed.")
+    values = property(lambda self: self._core.values, doc="One value per direction; empty unless Complete.")
+    intermediate_values = property(lambda self: self._core.intermediate_values,
+                                   doc="The (step, value) reports, in report order.")
+    datetime_start = property(lambda self: self._core.datetime_start)
+    fail_reason = property(lambda self: self._core.fail_reason,
+                           doc="Why a Failed trial failed (exception type and message); None for the others.")
+
+    @property
+    def value(self) -> float | None:
+        """The single value; None for a trial without one. Multi-objective trials have values."""
+        values = self._core.values
+        if len(values) > 1:
+            raise RuntimeError("value is for single-objective trials; use values")
+        return values[0] if values else None
+
+    @property
+    def params(self) -> dict[str, Any]:
+        return decode_params(self._core.params)
+
+    @property
+    def user_attrs(self) -> dict[str, Any]:
+        return decode_attrs(self._core.user_attrs)
+
+    @property
+    def datetime_complete(self) -> datetime.datetime | None:
+        return self._core.datetime_complete if self._core.state != TrialState.Running else None
+
+    @property
+    def duration(self) -> datetime.timedelta | None:
+        end = self.datetime_complete
+        return None if end is None else end - self._core.datetime_start
+
+    def __repr__(self) -> str:
+        shown = self._core.values if len(self._core.values) != 1 else self._core.values[0]
+        return f"<tarvex.FrozenTrial {self.number} {self.state.name} value={shown} params={self.params}>"

@@ -1,0 +1,196 @@
+"""The public package: what a practitioner writes with `import tarvex as tv`."""
+
+import math
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+import tarvex as tv
+
+S = tv.TrialState
+
+
+def quadratic(trial):
+    return (trial.suggest_float("x", -3, 3) - 1) ** 2
+
+
+@pytest.mark.parametrize("spelling,direction", [("minimize", tv.StudyDirection.Minimize), ("MAXIMIZE", tv.StudyDirection.Maximize),
+                                                ("Minimize", tv.StudyDirection.Minimize), (tv.StudyDirection.Maximize, tv.StudyDirection.Maximize)])
+def test_directions_are_spelled_freely(spelling, direction):
+    assert tv.create_study(spelling).direction == direction
+    assert tv.create_study(directions=[spelling, "minimize"]).directions == [direction, tv.StudyDirection.Minimize]
+
+
+@pytest.mark.parametrize("call", [lambda: tv.create_study("up"), lambda: tv.create_study(directions=["min"]),
+                                  lambda: tv.create_study(directions=[]), lambda: tv.create_study("maximize", directions=["minimize"]),
+                                  lambda: tv.RandomSampler(seed=-1), lambda: tv.GPSampler(kernel="linear"),
+                                  lambda: tv.MedianPruner(percentile=120), lambda: tv.HyperbandPruner(reduction_factor=1),
+                                  lambda: tv.create_study().optimize(quadratic, n_trials=-1),
+                                  lambda: tv.create_study().optimize(quadratic, 1, n_jobs=0),
+                                  lambda: tv.create_study(storage="sqlite:///x.db")])
+def test_bad_arguments_are_named(call):
+    with pytest.raises(ValueError, match=r"direction|seed|kernel|percentile|reduction_factor|n_trials|n_jobs|storage"):
+        call()
+
+
+def test_package_surface():
+    assert tv.__version__ == "0.2.0" and tv.TrialPruned is __import__("_tarvex").TrialPruned
+    for name in tv.__all__:
+        assert getattr(tv, name).__doc__, name
+    assert "n_trials" in tv.Study.optimize.__doc__ and "load_if_exists" in tv.create_study.__doc__
+    assert repr(tv.GPSampler(seed=3)).startswith("GPSampler(kernel='Matern52'") and repr(tv.RandomSampler()) == "RandomSampler(seed=None)"
+    study = tv.create_study(study_name="demo")
+    study.optimize(quadratic, 3)
+    assert repr(study).startswith("<tarvex.Study 'demo' minimize: 3 trials, best value ")
+
+
+CHOICES = [None, True, False, 0, 1, 1.0, 1.5, math.inf, "1", "a", ""]
+
+
+def test_categorical_choices_come_back_with_their_own_type():
+    study = tv.create_study(sampler=tv.RandomSampler(seed=1))
+    for choice in CHOICES:
+        study.enqueue_trial({"c": choice, "x": 0})
+    seen = []
+    study.optimize(lambda t: seen.append(t.suggest_categorical("c", CHOICES)) or t.suggest_float("x", -1, 1), len(CHOICES))
+    assert [(type(v), v) for v in seen] == [(type(c), c) for c in CHOICES]
+    stored = [t.params["c"] for t in study.trials]
+    assert [(type(v), v) for v in stored] == [(type(c), c) for c in CHOICES]
+    frame = study.to_dataframe()
+    assert [(type(v), v) for v in frame["params_c"]] == [(type(c), c) for c in CHOICES]
+    study.add_trial({"c": None, "x": -1.0}, -5)
+    assert study.best_params == {"c": None, "x": -1.0}
+    with pytest.raises(TypeError, match="choice"):
+        study.optimize(lambda t: t.suggest_categorical("c", [b"x"]), 1, catch=())
+
+
+@pytest.mark.parametrize("n_jobs", [1, 3])
+def test_uncaught_errors_stop_the_run_and_are_raised_caught_ones_are_kept(n_jobs):
+    def objective(trial):
+        x = trial.suggest_float("x", 0, 1)
+        time.sleep(0.002)
+        if trial.number == 6:
+            raise ZeroDivisionError("boom")
+        if trial.number % 2:
+            raise KeyError("odd")
+        return x
+
+    study = tv.create_study(sampler=tv.RandomSampler(seed=0))
+    with pytest.raises(ZeroDivisionError, match="boom"):
+        study.optimize(objective, n_trials=200, n_jobs=n_jobs, catch=(KeyError,))
+    trials = study.trials
+    assert 7 <= len(trials) <= 7 + n_jobs and all(t.state != S.Running for t in trials)
+    reasons = {t.number: t.fail_reason for t in trials}
+    assert reasons[1] == "KeyError: 'odd'" and reasons[6] == "ZeroDivisionError: boom" and reasons[0] is None
+    bad = tv.create_study()
+    bad.optimize(lambda t: None, 2)  # no value: the trial fails, the run goes on
+    assert [t.state for t in bad.trials] == [S.Failed] * 2 and "must return a number" in bad.trials[0].fail_reason
+
+
+def test_callbacks_see_each_stored_trial_and_can_stop_or_fail_the_run():
+    seen = []
+
+    def callback(study, trial):
+        seen.append((trial.number, trial.state, len(study.trials)))
+        if len(seen) == 4:
+            study.stop()
+
+    study = tv.create_study(sampler=tv.RandomSampler(seed=2))
+    study.optimize(quadratic, callbacks=[callback])  # no n_trials: runs until stopped
+    assert seen == [(i, S.Complete, i + 1) for i in range(4)]
+    with pytest.raises(RuntimeError, match="callback failed"):
+        study.optimize(quadratic, 10, callbacks=[lambda s, t: (_ for _ in ()).throw(RuntimeError("callback failed"))])
+    assert len(study.trials) == 5
+    study.optimize(quadratic, timeout=0.05)  # a timeout alone
+    assert len(study.trials) > 5
+
+
+def test_ask_and_tell_from_several_threads():
+    study = tv.create_study(directions=["minimize", "maximize"], sampler=tv.RandomSampler(seed=4))
+
+    def driver():
+        for _ in range(40):
+            trial = study.ask()
+            x = trial.suggest_float("x", 0, 1)
+            if x < 0.1:
+                study.tell(trial, state=tv.TrialState.Pruned)
+            else:
+                study.tell(trial.number, [x, x * x])
+
+    threads = [threading.Thread(target=driver) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    trials = study.trials
+    assert len(trials) == 160 and len({t.number for t in trials}) == 160
+    assert all(t.state in (S.Complete, S.Pruned) for t in trials)
+    for bad in (0, 10_000):
+        with pytest.raises(ValueError, match="not running in this study"):
+            study.tell(bad, [1, 2])
+    trial = study.ask()
+    with pytest.raises(ValueError, match="2 directions"):
+        study.tell(trial, [1.0])
+    study.tell(trial, [1.0, 2.0])  # a rejected tell leaves the trial running
+
+
+def test_dataframe_columns_and_types():
+    study = tv.create_study(sampler=tv.RandomSampler(seed=5))
+
+    def objective(trial):
+        trial.set_user_attr("tag", {"n": trial.number})
+        n = trial.suggest_int("n", 1, 4)
+        if n == 4:
+            raise ValueError("four")
+        return trial.suggest_float("x", 0, 1) + n
+
+    study.optimize(objective, 20, catch=ValueError)
+    frame = study.to_dataframe()
+    assert list(frame.columns)[:3] == ["number", "state", "value"] and "params_n" in frame and "params_x" in frame
+    assert {"datetime_start", "datetime_complete", "duration", "user_attrs_tag", "fail_reason"} <= set(frame.columns)
+    assert str(frame["number"].dtype) == "int64" and str(frame["value"].dtype) == "float64"
+    assert str(frame["duration"].dtype).startswith("timedelta64") and (frame["duration"] >= frame["duration"].min()).all()
+    failed = frame[frame["state"] == "Failed"]
+    assert len(failed) and failed["value"].isna().all() and (failed["fail_reason"] == "ValueError: four").all()
+    assert frame["user_attrs_tag"][3] == {"n": 3}
+    mo = tv.create_study(directions=["minimize", "minimize"])
+    mo.optimize(lambda t: (t.suggest_float("x", 0, 1), 1.0), 3)
+    assert {"values_0", "values_1"} <= set(mo.to_dataframe().columns)
+
+
+def test_missing_extras_name_what_to_install(monkeypatch):
+    study = tv.create_study()
+    study.optimize(quadratic, 1)
+    for module, extra, call in (("tqdm", "progress", lambda: study.optimize(quadratic, 1, progress=True)),
+                                ("pandas", "dataframe", study.to_dataframe)):
+        monkeypatch.setitem(sys.modules, module, None)
+        with pytest.raises(ImportError, match=rf"pip install 'tarvex\[{extra}\]'"):
+            call()
+
+
+CTRL_C = """
+import os, signal, sys, threading, time
+import tarvex as tv
+study = tv.create_study(sampler=tv.RandomSampler(seed=1))
+def objective(trial):
+    time.sleep(0.02)
+    return trial.suggest_float("x", 0, 1)
+threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+try:
+    study.optimize(objective, n_jobs=int(sys.argv[1]))
+except KeyboardInterrupt:
+    trials = study.trials
+    print(len(trials), sum(t.state == tv.TrialState.Running for t in trials), [t.fail_reason for t in trials if t.fail_reason])
+"""
+
+
+@pytest.mark.parametrize("n_jobs", [1, 4])
+def test_ctrl_c_stops_the_run_and_keeps_every_finished_trial(n_jobs):
+    run = subprocess.run([sys.executable, "-c", CTRL_C, str(n_jobs)], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr[-2000:]
+    finished, running, reasons = run.stdout.strip().split(maxsplit=2)
+    assert int(finished) >= 5 and running == "0"
+    assert reasons == ("['interrupted']" if n_jobs == 1 else "[]")
