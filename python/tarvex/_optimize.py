@@ -106,9 +106,8 @@ class Run:
             if better:
                 self.best = v
                 self.bar.set_postfix(best=f"{v:.6g}", refresh=False)
-        if self.bar.total is not None and self.bar.unit == "s":
-            self.bar.n = min(self.bar.total, time.monotonic() - self.started)
-            self.bar.refresh()
+        if self.bar.unit == "s":  # a timeout run: the bar shows the time used
+            self.bar.update(min(self.bar.total, time.monotonic() - self.started) - self.bar.n)
         else:
             self.bar.update(1)
 
@@ -164,5 +163,5 @@ def _progress_bar(n_trials: int | None, timeout: float | None):
     if n_trials is not None:
         return tqdm(total=n_trials, unit="trial")
     if timeout is not None:
-        return tqdm(total=timeout, unit="s", bar_format="{l_bar}{bar}| {n:.0f}/{total:.0f} s{postfix}")
+        return tqdm(total=timeout, unit="s", bar_format="{l_bar}{bar}| {n:.1f}/{total:.1f} s{postfix}")
     return tqdm(unit="trial")
