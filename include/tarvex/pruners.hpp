@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "tarvex/study.hpp"
@@ -15,6 +18,25 @@ public:
     virtual bool should_prune(const Study& study, const Trial& trial) = 0;
 };
 
+namespace detail {
+struct PrunerView;  // what a pruner has read of one study (pruner_view.hpp)
+
+// The views of a pruner, one per study it has judged, under one lock. Finished trials never
+// change, so a view reads only what was stored since its last call and keeps sorted values per
+// step; a view goes with its study's storage.
+class PrunerViews {
+public:
+    PrunerViews();
+    ~PrunerViews();
+    template <class Judge>
+    bool with(const Study& study, const Judge& judge);
+
+private:
+    std::mutex mutex;
+    std::unordered_map<std::int32_t, std::unique_ptr<PrunerView>> views;  // guarded by mutex
+};
+}  // namespace detail
+
 // Prunes a trial whose latest value is worse than a percentile of the completed trials' values
 // at the same step. Worse is smaller in a single-objective maximising study and larger otherwise
 // (multi-objective reports are judged as they are). Every argument is accepted; odd ones have
@@ -27,6 +49,9 @@ public:
     const std::int32_t n_startup_trials;
     const std::int32_t n_warmup_steps;
     const double percentile;
+
+private:
+    detail::PrunerViews views;
 };
 
 // Successive halving on one geometric ladder of rung steps: at a rung a trial survives if its
@@ -46,6 +71,9 @@ public:
     const double reduction_factor;
     const std::int32_t bootstrap_count;
     const std::vector<std::int32_t> rungs;
+
+private:
+    detail::PrunerViews views;
 };
 
 }  // namespace tarvex

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tarvex/acquisition.hpp"
+#include "tarvex/storage.hpp"
 #include "tarvex/study.hpp"
 
 namespace tarvex {
@@ -123,8 +124,10 @@ public:
     const GPSamplerConfig config;
 
 private:
-    // What the sampler keeps of a study between its recommendations.
+    // What the sampler keeps of a study between its recommendations; it goes with its storage.
     struct StudyMemory {
+        std::weak_ptr<IStorage> storage;
+        TrialCache trials;                // what was read of the study, refreshed with what is new
         std::vector<std::string> layout;  // the space's parameter names at the last fit, in column order
         Eigen::VectorXd kernel_params;    // where the last fit ended, to start the next one from
         double noise_var = 0;
@@ -136,8 +139,8 @@ private:
     ParamValue warmup_sample(const Trial& trial, const std::string& name, const Distribution& dist);
     ParamMap compute_recommendation(const Study& study, const Trial& trial);
     // The point maximising the acquisition of a model of every trial, running ones as placeholders.
-    Eigen::VectorXd global_proposal(const Study& study, const Trial& trial, detail::TrainingData& data,
-                                    StudyMemory& memory);
+    Eigen::VectorXd global_proposal(const Study& study, const Trial& trial, const std::vector<const Trial*>& running,
+                                    detail::TrainingData& data, StudyMemory& memory);
 
     // A trial as the sampler knows it: studies sharing the sampler number their trials alike.
     struct TrialKey {

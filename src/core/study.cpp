@@ -79,11 +79,15 @@ Trial Study::make_trial() {
 }
 
 ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribution& dist) {
+    ParamValue value;
     if (const auto fixed = trial.fixed_params.find(name); fixed != trial.fixed_params.end()) {
-        return convert_fixed(fixed->second, name, dist);
+        value = convert_fixed(fixed->second, name, dist);
+    } else {
+        const std::scoped_lock lock(sampler_mutex);
+        value = sampler->sample_independent(*this, trial, name, dist);
     }
-    const std::scoped_lock lock(sampler_mutex);
-    return sampler->sample_independent(*this, trial, name, dist);
+    storage->record_param(trial.trial_id, name, dist, value);  // a storage that keeps running trials
+    return value;
 }
 
 bool Study::_should_prune(const Trial& trial) const {

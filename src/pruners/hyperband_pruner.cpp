@@ -1,8 +1,9 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
-#include "pruning_order.hpp"
+#include "pruner_view.hpp"
 #include "tarvex/pruners.hpp"
 
 namespace tarvex {
@@ -51,30 +52,52 @@ int HyperbandPruner::next_rung(int resource) const {
     return it == rungs.end() ? -1 : *it;
 }
 
+namespace {
+
+// A trial's first report at exactly the step, whatever its state; NaN values count.
+std::optional<double> first_value_at(const Trial& t, std::int32_t step) {
+    const auto& iv = t.intermediate_values;
+    const auto at = std::find_if(iv.begin(), iv.end(), [&](const auto& p) { return p.first == step; });
+    return at == iv.end() ? std::nullopt : std::optional<double>(at->second);
+}
+
+}  // namespace
+
 bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
-    const auto& latest = trial.intermediate_values.back();
-    const auto step = latest.first;
+    const auto& [step, latest] = trial.intermediate_values.back();
     if (std::find(rungs.begin(), rungs.end(), step) == rungs.end()) return false;
 
-    const double sign = detail::pruning_sign(study);
-    const double value = sign * latest.second;
-    const std::vector<Trial> trials = study.trials();
-    std::vector<double> vals;
-    vals.reserve(trials.size());
-    for (const Trial& t : trials) {
-        if (t.trial_id == trial.trial_id) continue;
-        const auto& iv = t.intermediate_values;
-        const auto at = std::find_if(iv.begin(), iv.end(), [&](const auto& p) { return p.first == step; });
-        if (at != iv.end()) vals.push_back(sign * at->second);
-    }
-    const auto n = static_cast<std::int64_t>(vals.size());
-    if (bootstrap_count > n || n == 0) return false;
-
-    detail::sort_nan_last(vals);
-    const double keep = std::ceil(static_cast<double>(n) / reduction_factor);  // in [0, n] for a factor > 1
-    const auto k = std::max<std::int64_t>(1, static_cast<std::int64_t>(keep));
-    return value > vals[static_cast<std::size_t>(k - 1)];
+    struct Judge {
+        detail::ContributionAt contribution;
+        const HyperbandPruner& rule;
+        const Trial& trial;
+        std::int32_t step;
+        double latest;
+        bool operator()(detail::PrunerView& view) const {
+            const auto& column = view.column(step);
+            // The judged trial itself does not count, should its storage hold it already.
+            std::optional<double> own;
+            if (const auto it = view.cache.trials().find(trial.trial_id); it != view.cache.trials().end()) {
+                own = contribution(*it->second, step);
+            }
+            const std::int64_t n = column.size() - (own ? 1 : 0);
+            if (rule.bootstrap_count > n || n == 0) return false;
+            const double keep = std::ceil(static_cast<double>(n) / rule.reduction_factor);  // in [0, n] for a factor > 1
+            const auto k = std::max<std::int64_t>(1, static_cast<std::int64_t>(keep));
+            std::vector<double> others;
+            const std::vector<double>* sorted = &column.sorted;
+            if (own && !std::isnan(*own)) {  // the rare case: leave one copy of its value out
+                others = column.sorted;
+                others.erase(std::lower_bound(others.begin(), others.end(), view.sign * *own));
+                sorted = &others;
+            }
+            // Ascending, NaN last: the k-th smallest is NaN past the numbers, and nothing exceeds NaN.
+            const auto index = static_cast<std::size_t>(k - 1);
+            return index < sorted->size() && view.sign * latest > (*sorted)[index];
+        }
+    };
+    return views.with(study, Judge{&first_value_at, *this, trial, step, latest});
 }
 
 }  // namespace tarvex

@@ -1,7 +1,8 @@
 #include <cmath>
 #include <limits>
+#include <optional>
 
-#include "pruning_order.hpp"
+#include "pruner_view.hpp"
 #include "tarvex/pruners.hpp"
 
 namespace tarvex {
@@ -9,35 +10,43 @@ namespace tarvex {
 MedianPruner::MedianPruner(int n_startup_trials_, int n_warmup_steps_, double percentile_)
     : n_startup_trials(n_startup_trials_), n_warmup_steps(n_warmup_steps_), percentile(percentile_) {}
 
+namespace {
+
+// A Complete trial's last report, in report order, at a step up to the given one; NaN values
+// and trials of other states contribute nothing.
+std::optional<double> last_value_up_to(const Trial& t, std::int32_t step) {
+    if (t.state != TrialState::Complete) return std::nullopt;
+    double at_step = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& [s, v] : t.intermediate_values) {
+        if (s <= step) at_step = v;
+    }
+    return std::isnan(at_step) ? std::nullopt : std::optional<double>(at_step);
+}
+
+}  // namespace
+
 bool MedianPruner::should_prune(const Study& study, const Trial& trial) {
     if (trial.intermediate_values.empty()) return false;
-    const auto& latest = trial.intermediate_values.back();
-    const auto step = latest.first;
+    const auto& [step, latest] = trial.intermediate_values.back();  // the latest report, not the largest step
     if (step < n_warmup_steps) return false;
 
-    const double sign = detail::pruning_sign(study);
-    const double value = sign * latest.second;  // the latest report, not the largest step
-    const std::vector<Trial> trials = study.trials();
-    std::int64_t completed = 0;
-    std::vector<double> vals;
-    vals.reserve(trials.size());
-    for (const Trial& t : trials) {
-        if (t.state != TrialState::Complete) continue;
-        ++completed;
-        double at_step = std::numeric_limits<double>::quiet_NaN();
-        for (const auto& [s, v] : t.intermediate_values) {
-            if (s <= step) at_step = v;
+    struct Judge {
+        detail::ContributionAt contribution;
+        const MedianPruner& rule;
+        std::int32_t step;
+        double latest;
+        bool operator()(detail::PrunerView& view) const {
+            const auto& column = view.column(step);
+            const auto& vals = column.sorted;
+            if (rule.n_startup_trials > view.complete || vals.empty()) return false;
+            const auto last = static_cast<double>(vals.size() - 1);
+            const double x = std::floor(rule.percentile / 100.0 * last);
+            // Clamped as a double first, so a NaN or huge percentile never reaches an int conversion.
+            const std::size_t i = x >= 0 ? static_cast<std::size_t>(std::min(x, last)) : 0;
+            return view.sign * latest > vals[i];
         }
-        if (!std::isnan(at_step)) vals.push_back(sign * at_step);
-    }
-    if (n_startup_trials > completed || vals.empty()) return false;
-
-    detail::sort_nan_last(vals);
-    const auto last = static_cast<double>(vals.size() - 1);
-    const double x = std::floor(percentile / 100.0 * last);
-    // Clamped as a double first, so a NaN or huge percentile never reaches an int conversion.
-    const std::size_t i = x >= 0 ? static_cast<std::size_t>(std::min(x, last)) : 0;
-    return value > vals[i];
+    };
+    return views.with(study, Judge{&last_value_up_to, *this, step, latest});
 }
 
 }  // namespace tarvex

@@ -1,9 +1,5 @@
-// The ordering both pruners judge by.
+// The direction both pruners judge by.
 #pragma once
-
-#include <algorithm>
-#include <cmath>
-#include <vector>
 
 #include "tarvex/study.hpp"
 
@@ -14,14 +10,6 @@ namespace tarvex::detail {
 // its reports are judged as they are, smaller better.
 inline double pruning_sign(const Study& study) {
     return study.directions.size() == 1 && study.directions.front() == StudyDirection::Maximize ? -1.0 : 1.0;
-}
-
-// Ascending, NaN after every number: a strict weak order in which NaN is never the better value.
-inline void sort_nan_last(std::vector<double>& values) {
-    std::sort(values.begin(), values.end(), [](double a, double b) {
-        if (std::isnan(a)) return false;
-        return std::isnan(b) || a < b;
-    });
 }
 
 }  // namespace tarvex::detail

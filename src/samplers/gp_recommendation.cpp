@@ -195,10 +195,19 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
 
 ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& trial) {
     before_study(study);  // also for samplers used without optimize
-    const std::vector<Trial> all = study.trials();
-    std::vector<const Trial*> ran;  // every finished trial that used parameters
-    for (const Trial& t : all) {
-        if (t.state != TrialState::Running && !t.params.empty()) ran.push_back(&t);
+    std::erase_if(memories, [](const auto& kv) { return kv.second.storage.expired(); });
+    StudyMemory& memory = memories[study.study_id];
+    if (memory.storage.expired()) memory.storage = study.storage;
+    memory.trials.refresh(study);
+    std::vector<const Trial*> ran;      // every finished trial that used parameters
+    std::vector<const Trial*> running;  // trials the storage records as running (in any process)
+    for (const auto& [id, t] : memory.trials.trials()) {
+        if (t->params.empty()) continue;
+        if (t->state != TrialState::Running) {
+            ran.push_back(t.get());
+        } else if (id != trial.trial_id) {
+            running.push_back(t.get());
+        }
     }
     const auto n_obs = std::count_if(ran.begin(), ran.end(), [](const Trial* t) { return observed(*t); });
     if (config.n_warmup > n_obs || n_obs == 0) return {};
@@ -207,10 +216,10 @@ ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& tria
     const SearchSpace& space = data.space;
     if (space.specs.empty()) return {};
     const int d = space.total_unit_dim();
-    StudyMemory& memory = memories[study.study_id];
     const int m_local = std::max(kMinLocalRows, 5 * d);
     const bool local = n_obs >= 2 * m_local && memory.recommendations++ % kLocalEvery == kLocalEvery - 1;
-    const Eigen::VectorXd x = local ? local_proposal(data, config, m_local, rng) : global_proposal(study, trial, data, memory);
+    const Eigen::VectorXd x =
+        local ? local_proposal(data, config, m_local, rng) : global_proposal(study, trial, running, data, memory);
 
     ParamMap rec;
     Eigen::Index c = 0;
@@ -223,7 +232,8 @@ ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& tria
     return rec;
 }
 
-Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& trial, TrainingData& data,
+Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& trial,
+                                           const std::vector<const Trial*>& running, TrainingData& data,
                                            StudyMemory& memory) {
     const SearchSpace& space = data.space;
     const int d = space.total_unit_dim();
@@ -231,15 +241,19 @@ Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& tria
     Eigen::VectorXd& y = data.y;
     const Eigen::Index n_rows = X.rows();
 
-    // This study's running trials enter as placeholders at the mean observed value, which
-    // steers concurrent trials apart.
-    if (!pending.empty()) {
+    // This study's running trials enter as placeholders at the mean observed value, which steers
+    // concurrent trials apart: those this sampler recommended, and those the storage records as
+    // running elsewhere (other processes), with the parameters they have so far.
+    if (!pending.empty() || !running.empty()) {
         double liar = 0;
         for (Eigen::Index i = 0; i < n_rows; ++i) liar += data.real[i] ? y[i] / data.n_obs : 0.0;
-        Eigen::MatrixXd rows(static_cast<Eigen::Index>(pending.size()), d);
+        Eigen::MatrixXd rows(static_cast<Eigen::Index>(pending.size() + running.size()), d);
         Eigen::Index m = 0;
         for (const auto& [key, rec] : pending) {
             if (key.study_id == study.study_id && key.trial_id != trial.trial_id && encode(space, rec, rows.row(m))) ++m;
+        }
+        for (const Trial* t : running) {
+            if (!pending.count(TrialKey{study.study_id, t->trial_id}) && encode(space, t->params, rows.row(m))) ++m;
         }
         X.conservativeResize(n_rows + m, Eigen::NoChange);
         X.bottomRows(m) = rows.topRows(m);

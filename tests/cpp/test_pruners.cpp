@@ -135,3 +135,76 @@ TEST(HyperbandPruner, RejectsLaddersThatNeverEndNamingTheArgument) {
     EXPECT_EQ(message(1, 100, std::nextafter(1.0, 2.0)),
               "HyperbandPruner: reduction_factor is too close to 1: the rung ladder would exceed 1048576 rungs.");
 }
+
+namespace {
+// The two rules as written, over a fresh read of every stored trial: the reference the pruners'
+// incremental views must agree with.
+bool median_reference(const Study& study, const Trial& running, const MedianPruner& p) {
+    const auto& [step, latest] = running.intermediate_values.back();
+    if (step < p.n_warmup_steps) return false;
+    const double sign = study.directions.size() == 1 && study.directions[0] == StudyDirection::Maximize ? -1 : 1;
+    std::int64_t complete = 0;
+    std::vector<double> vals;
+    for (const Trial& t : study.trials()) {
+        if (t.state != TrialState::Complete) continue;
+        ++complete;
+        double v = NaN;
+        for (const auto& [s, x] : t.intermediate_values) v = s <= step ? x : v;
+        if (!std::isnan(v)) vals.push_back(sign * v);
+    }
+    if (p.n_startup_trials > complete || vals.empty()) return false;
+    std::sort(vals.begin(), vals.end());
+    const auto i = std::clamp<long>(static_cast<long>(std::floor(p.percentile / 100 * (vals.size() - 1))), 0, vals.size() - 1);
+    return sign * latest > vals[i];
+}
+
+bool hyperband_reference(const Study& study, const Trial& running, const HyperbandPruner& p) {
+    const auto& [step, latest] = running.intermediate_values.back();
+    if (std::find(p.rungs.begin(), p.rungs.end(), step) == p.rungs.end()) return false;
+    const double sign = study.directions.size() == 1 && study.directions[0] == StudyDirection::Maximize ? -1 : 1;
+    std::vector<double> finite;
+    std::size_t n = 0;
+    for (const Trial& t : study.trials()) {
+        if (t.trial_id == running.trial_id) continue;
+        for (const auto& [s, x] : t.intermediate_values) {
+            if (s != step) continue;
+            ++n;
+            if (!std::isnan(x)) finite.push_back(sign * x);
+            break;
+        }
+    }
+    if (p.bootstrap_count > static_cast<long>(n) || n == 0) return false;
+    std::sort(finite.begin(), finite.end());
+    const auto k = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(n / p.reduction_factor)));
+    return k - 1 < finite.size() && sign * latest > finite[k - 1];
+}
+}  // namespace
+
+// The pruners keep what they read between calls; whatever the study does meanwhile (new trials,
+// trials stored again, NaN reports, any state), they answer as a fresh read would.
+TEST_P(PrunerRule, IncrementalViewsAnswerAsAFreshReadWould) {
+    std::mt19937_64 rng(static_cast<std::uint64_t>(GetParam()) + 7);
+    const auto draw = [&](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
+    Fixture f = fresh();
+    MedianPruner median(3, 2, 40.0);
+    HyperbandPruner hyperband(1, 27, 3.0, 2);
+    std::vector<Trial> stored;
+    for (int round = 0; round < 400; ++round) {
+        Curve curve;
+        for (int s = 1, n = draw(12); s <= n; ++s) curve.emplace_back(draw(4) == 0 ? draw(12) : s, draw(9) ? draw(100) / 10.0 : NaN);
+        if (draw(3) == 0 && !stored.empty()) {  // a trial stored again, with another outcome
+            Trial again = stored[static_cast<std::size_t>(draw(static_cast<int>(stored.size())))];
+            again.state = static_cast<TrialState>(1 + draw(3));
+            again.intermediate_values = curve;
+            f.study.storage->update_trial(again);
+        } else if (draw(2) == 0) {
+            f.store(curve, static_cast<TrialState>(1 + draw(3)));
+            stored.push_back(f.study.trials().back());
+        }
+        Trial running(f.study.storage->create_trial(f.study.study_id), f.study.study_id);
+        running.intermediate_values = {{1 + draw(27), draw(100) / 10.0}};
+        if (draw(2)) running.intermediate_values.back().first = std::vector{1, 3, 9, 27}[static_cast<std::size_t>(draw(4))];
+        ASSERT_EQ(median.should_prune(f.study, running), median_reference(f.study, running, median)) << round;
+        ASSERT_EQ(hyperband.should_prune(f.study, running), hyperband_reference(f.study, running, hyperband)) << round;
+    }
+}
