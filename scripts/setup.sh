@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for pkg in g++ libeigen3-dev libgtest-dev; do
+# The database clients for the storage, and a PostgreSQL server the tests start themselves.
+for pkg in g++ libeigen3-dev libgtest-dev libsqlite3-dev libpq-dev postgresql; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then

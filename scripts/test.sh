@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the C++ suite in a warning-free release build, a program
 # built against the installed C++ package, the Python suite against the installed module, then the
-# C++ suite under ASan + UBSan and the threaded cases under TSan. Any failure stops with a non-zero exit.
+# C++ suite under ASan + UBSan and the threaded cases under TSan. The database tests use a
+# PostgreSQL server started here and stopped at exit. Any failure stops with a non-zero exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export PATH="$PWD/.venv/bin:$PATH"
 jobs=$(nproc)
+
+source scripts/postgres_server.sh
+trap postgres_stop EXIT
+# Test data is thrown away: no need to wait for the disk.
+postgres_start "-c fsync=off -c synchronous_commit=off -c full_page_writes=off"
 
 configure_and_test() {  # build directory, ctest arguments, -- cmake arguments
     local dir=$1 ctest_args=$2

@@ -38,6 +38,7 @@ struct FloatDist {
     double high;
     bool log;
     std::optional<double> step;  // absent: continuous; present: grid low, low + step, ...
+    bool operator==(const FloatDist&) const = default;
 };
 
 struct IntDist {
@@ -45,10 +46,12 @@ struct IntDist {
     int high;
     bool log;
     int step;
+    bool operator==(const IntDist&) const = default;
 };
 
 struct CategoricalDist {
     std::vector<std::string> choices;
+    bool operator==(const CategoricalDist&) const = default;
 };
 
 // Index i of a Distribution produces alternative i of a ParamValue.

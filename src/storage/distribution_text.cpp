@@ -1,0 +1,89 @@
+#include "distribution_text.hpp"
+
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+namespace tarvex::detail {
+namespace {
+
+std::string number(double v) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
+double read_double(std::istringstream& in) {
+    std::string token;
+    in >> token;
+    std::size_t used = 0;
+    const double v = std::stod(token, &used);  // also reads inf and nan
+    if (used != token.size()) throw std::invalid_argument("not a number: " + token);
+    return v;
+}
+
+}  // namespace
+
+std::string distribution_text(const Distribution& dist) {
+    if (const auto* f = std::get_if<FloatDist>(&dist)) {
+        return "float " + number(f->low) + " " + number(f->high) + " " + (f->log ? "1" : "0") + " " +
+               (f->step ? number(*f->step) : "-");
+    }
+    if (const auto* i = std::get_if<IntDist>(&dist)) {
+        return "int " + std::to_string(i->low) + " " + std::to_string(i->high) + " " + (i->log ? "1" : "0") + " " +
+               std::to_string(i->step);
+    }
+    const auto& choices = std::get<CategoricalDist>(dist).choices;
+    std::string out = "categorical " + std::to_string(choices.size()) + " ";
+    for (const std::string& c : choices) out += std::to_string(c.size()) + ":" + c;
+    return out;
+}
+
+Distribution distribution_from_text(const std::string& text) {
+    try {
+        std::istringstream in(text);
+        std::string kind;
+        in >> kind;
+        if (kind == "float") {
+            FloatDist f{};
+            f.low = read_double(in);
+            f.high = read_double(in);
+            int log = 0;
+            std::string step;
+            in >> log >> step;
+            f.log = log != 0;
+            if (step != "-") f.step = std::stod(step);
+            if (in.fail()) throw std::invalid_argument("short");
+            return f;
+        }
+        if (kind == "int") {
+            IntDist i{};
+            int log = 0;
+            in >> i.low >> i.high >> log >> i.step;
+            i.log = log != 0;
+            if (in.fail()) throw std::invalid_argument("short");
+            return i;
+        }
+        if (kind == "categorical") {
+            std::size_t n = 0;
+            in >> n;
+            in.get();  // the space before the choices
+            CategoricalDist c;
+            for (std::size_t k = 0; k < n; ++k) {
+                std::size_t length = 0;
+                in >> length;
+                if (in.get() != ':') throw std::invalid_argument("no ':'");
+                std::string choice(length, '\0');
+                in.read(choice.data(), static_cast<std::streamsize>(length));
+                if (in.gcount() != static_cast<std::streamsize>(length)) throw std::invalid_argument("short choice");
+                c.choices.push_back(std::move(choice));
+            }
+            if (in.fail()) throw std::invalid_argument("short");
+            return c;
+        }
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("not a distribution: " + text.substr(0, 80));
+}
+
+}  // namespace tarvex::detail

@@ -1,0 +1,16 @@
+// A distribution as one line of text, exact for every double and choice, for the database.
+#pragma once
+
+#include <string>
+
+#include "tarvex/study.hpp"
+
+namespace tarvex::detail {
+
+// "float <low> <high> <log 0|1> <step or ->", "int <low> <high> <log> <step>",
+// "categorical <n> <bytes>:<choice>..." (doubles with 17 significant digits).
+std::string distribution_text(const Distribution& dist);
+// The distribution of such a text; throws std::invalid_argument for text that is not one.
+Distribution distribution_from_text(const std::string& text);
+
+}  // namespace tarvex::detail

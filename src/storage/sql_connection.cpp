@@ -1,0 +1,24 @@
+#include "sql_connection.hpp"
+
+#include <limits>
+
+namespace tarvex::detail {
+
+std::int64_t SqlRow::integer(std::size_t i) const {
+    if (const auto* v = std::get_if<std::int64_t>(&values.at(i))) return *v;
+    if (const auto* d = std::get_if<double>(&values.at(i))) return static_cast<std::int64_t>(*d);
+    throw SqlError("database value is not an integer");
+}
+
+double SqlRow::real(std::size_t i) const {
+    if (const auto* d = std::get_if<double>(&values.at(i))) return *d;
+    if (const auto* v = std::get_if<std::int64_t>(&values.at(i))) return static_cast<double>(*v);
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+const std::string& SqlRow::text(std::size_t i) const {
+    if (const auto* s = std::get_if<std::string>(&values.at(i))) return *s;
+    throw SqlError("database value is not text");
+}
+
+}  // namespace tarvex::detail

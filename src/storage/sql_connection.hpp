@@ -1,0 +1,86 @@
+// One connection to a SQL database, as the database storage uses it: statements with $1, $2, ...
+// parameters (bound, never spliced into the text), typed results, transactions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tarvex::detail {
+
+// NULL, an integer, a double or text.
+using SqlValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+struct SqlRow {
+    std::vector<SqlValue> values;
+
+    bool is_null(std::size_t i) const { return std::holds_alternative<std::monostate>(values.at(i)); }
+    std::int64_t integer(std::size_t i) const;
+    double real(std::size_t i) const;  // NULL reads as NaN, which is how NaN is stored
+    const std::string& text(std::size_t i) const;
+};
+
+// A statement the database refused, or a connection that failed; the message names the storage.
+class SqlError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class ISqlConnection {
+public:
+    virtual ~ISqlConnection() = default;
+    // Runs one statement and returns its rows (none for a statement without results).
+    std::vector<SqlRow> query(const std::string& sql, const std::vector<SqlValue>& params = {}) { return execute(sql, params); }
+    // A transaction that writes: it holds the database's write lock from its start where the
+    // database has one, so two writers never deadlock upgrading.
+    virtual void begin_write() = 0;
+    // A transaction that reads one consistent snapshot.
+    virtual void begin_read() = 0;
+    void commit() { query("COMMIT"); }
+    void rollback() { query("ROLLBACK"); }
+    // The column type of an auto-numbered primary key, and of a double.
+    virtual std::string serial_key() const = 0;
+    virtual std::string real_type() const = 0;
+    virtual bool has_table(const std::string& name) = 0;
+    // Serialises schema creation between processes that open a new database at once.
+    virtual void lock_schema() = 0;
+
+private:
+    virtual std::vector<SqlRow> execute(const std::string& sql, const std::vector<SqlValue>& params) = 0;
+};
+
+// label names the storage in every message (the URL without its password).
+std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label);
+std::unique_ptr<ISqlConnection> connect_postgres(const std::string& conninfo, const std::string& label);
+
+// Runs f inside a transaction (a writing one unless read_only): committed if it returns, rolled
+// back if it throws.
+template <class F>
+auto in_transaction(ISqlConnection& db, F&& f, bool read_only = false) {
+    if (read_only) {
+        db.begin_read();
+    } else {
+        db.begin_write();
+    }
+    try {
+        if constexpr (std::is_void_v<decltype(f())>) {
+            f();
+            db.commit();
+        } else {
+            auto result = f();
+            db.commit();
+            return result;
+        }
+    } catch (...) {
+        try {
+            db.rollback();
+        } catch (const SqlError&) {  // the connection is gone: the first error is the one to report
+        }
+        throw;
+    }
+}
+
+}  // namespace tarvex::detail
