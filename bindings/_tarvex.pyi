@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -155,7 +155,57 @@ class Trial:
     @property
     def values(self) -> list[float]:
         ...
+class StudyRecord:
+    """
+    A study kept in a DatabaseStorage.
+    """
+    def __repr__(self) -> str:
+        ...
+    @property
+    def directions(self) -> list[StudyDirection]:
+        ...
+    @property
+    def id(self) -> int:
+        ...
+    @property
+    def name(self) -> str:
+        ...
+class DatabaseStorage:
+    """
+    Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one silent for heartbeat_grace seconds is marked failed ("heartbeat lost").
+    """
+    def __init__(self, url: str, heartbeat_grace: typing.SupportsFloat = 60.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def create_study(self, name: str, directions: collections.abc.Sequence[StudyDirection]) -> StudyRecord:
+        """
+        Raises ValueError when a study of that name exists.
+        """
+    def delete_study(self, name: str) -> None:
+        """
+        Deletes the study and its trials; raises IndexError when there is none.
+        """
+    def load_study(self, name: str) -> StudyRecord:
+        """
+        Raises IndexError when there is none.
+        """
+    def studies(self) -> list[StudyRecord]:
+        ...
+    @property
+    def heartbeat_grace(self) -> float:
+        ...
+    @property
+    def url(self) -> str:
+        """
+        The URL, its password replaced by ***.
+        """
 class Study:
+    @staticmethod
+    def in_storage(storage: DatabaseStorage, study: StudyRecord, sampler: ISampler | None = None, pruner: IPruner | None = None) -> Study:
+        """
+        The study of record kept in storage; its trials are read from there and new ones written there.
+        """
     @typing.overload
     def __init__(self, direction: StudyDirection, sampler: ISampler | None = None, pruner: IPruner | None = None) -> None:
         ...

@@ -2,6 +2,7 @@
 
 #include "bindings.hpp"
 #include "objective_bridge.hpp"
+#include "tarvex/database_storage.hpp"
 #include "tarvex/pruners.hpp"
 #include "tarvex/samplers.hpp"
 
@@ -13,8 +14,23 @@ std::vector<Trial> guarded(std::vector<Trial> trials, const BoundStudy& study) {
     return trials;
 }
 
-// A sampler whose suggestions fit a model; a random draw costs less than releasing the lock.
-bool fits_models(const Study& study) { return dynamic_cast<const GPSampler*>(study.sampler.get()) != nullptr; }
+// Whether the study's own storage waits on a database: its calls are made without the
+// interpreter lock, so that other threads run meanwhile.
+bool stored_remotely(const Study& study) { return dynamic_cast<const InMemoryStorage*>(study.storage.get()) == nullptr; }
+
+// Suggestions that fit a model or write to a database; a random draw kept in memory costs less
+// than releasing the lock.
+bool samples_slowly(const Study& study) {
+    return dynamic_cast<const GPSampler*>(study.sampler.get()) != nullptr || stored_remotely(study);
+}
+
+// f(), without the interpreter lock when the study's storage is a database.
+template <class F>
+auto storage_call(const Study& study, F&& f) {
+    if (!stored_remotely(study)) return f();
+    const py::gil_scoped_release released;
+    return f();
+}
 
 bool is_bytes_like(const py::handle& h) { return PyBytes_Check(h.ptr()) || PyByteArray_Check(h.ptr()); }
 
@@ -67,12 +83,22 @@ void bind_study(py::module_& m) {
              py::arg("sampler") = py::none(), py::arg("pruner") = py::none())
         .def(py::init<std::vector<StudyDirection>, SamplerPtr, PrunerPtr>(), py::arg("directions"),
              py::arg("sampler") = py::none(), py::arg("pruner") = py::none())
+        .def_static(
+            "in_storage",
+            [](const std::shared_ptr<DatabaseStorage>& storage, const StudyRecord& record, SamplerPtr sampler,
+               PrunerPtr pruner) {
+                if (!storage) throw py::type_error("in_storage: storage must be a DatabaseStorage, not None");
+                return std::make_unique<BoundStudy>(record.directions, std::move(sampler), std::move(pruner),
+                                                    storage->study_storage(record));
+            },
+            py::arg("storage"), py::arg("study"), py::arg("sampler") = py::none(), py::arg("pruner") = py::none(),
+            "The study of record kept in storage; its trials are read from there and new ones written there.")
         .def(
             "optimize",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs,
                           std::optional<double> timeout) {
                 ViewPool views;
-                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views};
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views};
                 without_interpreter_lock([&] {
                     study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
                                    n_trials, n_jobs, timeout);
@@ -83,7 +109,7 @@ void bind_study(py::module_& m) {
             "optimize_mo",
             [pruned_type](BoundStudy& study, CallableRef objective, int n_trials, int n_jobs) {
                 ViewPool views;
-                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views};
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views};
                 without_interpreter_lock([&] {
                     study.optimize_mo(
                         [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
@@ -98,7 +124,7 @@ void bind_study(py::module_& m) {
                           const py::object& trial_type) {
                 InterruptibleRun run{study};
                 ViewPool views(trial_type_of(trial_type));
-                const PythonObjective callback{objective.ptr, pruned_type.ptr(), fits_models(study), views, &run};
+                const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views, &run};
                 TrialEnd on_end;
                 if (on_trial_end) {
                     on_end = [fn = on_trial_end->ptr, alive = std::weak_ptr<const bool>(study.alive), &run](const Trial& t) {
@@ -132,8 +158,8 @@ void bind_study(py::module_& m) {
             "ask",
             [](BoundStudy& study, const py::object& trial_type) {
                 PyObject* const type = trial_type_of(trial_type);
-                auto trial = std::make_unique<Trial>(guard_hooks(study.ask(), study.alive));
-                if (fits_models(study)) trial->suggest_hook = released(std::move(trial->suggest_hook));
+                auto trial = std::make_unique<Trial>(guard_hooks(storage_call(study, [&] { return study.ask(); }), study.alive));
+                if (samples_slowly(study)) trial->suggest_hook = released(std::move(trial->suggest_hook));
                 if (trial->prune_hook) trial->prune_hook = released(std::move(trial->prune_hook));
                 return trial_object(std::move(trial), type);
             },
@@ -143,7 +169,10 @@ void bind_study(py::module_& m) {
         .def(
             "tell",
             [](BoundStudy& study, const Trial& trial, TrialState state, std::vector<double> values,
-               std::optional<std::string> fail_reason) { study.tell(trial, state, std::move(values), std::move(fail_reason)); },
+               std::optional<std::string> fail_reason) {
+                Trial told = trial;  // copied while the lock keeps other threads off it
+                storage_call(study, [&] { study.tell(std::move(told), state, std::move(values), std::move(fail_reason)); });
+            },
             py::arg("trial"), py::arg("state"), py::arg("values") = std::vector<double>{},
             py::arg("fail_reason") = py::none(),
             "Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.")
@@ -154,15 +183,17 @@ void bind_study(py::module_& m) {
         .def(
             "add_trial",
             [](BoundStudy& study, const py::dict& params, const std::vector<double>& values) {
-                study.add_trial(to_param_map(params), values);
+                const ParamMap map = to_param_map(params);
+                storage_call(study, [&] { study.add_trial(map, values); });
             },
             py::arg("params"), py::arg("values"))
-        .def_property_readonly("best_value", &Study::best_value)
-        .def_property_readonly("best_params", &Study::best_params)
+        .def_property_readonly("best_value", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
+        .def_property_readonly("best_params", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_params(); }); })
         .def_property_readonly("best_trial",
-                               [](const BoundStudy& s) { return guard_hooks(s.best_trial(), s.alive); })
-        .def_property_readonly("trials", [](const BoundStudy& s) { return guarded(s.trials(), s); })
-        .def_property_readonly("pareto_front", [](const BoundStudy& s) { return guarded(s.pareto_front(), s); })
+                               [](const BoundStudy& s) { return guard_hooks(storage_call(s, [&] { return s.best_trial(); }), s.alive); })
+        .def_property_readonly("trials", [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.trials(); }), s); })
+        .def_property_readonly("pareto_front",
+                               [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.pareto_front(); }), s); })
         .def_property_readonly("n_directions", [](const BoundStudy& s) { return s.directions.size(); })
         .def_property_readonly("directions", [](const BoundStudy& s) { return s.directions; })
         .def_property_readonly("study_id", [](const BoundStudy& s) { return s.study_id; });

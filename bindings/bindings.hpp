@@ -114,5 +114,6 @@ void bind_trial(py::module_& m);
 void bind_study(py::module_& m);
 void bind_samplers(py::module_& m);
 void bind_pruners(py::module_& m);
+void bind_storage(py::module_& m);
 
 }  // namespace tarvex::python

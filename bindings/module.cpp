@@ -8,6 +8,7 @@ PYBIND11_MODULE(_tarvex, m, pybind11::multiple_interpreters::not_supported()) {
         .attr("__doc__") = "Raised by an objective to end its trial as pruned.";
     tarvex::python::bind_enums(m);
     tarvex::python::bind_trial(m);
+    tarvex::python::bind_storage(m);
     tarvex::python::bind_study(m);
     tarvex::python::bind_samplers(m);
     tarvex::python::bind_pruners(m);

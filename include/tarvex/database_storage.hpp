@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_set>
+#include <map>
 #include <vector>
 
 #include "tarvex/storage.hpp"
@@ -59,20 +59,23 @@ private:
     friend class DatabaseStudyStorage;
     DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db, std::string display_url, double grace_seconds);
 
+    // Trials are numbered 0, 1, 2, ... within their study; the number is the Study's trial_id.
     int start_trial(std::int64_t study_id);
-    void finish_trial(const Trial& trial);
-    void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value);
+    void finish_trial(std::int64_t study_id, const Trial& trial);
+    void record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
+                      const ParamValue& value);
+    std::int64_t row_of(std::int64_t study_id, int number);  // with mutex held
     // The trials of study_id changed after change, oldest change first; change moves past them.
     std::vector<StoredTrial> changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change);
-    Trial load_trial(std::int64_t study_id, int trial_id, int local_study_id);
-    void fail_lost_trials(std::int64_t study_id);
+    Trial load_trial(std::int64_t study_id, int number, int local_study_id);
     void beat();
 
     const std::unique_ptr<detail::ISqlConnection> db;  // guarded by mutex
     const std::string display_url;
     const std::chrono::duration<double> grace;
     std::mutex mutex;
-    std::unordered_set<int> live;  // guarded by mutex; trials this process runs, kept beating
+    // Guarded by mutex: the trials this process runs, kept beating, by (study, number), with their row.
+    std::map<std::pair<std::int64_t, int>, std::int64_t> live;
     std::condition_variable_any beat_wait;
     std::jthread heartbeats;  // the last member: it stops and joins before the others go
 };

@@ -18,6 +18,7 @@ import _tarvex
 
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
+from ._storage import DatabaseStorage, delete_study, load_study, study_names
 from ._study import Study, create_study
 from ._trial import FrozenTrial, Trial
 from ._version import __version__
@@ -31,6 +32,6 @@ AcquisitionType = _tarvex.AcquisitionType
 # The library logs through this logger and leaves its handling to the application.
 logging.getLogger("tarvex").addHandler(logging.NullHandler())
 
-__all__ = ["AcquisitionType", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType", "MedianPruner",
-           "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState", "__version__",
-           "create_study"]
+__all__ = ["AcquisitionType", "DatabaseStorage", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType",
+           "MedianPruner", "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState",
+           "__version__", "create_study", "delete_study", "load_study", "study_names"]

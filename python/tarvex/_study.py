@@ -5,6 +5,7 @@ from __future__ import annotations
 import collections
 import math
 import threading
+import uuid
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any
 
@@ -12,6 +13,7 @@ import _tarvex
 
 from ._optimize import Run, check_catch
 from ._samplers import RandomSampler
+from ._storage import DatabaseStorage, check_name, find_study, open_storage
 from ._trial import FrozenTrial, Trial
 from ._values import decode_params, encode_params, objective_values
 
@@ -32,11 +34,13 @@ class Study:
     """One optimisation problem: its directions, sampler and pruner, and the record of its trials.
     Make one with tv.create_study."""
 
-    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler, pruner: _tarvex.IPruner | None) -> None:
+    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler, pruner: _tarvex.IPruner | None,
+                 storage: DatabaseStorage | None = None) -> None:
         self._core = core
         self.study_name = name
         self.sampler = sampler
         self.pruner = pruner
+        self.storage = storage  # None: this process's memory
         self._maximize = core.directions == [StudyDirection.Maximize]
         self._queue: collections.deque[dict[str, Any]] = collections.deque()
         self._queue_lock = threading.Lock()
@@ -139,8 +143,8 @@ class Study:
             raise
 
     def enqueue_trial(self, params: Mapping[str, Any]) -> None:
-        """Fixes parameter values for the next trial to start: it gets them from its suggest calls
-        (not held to the bounds or choices); the parameters it does not list are sampled."""
+        """Fixes parameter values for the next trial this process starts: it gets them from its
+        suggest calls (not held to the bounds or choices); the parameters it does not list are sampled."""
         encode_params(params, "enqueue_trial")  # checks names and kinds now rather than in a trial
         with self._queue_lock:
             self._queue.append(dict(params))
@@ -160,11 +164,12 @@ class Study:
 
     @property
     def trials(self) -> list[FrozenTrial]:
-        """Every finished trial, by number."""
+        """Every finished trial, by number; with a database storage, the running ones of every
+        process too (state Running, with the parameters suggested so far)."""
         return [FrozenTrial(t) for t in self._core.trials]
 
     def get_trials(self, states: TrialState | Iterable[TrialState] | None = None) -> list[FrozenTrial]:
-        """The finished trials, only those in states when given."""
+        """The trials, only those in states when given."""
         if states is None:
             return self.trials
         wanted = {states} if isinstance(states, TrialState) else set(states)
@@ -198,6 +203,8 @@ class Study:
 
     def __repr__(self) -> str:
         shown = "/".join(d.name.lower() for d in self.directions)
+        if self.storage is not None:
+            shown += f" in {self.storage.url}"
         trials = self._core.trials
         text = f"<tarvex.Study {self.study_name!r} {shown}: {len(trials)} trials"
         if len(self.directions) == 1 and any(t.state == TrialState.Complete for t in trials):
@@ -208,8 +215,8 @@ class Study:
 
 def create_study(direction: str | StudyDirection = "minimize", *,
                  directions: Sequence[str | StudyDirection] | None = None, sampler: _tarvex.ISampler | None = None,
-                 pruner: _tarvex.IPruner | None = None, storage: Any = None, study_name: str | None = None,
-                 load_if_exists: bool = False) -> Study:
+                 pruner: _tarvex.IPruner | None = None, storage: str | DatabaseStorage | None = None,
+                 study_name: str | None = None, load_if_exists: bool = False) -> Study:
     """A new study.
 
     Args:
@@ -217,9 +224,13 @@ def create_study(direction: str | StudyDirection = "minimize", *,
         directions: one direction per objective value, for a multi-objective study (instead of direction).
         sampler: where values come from; tv.RandomSampler() when None. tv.GPSampler() for expensive objectives.
         pruner: tv.MedianPruner(), tv.HyperbandPruner(), or None for no pruning.
-        storage: where the study is kept; None keeps it in this process's memory.
+        storage: None keeps the study in this process's memory. A database keeps it by name for
+            later runs and for other processes and hosts running it at once: a URL,
+            "sqlite:///path.db" (one host) or "postgresql://user@host:port/database" (many), or a
+            tv.DatabaseStorage.
         study_name: the study's name; one is made up when None.
-        load_if_exists: continue a stored study of that name instead of refusing it.
+        load_if_exists: continue a stored study of that name (its directions must be the same)
+            instead of raising ValueError.
     """
     if directions is None:
         parsed = [_direction(direction)]
@@ -229,15 +240,43 @@ def create_study(direction: str | StudyDirection = "minimize", *,
         if isinstance(directions, (str, StudyDirection)) or not isinstance(directions, Sequence) or not directions:
             raise ValueError(f"directions must be a non-empty list of directions, got {directions!r}")
         parsed = [_direction(d) for d in directions]
-    if storage is not None:
-        raise ValueError(f"storage: only None (the process's memory) is available, got {storage!r}")
-    if study_name is not None and type(study_name) is not str:
-        raise TypeError(f"study_name must be a str, got {type(study_name).__name__}")
+    if study_name is not None:
+        check_name(study_name, "create_study")
+    if type(load_if_exists) is not bool:
+        raise TypeError(f"load_if_exists must be True or False, got {load_if_exists!r}")
+    sampler, pruner = _checked(sampler, pruner)
+    if storage is None:
+        core = _tarvex.Study(parsed, sampler, pruner)
+        return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
+
+    db = open_storage(storage, "create_study")
+    name = study_name if study_name is not None else f"study-{uuid.uuid4().hex[:12]}"
+    try:
+        record = db.create_study(name, parsed)
+    except ValueError:
+        if not load_if_exists:
+            raise ValueError(f"a study named {name!r} already exists in {db.url}; "
+                             "pass load_if_exists=True to continue it, or use tv.load_study") from None
+        record = find_study(db, name)
+        if list(record.directions) != parsed:
+            def shown(ds):
+                return "/".join(d.name.lower() for d in ds)
+            raise ValueError(f"study {name!r} in {db.url} is {shown(record.directions)}; "
+                             f"create_study asked for {shown(parsed)}") from None
+    return study_in_storage(db, record, sampler, pruner)
+
+
+def study_in_storage(db: DatabaseStorage, record: _tarvex.StudyRecord, sampler: _tarvex.ISampler | None,
+                     pruner: _tarvex.IPruner | None) -> Study:
+    sampler, pruner = _checked(sampler, pruner)
+    return Study(_tarvex.Study.in_storage(db, record, sampler, pruner), record.name, sampler, pruner, db)
+
+
+def _checked(sampler: Any, pruner: Any) -> tuple[_tarvex.ISampler, _tarvex.IPruner | None]:
     if sampler is None:
         sampler = RandomSampler()
     if not isinstance(sampler, _tarvex.ISampler):
         raise TypeError(f"sampler must be a tarvex sampler such as tv.RandomSampler(), got {sampler!r}")
     if pruner is not None and not isinstance(pruner, _tarvex.IPruner):
         raise TypeError(f"pruner must be a tarvex pruner such as tv.MedianPruner(), or None, got {pruner!r}")
-    core = _tarvex.Study(parsed, sampler, pruner)
-    return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
+    return sampler, pruner

@@ -78,7 +78,8 @@ class Trial(_tarvex.Trial):
 
 
 class FrozenTrial:
-    """A finished trial as its study keeps it."""
+    """A trial as its study keeps it: finished, or with a database storage possibly still running
+    in some process (state Running, with the parameters suggested so far)."""
 
     __slots__ = ("_core",)
 
@@ -86,7 +87,7 @@ class FrozenTrial:
         self._core = core
 
     number = property(lambda self: self._core.number, doc="The trial's number, unique in its study.")
-    state = property(lambda self: self._core.state, doc="Complete, Pruned or Failed.")
+    state = property(lambda self: self._core.state, doc="Running, Complete, Pruned or Failed.")
     values = property(lambda self: self._core.values, doc="One value per direction; empty unless Complete.")
     intermediate_values = property(lambda self: self._core.intermediate_values,
                                    doc="The (step, value) reports, in report order.")

@@ -41,17 +41,19 @@ std::vector<StudyDirection> directions_of(const std::string& text) {
 
 StudyRecord record_of(const SqlRow& row) { return {row.integer(0), row.text(1), directions_of(row.text(2))}; }
 
-int trial_id_of(std::int64_t id) {
-    if (id > std::numeric_limits<int>::max()) throw std::overflow_error("trial identifier beyond the 32-bit range");
-    return static_cast<int>(id);
+int number_of(std::int64_t n) {
+    if (n > std::numeric_limits<int>::max()) throw std::overflow_error("trial number beyond the 32-bit range");
+    return static_cast<int>(n);
 }
 
-// One insert statement for up to kBatch rows of a table, so that a trial's many reports take a
-// few round trips rather than one each. Batches come in a few fixed sizes, which keeps the
-// number of distinct (prepared) statements small.
+using detail::SqlStatement;
+
+// Insert statements for rows of a table, appended to out: one per 64 rows, so that a trial's
+// many reports make few statements. Statements come in a few fixed sizes, which keeps the number
+// of distinct (prepared) ones small.
 template <class Row>
-void insert_rows(detail::ISqlConnection& db, const std::string& table, const std::string& columns, int width,
-                 const std::vector<Row>& rows, void (*bind)(const Row&, std::vector<SqlValue>&)) {
+void insert_rows(std::vector<SqlStatement>& out, const std::string& table, const std::string& columns, int width,
+                 const std::vector<Row>& rows, void (*bind)(const Row&, std::vector<SqlValue>&), const char* on_conflict = "") {
     std::size_t done = 0;
     for (const std::size_t batch : {64, 16, 4, 1}) {
         while (rows.size() - done >= batch) {
@@ -63,7 +65,8 @@ void insert_rows(detail::ISqlConnection& db, const std::string& table, const std
                 sql += ")";
                 bind(rows[done + r], params);
             }
-            db.query(sql, params);
+            sql += on_conflict;
+            out.push_back({std::move(sql), std::move(params)});
             done += batch;
         }
     }
@@ -124,12 +127,11 @@ ParamValue param_of(const SqlRow& row, std::size_t kind_at) {
     }
 }
 
-// The next value of the change counter, inside the caller's write transaction. Writers take it
-// in commit order (the counter's row stays locked until they commit), so a reader that has seen
-// change c has seen every change up to c.
-std::int64_t next_change(detail::ISqlConnection& db) {
-    return db.query("UPDATE tarvex_meta SET number = number + 1 WHERE name = 'change' RETURNING number").at(0).integer(0);
-}
+// Every write transaction that changes a trial starts by moving the change counter on and marks
+// the trial with its new value. Writers do so in commit order (the counter's row stays locked
+// until they commit), so a reader that has seen change c has seen every change up to c.
+const SqlStatement kNextChange{"UPDATE tarvex_meta SET number = number + 1 WHERE name = 'change'", {}};
+const std::string kChange = "(SELECT number FROM tarvex_meta WHERE name = 'change')";
 
 // Creates the tables on first use, then checks their version. An existing schema is only read:
 // DDL would take table locks that deadlock with other processes' writes.
@@ -143,10 +145,12 @@ void open_schema(detail::ISqlConnection& db, const std::string& url) {
             for (const std::string& sql : {
                      "CREATE TABLE tarvex_studies (study_id " + serial +
                          ", name TEXT NOT NULL UNIQUE, directions TEXT NOT NULL, datetime_created BIGINT NOT NULL)",
+                     // trial_id keys the rows of a trial; number is the identifier a Study sees, 0, 1, 2, ...
+                     // within each study.
                      "CREATE TABLE tarvex_trials (trial_id " + serial +
                          ", study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE CASCADE,"
-                         " state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete BIGINT NOT NULL,"
-                         " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL)",
+                         " number INTEGER NOT NULL, state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete BIGINT NOT NULL,"
+                         " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, UNIQUE (study_id, number))",
                      std::string("CREATE INDEX tarvex_trials_by_change ON tarvex_trials (study_id, change)"),
                      std::string("CREATE INDEX tarvex_trials_by_state ON tarvex_trials (study_id, state)"),
                      "CREATE TABLE tarvex_params (" + trial_ref + ", name TEXT NOT NULL, kind INTEGER NOT NULL,"
@@ -173,44 +177,42 @@ void open_schema(detail::ISqlConnection& db, const std::string& url) {
     }
 }
 
-// The trials matching where (a condition on tarvex_trials t), each with its change number; inside
-// the caller's transaction.
-std::vector<std::pair<std::int64_t, Trial>> read_trials(detail::ISqlConnection& db, const std::string& where,
-                                                        const std::vector<SqlValue>& params, int local_study_id) {
-    std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // trial id -> (change, trial)
-    for (const SqlRow& r : db.query("SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change"
-                                    " FROM tarvex_trials t WHERE " + where, params)) {
-        Trial t(trial_id_of(r.integer(0)), local_study_id);
+// The statements reading the trials matching where (a condition on tarvex_trials t), and the
+// trials they read, each with its change number.
+std::vector<SqlStatement> trial_reads(const std::string& where, const std::vector<SqlValue>& params) {
+    const std::string of_trials = " JOIN tarvex_trials t ON x.trial_id = t.trial_id WHERE " + where;
+    return {
+        {"SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
+         " FROM tarvex_trials t WHERE " + where, params},
+        {"SELECT x.trial_id, x.name, x.kind, x.number, x.text, x.distribution FROM tarvex_params x" + of_trials, params},
+        {"SELECT x.trial_id, x.value FROM tarvex_values x" + of_trials + " ORDER BY x.trial_id, x.idx", params},
+        {"SELECT x.trial_id, x.step, x.value FROM tarvex_reports x" + of_trials + " ORDER BY x.trial_id, x.idx", params},
+        {"SELECT x.trial_id, x.key, x.value FROM tarvex_user_attrs x" + of_trials, params},
+    };
+}
+
+std::vector<std::pair<std::int64_t, Trial>> trials_of(const detail::SqlRows* rows, int local_study_id) {
+    std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // row key -> (change, trial)
+    for (const SqlRow& r : rows[0]) {
+        Trial t(number_of(r.integer(6)), local_study_id);
         t.state = static_cast<TrialState>(r.integer(1));
         t.datetime_start = time_of(r.integer(2));
         t.datetime_complete = time_of(r.integer(3));
         if (!r.is_null(4)) t.fail_reason = r.text(4);
         trials.emplace(r.integer(0), std::pair(r.integer(5), std::move(t)));
     }
-    if (!trials.empty()) {
-        const auto trial = [&](const SqlRow& r) -> Trial& { return trials.at(r.integer(0)).second; };
-        const std::string of_trials = " JOIN tarvex_trials t ON x.trial_id = t.trial_id WHERE " + where;
-        for (const SqlRow& r : db.query("SELECT x.trial_id, x.name, x.kind, x.number, x.text, x.distribution FROM tarvex_params x" +
-                                        of_trials, params)) {
-            Trial& t = trial(r);
-            t.params.insert_or_assign(r.text(1), param_of(r, 2));
-            if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), detail::distribution_from_text(r.text(5)));
-        }
-        for (const SqlRow& r : db.query("SELECT x.trial_id, x.value FROM tarvex_values x" + of_trials + " ORDER BY x.trial_id, x.idx",
-                                        params)) {
-            trial(r).values.push_back(r.real(1));
-        }
-        for (const SqlRow& r : db.query("SELECT x.trial_id, x.step, x.value FROM tarvex_reports x" + of_trials +
-                                        " ORDER BY x.trial_id, x.idx", params)) {
-            trial(r).intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2));
-        }
-        for (const SqlRow& r : db.query("SELECT x.trial_id, x.key, x.value FROM tarvex_user_attrs x" + of_trials, params)) {
-            trial(r).user_attrs.insert_or_assign(r.text(1), r.text(2));
-        }
+    const auto trial = [&](const SqlRow& r) -> Trial& { return trials.at(r.integer(0)).second; };
+    for (const SqlRow& r : rows[1]) {
+        Trial& t = trial(r);
+        t.params.insert_or_assign(r.text(1), param_of(r, 2));
+        if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), detail::distribution_from_text(r.text(5)));
     }
+    for (const SqlRow& r : rows[2]) trial(r).values.push_back(r.real(1));
+    for (const SqlRow& r : rows[3]) trial(r).intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2));
+    for (const SqlRow& r : rows[4]) trial(r).user_attrs.insert_or_assign(r.text(1), r.text(2));
     std::vector<std::pair<std::int64_t, Trial>> out;
     out.reserve(trials.size());
-    for (auto& [id, entry] : trials) out.push_back(std::move(entry));
+    for (auto& [key, entry] : trials) out.push_back(std::move(entry));
     return out;
 }
 
@@ -226,7 +228,7 @@ public:
         seen(study_id);
         return db->start_trial(study.id);
     }
-    void update_trial(const Trial& trial) override { db->finish_trial(trial); }
+    void update_trial(const Trial& trial) override { db->finish_trial(study.id, trial); }
     Trial get_trial(int trial_id) const override { return db->load_trial(study.id, trial_id, local_study_id.load()); }
     std::vector<Trial> get_all_trials(int study_id) const override {
         const std::scoped_lock lock(mutex);
@@ -242,7 +244,7 @@ public:
         return static_cast<int>(cache.size());
     }
     void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value) override {
-        db->record_param(trial_id, name, dist, value);
+        db->record_param(study.id, trial_id, name, dist, value);
     }
     std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override {
         seen(study_id);
@@ -295,12 +297,11 @@ DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db, std
             if (live.empty()) continue;
             try {
                 const std::int64_t now = now_ns();
-                detail::in_transaction(*this->db, [&] {
-                    for (const int id : live) {
-                        this->db->query("UPDATE tarvex_trials SET heartbeat = $1 WHERE trial_id = $2 AND state = 0",
-                                        {now, static_cast<std::int64_t>(id)});
-                    }
-                });
+                std::vector<SqlStatement> beats;
+                for (const auto& [trial, row] : live) {
+                    beats.push_back({"UPDATE tarvex_trials SET heartbeat = $1 WHERE trial_id = $2 AND state = 0", {now, row}});
+                }
+                this->db->transaction(detail::Transaction::Fleeting, beats);
             } catch (const std::exception&) {
                 // A database that cannot be reached fails the run's own next write, with its reason.
             }
@@ -313,15 +314,12 @@ DatabaseStorage::~DatabaseStorage() = default;
 StudyRecord DatabaseStorage::create_study(const std::string& name, const std::vector<StudyDirection>& directions) {
     if (directions.empty()) throw std::invalid_argument("create_study: a study needs at least one direction");
     const std::scoped_lock lock(mutex);
-    return detail::in_transaction(*db, [&] {
-        if (!db->query("SELECT study_id FROM tarvex_studies WHERE name = $1", {name}).empty()) {
-            throw std::invalid_argument("a study named '" + name + "' already exists in " + display_url);
-        }
-        const auto rows = db->query(
-            "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3) RETURNING study_id",
-            {name, directions_text(directions), now_ns()});
-        return StudyRecord{rows.at(0).integer(0), name, directions};
-    });
+    // Of two processes creating one name at once, the second waits for the first and inserts nothing.
+    const auto rows = db->transaction(detail::Transaction::Durable, {{
+        "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
+        " ON CONFLICT (name) DO NOTHING RETURNING study_id", {name, directions_text(directions), now_ns()}}});
+    if (rows.at(0).empty()) throw std::invalid_argument("a study named '" + name + "' already exists in " + display_url);
+    return StudyRecord{rows[0][0].integer(0), name, directions};
 }
 
 StudyRecord DatabaseStorage::load_study(const std::string& name) {
@@ -333,11 +331,9 @@ StudyRecord DatabaseStorage::load_study(const std::string& name) {
 
 void DatabaseStorage::delete_study(const std::string& name) {
     const std::scoped_lock lock(mutex);
-    detail::in_transaction(*db, [&] {
-        if (db->query("DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}).empty()) {
-            throw std::out_of_range("no study named '" + name + "' in " + display_url);
-        }
-    });
+    const auto rows = db->transaction(detail::Transaction::Durable,
+                                      {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}});
+    if (rows.at(0).empty()) throw std::out_of_range("no study named '" + name + "' in " + display_url);
 }
 
 std::vector<StudyRecord> DatabaseStorage::studies() {
@@ -355,32 +351,42 @@ std::shared_ptr<IStorage> DatabaseStorage::study_storage(const StudyRecord& stud
 
 int DatabaseStorage::start_trial(std::int64_t study_id) {
     const std::scoped_lock lock(mutex);
-    const int id = detail::in_transaction(*db, [&] {
-        const std::int64_t change = next_change(*db), now = now_ns();
-        return trial_id_of(db->query(
-            "INSERT INTO tarvex_trials (study_id, state, datetime_start, datetime_complete, heartbeat, change)"
-            " VALUES ($1, 0, $2, 0, $2, $3) RETURNING trial_id",
-            {study_id, now, change}).at(0).integer(0));
-    });
-    live.insert(id);
-    return id;
+    const std::int64_t now = now_ns();
+    // Numbers are taken with the change counter locked, so none is taken twice; the unique key
+    // would refuse it anyway.
+    const auto rows = db->transaction(detail::Transaction::Fleeting, {kNextChange, {
+        "INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change)"
+        " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), 0, $2, 0, $2, " +
+        kChange + ") RETURNING number, trial_id", {study_id, now}}});
+    const int number = number_of(rows.at(1).at(0).integer(0));
+    live.emplace(std::pair(study_id, number), rows[1][0].integer(1));
+    return number;
 }
 
-void DatabaseStorage::record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value) {
+std::int64_t DatabaseStorage::row_of(std::int64_t study_id, int number) {
+    if (const auto it = live.find({study_id, number}); it != live.end()) return it->second;
+    const auto rows = db->query("SELECT trial_id FROM tarvex_trials WHERE study_id = $1 AND number = $2",
+                                {study_id, static_cast<std::int64_t>(number)});
+    if (rows.empty()) throw std::invalid_argument(display_url + ": trial " + std::to_string(number) + " was never started");
+    return rows.front().integer(0);
+}
+
+void DatabaseStorage::record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
+                                   const ParamValue& value) {
     const std::scoped_lock lock(mutex);
-    detail::in_transaction(*db, [&] {
-        const std::int64_t change = next_change(*db);
-        std::vector<SqlValue> params;
-        bind_param({trial_id, &name, &value, &dist}, params);
-        db->query("INSERT INTO tarvex_params (trial_id, name, kind, number, text, distribution) VALUES ($1, $2, $3, $4, $5, $6)"
-                  " ON CONFLICT (trial_id, name) DO UPDATE SET kind = $3, number = $4, text = $5, distribution = $6",
-                  params);
-        db->query("UPDATE tarvex_trials SET change = $1 WHERE trial_id = $2", {change, static_cast<std::int64_t>(trial_id)});
-    });
+    const std::int64_t row = row_of(study_id, number);
+    std::vector<SqlValue> params;
+    bind_param({row, &name, &value, &dist}, params);
+    db->transaction(detail::Transaction::Fleeting, {
+        kNextChange,
+        {"INSERT INTO tarvex_params (trial_id, name, kind, number, text, distribution) VALUES ($1, $2, $3, $4, $5, $6)"
+         " ON CONFLICT (trial_id, name) DO UPDATE SET kind = $3, number = $4, text = $5, distribution = $6", std::move(params)},
+        {"UPDATE tarvex_trials SET change = " + kChange + " WHERE trial_id = $1", {row}}});
 }
 
-void DatabaseStorage::finish_trial(const Trial& trial) {
-    const std::int64_t id = trial.trial_id;
+void DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
+    const std::scoped_lock lock(mutex);
+    const std::int64_t id = row_of(study_id, trial.trial_id);
     std::vector<ParamRow> params;
     for (const auto& [name, value] : trial.params) {
         const auto dist = trial.distributions.find(name);
@@ -395,50 +401,44 @@ void DatabaseStorage::finish_trial(const Trial& trial) {
     std::vector<AttrRow> attrs;
     for (const auto& [key, value] : trial.user_attrs) attrs.push_back({id, &key, &value});
 
-    const std::scoped_lock lock(mutex);
     // Whether or not it is stored, this process is done with the trial: one it could not store
-    // stops beating and is declared lost after the grace period.
-    live.erase(trial.trial_id);
-    detail::in_transaction(*db, [&] {
-        const std::int64_t change = next_change(*db);
-        const SqlValue reason = trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{});
-        const auto updated = db->query(
-            "UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
-            " change = $6 WHERE trial_id = $1 RETURNING trial_id",
-            {id, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
-             reason, change});
-        if (updated.empty()) throw std::invalid_argument(display_url + ": trial " + std::to_string(id) + " was never started here");
-        for (const char* table : {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs"}) {
-            db->query(std::string("DELETE FROM ") + table + " WHERE trial_id = $1", {id});
-        }
-        insert_rows(*db, "tarvex_params", "trial_id, name, kind, number, text, distribution", 6, params, &bind_param);
-        insert_rows(*db, "tarvex_values", "trial_id, idx, value", 3, values, &bind_value);
-        insert_rows(*db, "tarvex_reports", "trial_id, idx, step, value", 4, reports, &bind_report);
-        insert_rows(*db, "tarvex_user_attrs", "trial_id, key, value", 3, attrs, &bind_attr);
-    });
-}
-
-void DatabaseStorage::fail_lost_trials(std::int64_t study_id) {
-    const std::int64_t limit = now_ns() - std::chrono::duration_cast<std::chrono::nanoseconds>(grace).count();
-    const std::vector<SqlValue> where{study_id, limit};
-    if (db->query("SELECT trial_id FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2 LIMIT 1", where)
-            .empty()) {
-        return;
+    // stops beating and is declared lost after the grace period. A trial that ran here has
+    // nothing stored yet but its parameters, which are written over.
+    const bool ran_here = live.erase({study_id, trial.trial_id}) > 0;
+    std::vector<SqlStatement> writes{
+        kNextChange,
+        {"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
+         " change = " + kChange + " WHERE trial_id = $1",
+         {id, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
+          trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}}};
+    for (const char* table : {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs"}) {
+        if (!ran_here) writes.push_back({std::string("DELETE FROM ") + table + " WHERE trial_id = $1", {id}});
     }
-    detail::in_transaction(*db, [&] {
-        const std::int64_t change = next_change(*db);
-        db->query("UPDATE tarvex_trials SET state = 3, fail_reason = 'heartbeat lost', datetime_complete = $3, change = $4"
-                  " WHERE study_id = $1 AND state = 0 AND heartbeat < $2",
-                  {study_id, limit, now_ns(), change});
-    });
+    insert_rows(writes, "tarvex_params", "trial_id, name, kind, number, text, distribution", 6, params, &bind_param,
+                " ON CONFLICT (trial_id, name) DO UPDATE SET kind = excluded.kind, number = excluded.number,"
+                " text = excluded.text, distribution = excluded.distribution");
+    insert_rows(writes, "tarvex_values", "trial_id, idx, value", 3, values, &bind_value);
+    insert_rows(writes, "tarvex_reports", "trial_id, idx, step, value", 4, reports, &bind_report);
+    insert_rows(writes, "tarvex_user_attrs", "trial_id, key, value", 3, attrs, &bind_attr);
+    db->transaction(detail::Transaction::Durable, writes);
 }
 
 std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change) {
     const std::scoped_lock lock(mutex);
-    fail_lost_trials(study_id);
-    std::vector<std::pair<std::int64_t, Trial>> changed = detail::in_transaction(*db, [&] {
-        return read_trials(*db, "t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)}, local_study_id);
-    }, /*read_only=*/true);
+    const std::int64_t lost_before = now_ns() - std::chrono::duration_cast<std::chrono::nanoseconds>(grace).count();
+    std::vector<SqlStatement> reads = trial_reads("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)});
+    const SqlStatement lost{"SELECT count(*) FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2",
+                            {study_id, lost_before}};
+    reads.push_back(lost);
+    std::vector<detail::SqlRows> rows = db->transaction(detail::Transaction::ReadOnly, reads);
+    if (rows.back().at(0).integer(0) > 0) {
+        // Trials whose process stopped beating: failed, by whichever process sees them first.
+        db->transaction(detail::Transaction::Durable, {kNextChange, {
+            "UPDATE tarvex_trials SET state = 3, fail_reason = 'heartbeat lost', datetime_complete = $3, change = " +
+            kChange + " WHERE study_id = $1 AND state = 0 AND heartbeat < $2", {study_id, lost_before, now_ns()}}});
+        rows = db->transaction(detail::Transaction::ReadOnly, reads);
+    }
+    std::vector<std::pair<std::int64_t, Trial>> changed = trials_of(rows.data(), local_study_id);
     std::sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<StoredTrial> out;
     out.reserve(changed.size());
@@ -449,12 +449,12 @@ std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, 
     return out;
 }
 
-Trial DatabaseStorage::load_trial(std::int64_t study_id, int trial_id, int local_study_id) {
+Trial DatabaseStorage::load_trial(std::int64_t study_id, int number, int local_study_id) {
     const std::scoped_lock lock(mutex);
-    auto found = detail::in_transaction(*db, [&] {
-        return read_trials(*db, "t.study_id = $1 AND t.trial_id = $2", {study_id, static_cast<std::int64_t>(trial_id)}, local_study_id);
-    }, /*read_only=*/true);
-    if (found.empty()) throw std::out_of_range("Trial " + std::to_string(trial_id) + " not found.");
+    const std::vector<detail::SqlRows> rows = db->transaction(
+        detail::Transaction::ReadOnly, trial_reads("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)}));
+    auto found = trials_of(rows.data(), local_study_id);
+    if (found.empty()) throw std::out_of_range("Trial " + std::to_string(number) + " not found.");
     return std::move(found.front().second);
 }
 

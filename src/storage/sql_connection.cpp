@@ -21,4 +21,13 @@ const std::string& SqlRow::text(std::size_t i) const {
     throw SqlError("database value is not text");
 }
 
+std::vector<SqlRows> ISqlConnection::transaction(Transaction kind, const std::vector<SqlStatement>& statements) {
+    return in_transaction(*this, [&] {
+        std::vector<SqlRows> out;
+        out.reserve(statements.size());
+        for (const SqlStatement& s : statements) out.push_back(query(s.sql, s.params));
+        return out;
+    }, kind);
+}
+
 }  // namespace tarvex::detail

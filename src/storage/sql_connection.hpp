@@ -23,22 +23,42 @@ struct SqlRow {
     const std::string& text(std::size_t i) const;
 };
 
+using SqlRows = std::vector<SqlRow>;
+
+struct SqlStatement {
+    std::string sql;
+    std::vector<SqlValue> params;
+};
+
 // A statement the database refused, or a connection that failed; the message names the storage.
 class SqlError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
+enum class Transaction {
+    // Writes that hold the database's write lock from the start where the database has one, so
+    // two writers never deadlock upgrading.
+    Durable,
+    // The same for writes whose loss in a database crash costs nothing of value (a running
+    // trial's progress, a heartbeat): committed without waiting for the disk where the database
+    // allows it.
+    Fleeting,
+    // Reads of one consistent snapshot.
+    ReadOnly,
+};
+
 class ISqlConnection {
 public:
     virtual ~ISqlConnection() = default;
     // Runs one statement and returns its rows (none for a statement without results).
-    std::vector<SqlRow> query(const std::string& sql, const std::vector<SqlValue>& params = {}) { return execute(sql, params); }
-    // A transaction that writes: it holds the database's write lock from its start where the
-    // database has one, so two writers never deadlock upgrading.
-    virtual void begin_write() = 0;
-    // A transaction that reads one consistent snapshot.
-    virtual void begin_read() = 0;
+    SqlRows query(const std::string& sql, const std::vector<SqlValue>& params = {}) { return execute(sql, params); }
+    // Runs the statements, in order, as one transaction of that kind, and returns the rows of
+    // each; a failure rolls it back and throws. A database server gets them in one round trip
+    // where it can: none of them may depend on the results of another except through the data.
+    virtual std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& statements);
+    // Starts a transaction of that kind.
+    virtual void begin(Transaction kind) = 0;
     void commit() { query("COMMIT"); }
     void rollback() { query("ROLLBACK"); }
     // The column type of an auto-numbered primary key, and of a double.
@@ -56,15 +76,10 @@ private:
 std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label);
 std::unique_ptr<ISqlConnection> connect_postgres(const std::string& conninfo, const std::string& label);
 
-// Runs f inside a transaction (a writing one unless read_only): committed if it returns, rolled
-// back if it throws.
+// Runs f inside a transaction of that kind: committed if it returns, rolled back if it throws.
 template <class F>
-auto in_transaction(ISqlConnection& db, F&& f, bool read_only = false) {
-    if (read_only) {
-        db.begin_read();
-    } else {
-        db.begin_write();
-    }
+auto in_transaction(ISqlConnection& db, F&& f, Transaction kind = Transaction::Durable) {
+    db.begin(kind);
     try {
         if constexpr (std::is_void_v<decltype(f())>) {
             f();

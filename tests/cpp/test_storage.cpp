@@ -207,8 +207,27 @@ TEST_P(Backend, ConnectionsWritingOneStudyKeepIdentifiersUniqueAndSeeEachOther) 
         pruned += t.state == TrialState::Pruned;
     }
     EXPECT_EQ(ids.size(), 30u);
+    EXPECT_EQ(*ids.rbegin(), 29);  // numbered 0, 1, 2, ... within the study
     EXPECT_GT(pruned, 0);
     EXPECT_LT(reader.best_value(), 10.0);
+}
+
+TEST_P(Backend, GPSamplersOfTwoProcessesAvoidEachOthersRunningPoints) {
+    const auto storage = open();
+    const StudyRecord record = storage->create_study("s", {Min});
+    Study seed(Min, nullptr, nullptr, storage->study_storage(record));
+    seed.optimize([](Trial& t) { return std::abs(t.suggest_float("x", -5, 5, false, std::nullopt) - 1.3); }, 10);
+    // Identical samplers over identical data choose identically; only the other's running trial,
+    // read from the storage, can set them apart.
+    const auto point_of = [&](Study& study) {
+        Trial t = study.ask();
+        return std::pair(t.suggest_float("x", -5, 5, false, std::nullopt), std::move(t));
+    };
+    Study first(Min, std::make_shared<GPSampler>(GPSamplerConfig{.seed = 3}), nullptr, open()->study_storage(record));
+    Study second(Min, std::make_shared<GPSampler>(GPSamplerConfig{.seed = 3}), nullptr, open()->study_storage(record));
+    const auto [a, kept] = point_of(first);
+    const auto [b, other] = point_of(second);
+    EXPECT_GT(std::abs(a - b), 1e-3) << a << " " << b;
 }
 
 TEST_P(Backend, ASchemaOfAnotherVersionIsRefusedNamingTheStorage) {

@@ -30,7 +30,7 @@ def test_directions_are_spelled_freely(spelling, direction):
                                   lambda: tv.MedianPruner(percentile=120), lambda: tv.HyperbandPruner(reduction_factor=1),
                                   lambda: tv.create_study().optimize(quadratic, n_trials=-1),
                                   lambda: tv.create_study().optimize(quadratic, 1, n_jobs=0),
-                                  lambda: tv.create_study(storage="sqlite:///x.db")])
+                                  lambda: tv.create_study(storage="mysql://u@h/db")])
 def test_bad_arguments_are_named(call):
     with pytest.raises(ValueError, match=r"direction|seed|kernel|percentile|reduction_factor|n_trials|n_jobs|storage"):
         call()
