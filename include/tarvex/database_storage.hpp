@@ -65,6 +65,8 @@ private:
     void record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
                       const ParamValue& value);
     std::int64_t row_of(std::int64_t study_id, int number);  // with mutex held
+    // The lock on the connection; throws in a process forked from the one that opened it.
+    std::unique_lock<std::mutex> use();
     // The trials of study_id changed after change, oldest change first; change moves past them.
     std::vector<StoredTrial> changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change);
     Trial load_trial(std::int64_t study_id, int number, int local_study_id);
@@ -73,6 +75,7 @@ private:
     const std::unique_ptr<detail::ISqlConnection> db;  // guarded by mutex
     const std::string display_url;
     const std::chrono::duration<double> grace;
+    const int owner;  // the process that opened the connection
     std::mutex mutex;
     // Guarded by mutex: the trials this process runs, kept beating, by (study, number), with their row.
     std::map<std::pair<std::int64_t, int>, std::int64_t> live;

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #include "distribution_text.hpp"
 #include "sql_connection.hpp"
 #include "storage_url.hpp"
@@ -285,7 +287,7 @@ std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, d
 }
 
 DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db, std::string display_url, double grace_seconds)
-    : db(std::move(db)), display_url(std::move(display_url)), grace(grace_seconds) {
+    : db(std::move(db)), display_url(std::move(display_url)), grace(grace_seconds), owner(::getpid()) {
     // A beat every quarter of the grace period keeps running trials well inside it.
     const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::clamp(grace / 4, std::chrono::duration<double>(0.05), std::chrono::duration<double>(10)));
@@ -311,9 +313,19 @@ DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db, std
 
 DatabaseStorage::~DatabaseStorage() = default;
 
+std::unique_lock<std::mutex> DatabaseStorage::use() {
+    // A forked child shares the parent's connection, whose protocol state two processes would
+    // corrupt; and the parent's heartbeat thread does not exist in it.
+    if (::getpid() != owner) {
+        throw std::runtime_error(display_url + ": this storage was opened in another process (before a fork); "
+                                 "open the storage again in this process, from its URL");
+    }
+    return std::unique_lock(mutex);
+}
+
 StudyRecord DatabaseStorage::create_study(const std::string& name, const std::vector<StudyDirection>& directions) {
     if (directions.empty()) throw std::invalid_argument("create_study: a study needs at least one direction");
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     // Of two processes creating one name at once, the second waits for the first and inserts nothing.
     const auto rows = db->transaction(detail::Transaction::Durable, {{
         "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
@@ -323,21 +335,21 @@ StudyRecord DatabaseStorage::create_study(const std::string& name, const std::ve
 }
 
 StudyRecord DatabaseStorage::load_study(const std::string& name) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const auto rows = db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name});
     if (rows.empty()) throw std::out_of_range("no study named '" + name + "' in " + display_url);
     return record_of(rows.front());
 }
 
 void DatabaseStorage::delete_study(const std::string& name) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const auto rows = db->transaction(detail::Transaction::Durable,
                                       {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}});
     if (rows.at(0).empty()) throw std::out_of_range("no study named '" + name + "' in " + display_url);
 }
 
 std::vector<StudyRecord> DatabaseStorage::studies() {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     std::vector<StudyRecord> out;
     for (const SqlRow& row : db->query("SELECT study_id, name, directions FROM tarvex_studies ORDER BY study_id")) {
         out.push_back(record_of(row));
@@ -350,7 +362,7 @@ std::shared_ptr<IStorage> DatabaseStorage::study_storage(const StudyRecord& stud
 }
 
 int DatabaseStorage::start_trial(std::int64_t study_id) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const std::int64_t now = now_ns();
     // Numbers are taken with the change counter locked, so none is taken twice; the unique key
     // would refuse it anyway.
@@ -373,7 +385,7 @@ std::int64_t DatabaseStorage::row_of(std::int64_t study_id, int number) {
 
 void DatabaseStorage::record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
                                    const ParamValue& value) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const std::int64_t row = row_of(study_id, number);
     std::vector<SqlValue> params;
     bind_param({row, &name, &value, &dist}, params);
@@ -385,7 +397,7 @@ void DatabaseStorage::record_param(std::int64_t study_id, int number, const std:
 }
 
 void DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const std::int64_t id = row_of(study_id, trial.trial_id);
     std::vector<ParamRow> params;
     for (const auto& [name, value] : trial.params) {
@@ -424,7 +436,7 @@ void DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
 }
 
 std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const std::int64_t lost_before = now_ns() - std::chrono::duration_cast<std::chrono::nanoseconds>(grace).count();
     std::vector<SqlStatement> reads = trial_reads("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)});
     const SqlStatement lost{"SELECT count(*) FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2",
@@ -450,7 +462,7 @@ std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, 
 }
 
 Trial DatabaseStorage::load_trial(std::int64_t study_id, int number, int local_study_id) {
-    const std::scoped_lock lock(mutex);
+    const auto lock = use();
     const std::vector<detail::SqlRows> rows = db->transaction(
         detail::Transaction::ReadOnly, trial_reads("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)}));
     auto found = trials_of(rows.data(), local_study_id);

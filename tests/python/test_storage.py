@@ -8,6 +8,7 @@ import subprocess
 import sys
 import time
 import uuid
+import warnings
 from pathlib import Path
 
 import pytest
@@ -179,3 +180,19 @@ def test_a_lost_connection_stops_the_run_and_keeps_what_finished():
         assert trials[3].fail_reason == "heartbeat lost"
     finally:
         psql(f"DROP DATABASE {name} WITH (FORCE)")
+
+
+def test_a_forked_child_is_told_to_open_the_storage_itself(tmp_path):
+    study = tv.create_study(storage=f"sqlite:///{tmp_path}/study.db", study_name="s")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with the heartbeat thread running
+        child = os.fork()
+    if child == 0:
+        try:
+            study.optimize(lambda t: t.suggest_float("x", 0, 1), 1)
+        except RuntimeError as e:
+            os._exit(0 if "opened in another process" in str(e) else 1)
+        os._exit(2)
+    assert os.waitpid(child, 0)[1] == 0
+    study.optimize(lambda t: t.suggest_float("x", 0, 1), 1)  # the parent's connection is unharmed
+    assert len(study.trials) == 1
