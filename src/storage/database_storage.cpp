@@ -179,23 +179,50 @@ void open_schema(detail::ISqlConnection& db, const std::string& url) {
     }
 }
 
-// The statements reading the trials matching where (a condition on tarvex_trials t), and the
-// trials they read, each with its change number.
-std::vector<SqlStatement> trial_reads(const std::string& where, const std::vector<SqlValue>& params) {
-    const std::string of_trials = " JOIN tarvex_trials t ON x.trial_id = t.trial_id WHERE " + where;
-    return {
-        {"SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
-         " FROM tarvex_trials t WHERE " + where, params},
-        {"SELECT x.trial_id, x.name, x.kind, x.number, x.text, x.distribution FROM tarvex_params x" + of_trials, params},
-        {"SELECT x.trial_id, x.value FROM tarvex_values x" + of_trials + " ORDER BY x.trial_id, x.idx", params},
-        {"SELECT x.trial_id, x.step, x.value FROM tarvex_reports x" + of_trials + " ORDER BY x.trial_id, x.idx", params},
-        {"SELECT x.trial_id, x.key, x.value FROM tarvex_user_attrs x" + of_trials, params},
-    };
+// Trials are read in two steps of one transaction: the trials matching a condition, then their
+// rows in the other tables by key. Reading those by key rather than through a join keeps every
+// read an index lookup, whatever plan the database would choose for a join.
+SqlStatement trial_rows(const std::string& where, std::vector<SqlValue> params) {
+    return {"SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
+            " FROM tarvex_trials t WHERE " + where, std::move(params)};
 }
 
-std::vector<std::pair<std::int64_t, Trial>> trials_of(const detail::SqlRows* rows, int local_study_id) {
+// The tables read by key, with their columns after the key, in the order trials_of reads them.
+constexpr const char* kChildReads[][2] = {
+    {"tarvex_params", "name, kind, number, text, distribution"},
+    {"tarvex_values", "value"},
+    {"tarvex_reports", "step, value"},
+    {"tarvex_user_attrs", "key, value"},
+};
+
+// The second step: for each table, statements of 256, 64, 16, 4 and 1 keys.
+std::vector<SqlStatement> child_reads(const detail::SqlRows& trials) {
+    std::vector<SqlStatement> out;
+    for (const auto& [table, columns] : kChildReads) {
+        std::size_t done = 0;
+        for (const std::size_t batch : {256, 64, 16, 4, 1}) {
+            while (trials.size() - done >= batch) {
+                std::string sql = std::string("SELECT trial_id, ") + columns + " FROM " + table + " WHERE trial_id IN (";
+                std::vector<SqlValue> keys;
+                for (std::size_t k = 0; k < batch; ++k) {
+                    sql += (k ? ",$" : "$") + std::to_string(k + 1);
+                    keys.emplace_back(trials[done + k].integer(0));
+                }
+                sql += ") ORDER BY trial_id";
+                if (table != std::string("tarvex_params") && table != std::string("tarvex_user_attrs")) sql += ", idx";
+                out.push_back({std::move(sql), std::move(keys)});
+                done += batch;
+            }
+        }
+    }
+    return out;
+}
+
+// The trials of a two-step read whose first step's rows are rows[trials_at], each with its change number.
+std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<detail::SqlRows>& rows, std::size_t trials_at,
+                                                       std::size_t children_at, int local_study_id) {
     std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // row key -> (change, trial)
-    for (const SqlRow& r : rows[0]) {
+    for (const SqlRow& r : rows.at(trials_at)) {
         Trial t(number_of(r.integer(6)), local_study_id);
         t.state = static_cast<TrialState>(r.integer(1));
         t.datetime_start = time_of(r.integer(2));
@@ -203,15 +230,25 @@ std::vector<std::pair<std::int64_t, Trial>> trials_of(const detail::SqlRows* row
         if (!r.is_null(4)) t.fail_reason = r.text(4);
         trials.emplace(r.integer(0), std::pair(r.integer(5), std::move(t)));
     }
+    // The statements of each table come in the order child_reads made them: as many per table.
+    const std::size_t per_table = (rows.size() - children_at) / std::size(kChildReads);
     const auto trial = [&](const SqlRow& r) -> Trial& { return trials.at(r.integer(0)).second; };
-    for (const SqlRow& r : rows[1]) {
-        Trial& t = trial(r);
-        t.params.insert_or_assign(r.text(1), param_of(r, 2));
-        if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), detail::distribution_from_text(r.text(5)));
+    for (std::size_t table = 0; table < std::size(kChildReads); ++table) {
+        for (std::size_t k = 0; k < per_table; ++k) {
+            for (const SqlRow& r : rows[children_at + table * per_table + k]) {
+                Trial& t = trial(r);
+                switch (table) {
+                    case 0:
+                        t.params.insert_or_assign(r.text(1), param_of(r, 2));
+                        if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), detail::distribution_from_text(r.text(5)));
+                        break;
+                    case 1: t.values.push_back(r.real(1)); break;
+                    case 2: t.intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2)); break;
+                    default: t.user_attrs.insert_or_assign(r.text(1), r.text(2));
+                }
+            }
+        }
     }
-    for (const SqlRow& r : rows[2]) trial(r).values.push_back(r.real(1));
-    for (const SqlRow& r : rows[3]) trial(r).intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2));
-    for (const SqlRow& r : rows[4]) trial(r).user_attrs.insert_or_assign(r.text(1), r.text(2));
     std::vector<std::pair<std::int64_t, Trial>> out;
     out.reserve(trials.size());
     for (auto& [key, entry] : trials) out.push_back(std::move(entry));
@@ -438,19 +475,19 @@ void DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
 std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change) {
     const auto lock = use();
     const std::int64_t lost_before = now_ns() - std::chrono::duration_cast<std::chrono::nanoseconds>(grace).count();
-    std::vector<SqlStatement> reads = trial_reads("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)});
-    const SqlStatement lost{"SELECT count(*) FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2",
-                            {study_id, lost_before}};
-    reads.push_back(lost);
-    std::vector<detail::SqlRows> rows = db->transaction(detail::Transaction::ReadOnly, reads);
-    if (rows.back().at(0).integer(0) > 0) {
+    const std::vector<SqlStatement> reads{
+        {"SELECT count(*) FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2", {study_id, lost_before}},
+        trial_rows("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)})};
+    const auto children = [](const std::vector<detail::SqlRows>& rows) { return child_reads(rows.at(1)); };
+    std::vector<detail::SqlRows> rows = db->transaction(detail::Transaction::ReadOnly, reads, children);
+    if (rows.at(0).at(0).integer(0) > 0) {
         // Trials whose process stopped beating: failed, by whichever process sees them first.
         db->transaction(detail::Transaction::Durable, {kNextChange, {
             "UPDATE tarvex_trials SET state = 3, fail_reason = 'heartbeat lost', datetime_complete = $3, change = " +
             kChange + " WHERE study_id = $1 AND state = 0 AND heartbeat < $2", {study_id, lost_before, now_ns()}}});
-        rows = db->transaction(detail::Transaction::ReadOnly, reads);
+        rows = db->transaction(detail::Transaction::ReadOnly, reads, children);
     }
-    std::vector<std::pair<std::int64_t, Trial>> changed = trials_of(rows.data(), local_study_id);
+    std::vector<std::pair<std::int64_t, Trial>> changed = trials_of(rows, 1, 2, local_study_id);
     std::sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<StoredTrial> out;
     out.reserve(changed.size());
@@ -464,8 +501,9 @@ std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, 
 Trial DatabaseStorage::load_trial(std::int64_t study_id, int number, int local_study_id) {
     const auto lock = use();
     const std::vector<detail::SqlRows> rows = db->transaction(
-        detail::Transaction::ReadOnly, trial_reads("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)}));
-    auto found = trials_of(rows.data(), local_study_id);
+        detail::Transaction::ReadOnly, {trial_rows("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)})},
+        [](const std::vector<detail::SqlRows>& found) { return child_reads(found.at(0)); });
+    auto found = trials_of(rows, 0, 1, local_study_id);
     if (found.empty()) throw std::out_of_range("Trial " + std::to_string(number) + " not found.");
     return std::move(found.front().second);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <unordered_map>
 
@@ -115,19 +116,62 @@ public:
 
     // Sent as one pipeline: a round trip for the whole transaction rather than one per statement.
     std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& statements) override {
-        std::vector<SqlStatement> all;
-        all.reserve(statements.size() + 3);
-        if (kind == Transaction::ReadOnly) {
-            all.push_back({"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}});
-        } else {
-            all.push_back({"BEGIN", {}});
-            if (kind == Transaction::Fleeting) all.push_back({"SET LOCAL synchronous_commit = off", {}});
-        }
-        const std::size_t first = all.size();
-        all.insert(all.end(), statements.begin(), statements.end());
-        all.push_back({"COMMIT", {}});
-        for (const SqlStatement& s : all) statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
+        return transaction(kind, statements, nullptr);
+    }
 
+    // Two pipelines, the second made from the results of the first.
+    std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first, const NextStep& second) override {
+        std::vector<SqlStatement> head;
+        if (kind == Transaction::ReadOnly) {
+            head.push_back({"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}});
+        } else {
+            head.push_back({"BEGIN", {}});
+            if (kind == Transaction::Fleeting) head.push_back({"SET LOCAL synchronous_commit = off", {}});
+        }
+        const std::size_t opening = head.size();
+        head.insert(head.end(), first.begin(), first.end());
+        if (!second) head.push_back({"COMMIT", {}});
+        std::vector<SqlRows> out = pipeline(head, opening, opening + first.size());
+        if (second) {
+            std::vector<SqlStatement> tail;
+            try {
+                tail = second(out);
+            } catch (...) {
+                Result(PQexec(conn, "ROLLBACK"));
+                throw;
+            }
+            tail.push_back({"COMMIT", {}});
+            std::vector<SqlRows> more = pipeline(tail, 0, tail.size() - 1);
+            out.insert(out.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+        }
+        return out;
+    }
+    void begin(Transaction kind) override {
+        if (kind == Transaction::ReadOnly) return static_cast<void>(query("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        query("BEGIN");
+        if (kind == Transaction::Fleeting) query("SET LOCAL synchronous_commit = off");
+    }
+    std::string serial_key() const override { return "BIGSERIAL PRIMARY KEY"; }
+    std::string real_type() const override { return "DOUBLE PRECISION"; }
+    bool has_table(const std::string& name) override {
+        return query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = $1", {name})
+                   .at(0).integer(0) > 0;
+    }
+    void lock_schema() override { query("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")"); }
+
+private:
+    SqlRows execute(const std::string& sql, const std::vector<SqlValue>& values) override {
+        const TextParams params(values);
+        const Result result(PQexecPrepared(conn, statement(sql, params.size()).c_str(), params.size(), params.values(),
+                                           nullptr, nullptr, 0));
+        if (!result.ok()) throw failure(PQresultErrorMessage(result.r));
+        return rows_of(result.r);
+    }
+
+    // Sends the statements as one pipeline and returns the rows of those from keep_from up to
+    // keep_to. A failure rolls the transaction back and throws.
+    std::vector<SqlRows> pipeline(const std::vector<SqlStatement>& all, std::size_t keep_from, std::size_t keep_to) {
+        for (const SqlStatement& s : all) statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
         if (!PQenterPipelineMode(conn)) throw failure("cannot start a pipeline");
         std::vector<SqlRows> out;
         std::string error;
@@ -150,7 +194,7 @@ public:
                 const ExecStatusType status = PQresultStatus(raw);
                 if (status == PGRES_PIPELINE_SYNC) break;
                 if (status == PGRES_FATAL_ERROR && error.empty()) error = PQresultErrorMessage(raw);
-                if (i >= first && i < first + statements.size()) out.push_back(result.ok() ? rows_of(raw) : SqlRows{});
+                if (i >= keep_from && i < keep_to) out.push_back(result.ok() ? rows_of(raw) : SqlRows{});
                 ++i;
             }
             if (PQstatus(conn) != CONNECTION_OK && error.empty()) error = PQerrorMessage(conn);
@@ -161,28 +205,6 @@ public:
             throw failure(error);
         }
         return out;
-    }
-
-    void begin(Transaction kind) override {
-        if (kind == Transaction::ReadOnly) return static_cast<void>(query("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
-        query("BEGIN");
-        if (kind == Transaction::Fleeting) query("SET LOCAL synchronous_commit = off");
-    }
-    std::string serial_key() const override { return "BIGSERIAL PRIMARY KEY"; }
-    std::string real_type() const override { return "DOUBLE PRECISION"; }
-    bool has_table(const std::string& name) override {
-        return query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = $1", {name})
-                   .at(0).integer(0) > 0;
-    }
-    void lock_schema() override { query("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")"); }
-
-private:
-    SqlRows execute(const std::string& sql, const std::vector<SqlValue>& values) override {
-        const TextParams params(values);
-        const Result result(PQexecPrepared(conn, statement(sql, params.size()).c_str(), params.size(), params.values(),
-                                           nullptr, nullptr, 0));
-        if (!result.ok()) throw failure(PQresultErrorMessage(result.r));
-        return rows_of(result.r);
     }
 
     SqlError failure(const std::string& why) const {

@@ -30,4 +30,14 @@ std::vector<SqlRows> ISqlConnection::transaction(Transaction kind, const std::ve
     }, kind);
 }
 
+std::vector<SqlRows> ISqlConnection::transaction(Transaction kind, const std::vector<SqlStatement>& first,
+                                                const NextStep& second) {
+    return in_transaction(*this, [&] {
+        std::vector<SqlRows> out;
+        for (const SqlStatement& s : first) out.push_back(query(s.sql, s.params));
+        for (const SqlStatement& s : second(out)) out.push_back(query(s.sql, s.params));
+        return out;
+    }, kind);
+}
+
 }  // namespace tarvex::detail

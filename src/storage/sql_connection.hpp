@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -57,6 +58,10 @@ public:
     // each; a failure rolls it back and throws. A database server gets them in one round trip
     // where it can: none of them may depend on the results of another except through the data.
     virtual std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& statements);
+    // The same in two steps, within the one transaction: the statements of the second are made
+    // from the rows of the first. Returns the rows of both, the first step's first.
+    using NextStep = std::function<std::vector<SqlStatement>(const std::vector<SqlRows>&)>;
+    virtual std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first, const NextStep& second);
     // Starts a transaction of that kind.
     virtual void begin(Transaction kind) = 0;
     void commit() { query("COMMIT"); }
