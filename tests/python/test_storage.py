@@ -135,6 +135,7 @@ def test_every_value_type_round_trips(url):
         trial.suggest_float("lr", 1e-8, 1.0, log=True)
         trial.suggest_float("q", 0, 1, step=0.25)
         trial.suggest_int("n", -3, 2**31 - 1)
+        trial.suggest_float(ODD, -1, 1)
         trial.set_user_attr(ODD, {"nested": [1, 2.5, None, ODD]})
         trial.report(math.nan, 0)
         trial.report(-math.inf, 2**31 - 1)
