@@ -124,6 +124,11 @@ class Trial:
     def datetime_start(self) -> datetime.datetime:
         ...
     @property
+    def distributions(self) -> dict:
+        """
+        Each parameter's distribution as the objective asked for it: a dict with kind ('float', 'int' or 'categorical') and low, high, log, step or choices.
+        """
+    @property
     def fail_reason(self) -> str | None:
         """
         Why a Failed trial failed (the exception's type and message); None for the others.

@@ -2,6 +2,8 @@
 #include <pybind11/stl.h>
 
 #include <stdexcept>
+#include <type_traits>
+#include <variant>
 
 #include "bindings.hpp"
 
@@ -33,6 +35,36 @@ Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive) {
     }
     return trial;
 }
+
+namespace {
+
+py::dict distribution_dict(const Distribution& dist) {
+    py::dict out;
+    std::visit(
+        [&out](const auto& d) {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, CategoricalDist>) {
+                out["kind"] = "categorical";
+                out["choices"] = d.choices;
+            } else {
+                out["kind"] = std::is_same_v<D, FloatDist> ? "float" : "int";
+                out["low"] = d.low;
+                out["high"] = d.high;
+                out["log"] = d.log;
+                out["step"] = d.step;  // a float's is None when continuous
+            }
+        },
+        dist);
+    return out;
+}
+
+py::dict distributions_dict(const Trial& t) {
+    py::dict out;
+    for (const auto& [name, dist] : t.distributions) out[py::str(name)] = distribution_dict(dist);
+    return out;
+}
+
+}  // namespace
 
 void bind_trial(py::module_& m) {
     py::class_<Trial, std::unique_ptr<Trial>>(m, "Trial")
@@ -67,6 +99,9 @@ void bind_trial(py::module_& m) {
         .def_property_readonly("value", &Trial::value)
         .def_property_readonly("params", [](const Trial& t) { return t.params; })
         .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; })
+        .def_property_readonly("distributions", &distributions_dict,
+                               "Each parameter's distribution as the objective asked for it: a dict with kind "
+                               "('float', 'int' or 'categorical') and low, high, log, step or choices.")
         .def_property_readonly("fail_reason", [](const Trial& t) { return t.fail_reason; },
                                "Why a Failed trial failed (the exception's type and message); None for the others.")
         .def(

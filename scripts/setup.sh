@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-# The database clients for the storage, and a PostgreSQL server the tests start themselves.
-for pkg in g++ libeigen3-dev libgtest-dev libsqlite3-dev libpq-dev postgresql; do
+# The database clients for the storage, a PostgreSQL server the tests start themselves, and the
+# headless browser that opens the HTML report in the tests.
+for pkg in g++ libeigen3-dev libgtest-dev libsqlite3-dev libpq-dev postgresql chromium; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then

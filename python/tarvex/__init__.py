@@ -16,6 +16,7 @@ import logging
 
 import _tarvex
 
+from . import importance, report, visualization
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._storage import DatabaseStorage, delete_study, load_study, study_names
@@ -34,4 +35,5 @@ logging.getLogger("tarvex").addHandler(logging.NullHandler())
 
 __all__ = ["AcquisitionType", "DatabaseStorage", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType",
            "MedianPruner", "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState",
-           "__version__", "create_study", "delete_study", "load_study", "study_names"]
+           "__version__", "create_study", "delete_study", "importance", "load_study", "report", "study_names",
+           "visualization"]

@@ -201,6 +201,13 @@ class Study:
 
         return to_dataframe(self)
 
+    def report(self, path: str, *, title: str | None = None) -> None:
+        """Writes a self-contained HTML report of the study to path: summary, charts, parameter
+        importances and a sortable table of trials (see tarvex.report.write_report)."""
+        from .report import write_report
+
+        write_report(self, path, title=title)
+
     def __repr__(self) -> str:
         shown = "/".join(d.name.lower() for d in self.directions)
         if self.storage is not None:

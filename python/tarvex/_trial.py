@@ -91,6 +91,9 @@ class FrozenTrial:
     values = property(lambda self: self._core.values, doc="One value per direction; empty unless Complete.")
     intermediate_values = property(lambda self: self._core.intermediate_values,
                                    doc="The (step, value) reports, in report order.")
+    distributions = property(lambda self: self._core.distributions,
+                             doc="Each parameter's distribution: kind ('float', 'int', 'categorical') and "
+                                 "low, high, log, step or choices; empty for trials added with add_trial.")
     datetime_start = property(lambda self: self._core.datetime_start)
     fail_reason = property(lambda self: self._core.fail_reason,
                            doc="Why a Failed trial failed (exception type and message); None for the others.")

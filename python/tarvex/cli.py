@@ -1,0 +1,199 @@
+"""The tarvex command: look at, export, report on and delete stored studies.
+
+    tarvex studies --storage sqlite:///tuning.db
+    tarvex best    --storage sqlite:///tuning.db --study resnet
+    tarvex trials  --storage sqlite:///tuning.db --study resnet --format csv > trials.csv
+    tarvex report  --storage sqlite:///tuning.db --study resnet --out report.html
+    tarvex delete  --storage sqlite:///tuning.db --study resnet --yes
+
+Exit status 0 on success, 2 with a one-line message on bad arguments, an unknown study or a
+storage that cannot be opened."""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import datetime
+import json
+import math
+import sys
+from collections.abc import Sequence
+from typing import Any
+
+import _tarvex
+
+from ._records import trial_records
+from ._storage import delete_study, load_study, open_storage
+
+
+class UsageError(Exception):
+    """Bad arguments, an unknown study, an unusable storage: reported in one line, exit status 2."""
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    try:
+        args.command(args)
+    except UsageError as error:
+        parser.exit(2, f"tarvex {args.name}: {error}\n")
+    except BrokenPipeError:  # output piped into head and the like
+        sys.stderr.close()
+    return 0
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="tarvex", description="Look at, export, report on and delete stored "
+                                     "tarvex studies.")
+    commands = parser.add_subparsers(title="commands", required=True, metavar="COMMAND")
+
+    def command(name: str, run, help_text: str, study: bool = True) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=help_text, description=help_text)
+        sub.add_argument("--storage", required=True, metavar="URL",
+                         help="sqlite:///path.db or postgresql://user@host:port/database")
+        if study:
+            sub.add_argument("--study", required=True, metavar="NAME", help="the study's name")
+        sub.set_defaults(command=run, name=name)
+        return sub
+
+    command("studies", _studies, "List the stored studies: name, directions, trials by state, best value.", False)
+    command("best", _best, "Show the best trial (the Pareto front of a multi-objective study).")
+    trials = command("trials", _trials, "Write every trial: number, state, values, parameters, times, "
+                     "user attributes, fail reason.")
+    trials.add_argument("--format", choices=("table", "csv", "json"), default="table",
+                        help="table (default), csv or json (one array of objects)")
+    report = command("report", _report, "Write a self-contained HTML report of the study.")
+    report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write")
+    delete = command("delete", _delete, "Delete the study and all its trials.")
+    delete.add_argument("--yes", action="store_true", help="confirm the deletion (required)")
+    return parser
+
+
+def _storage(args: argparse.Namespace):
+    try:
+        return open_storage(args.storage, "--storage")
+    except (ValueError, RuntimeError, OSError) as error:
+        raise UsageError(_one_line(error)) from None
+
+
+def _study(args: argparse.Namespace):
+    storage = _storage(args)
+    try:
+        return load_study(study_name=args.study, storage=storage)
+    except KeyError:
+        raise UsageError(f"no study named {args.study!r} in {storage.url}") from None
+
+
+def _one_line(error: BaseException) -> str:
+    return " ".join(str(error).split())
+
+
+def _studies(args: argparse.Namespace) -> None:
+    storage = _storage(args)
+    rows = []
+    for record in storage.studies():
+        study = load_study(study_name=record.name, storage=storage)
+        counts: dict[str, int] = {}
+        for t in study.trials:
+            counts[t.state.name] = counts.get(t.state.name, 0) + 1
+        rows.append({"name": record.name, "directions": "/".join(d.name.lower() for d in record.directions),
+                     "trials": sum(counts.values()),
+                     **{state: counts.get(state, 0) for state in ("Complete", "Pruned", "Failed", "Running")},
+                     "best value": _best_value(study)})
+    columns = ["name", "directions", "trials", "Complete", "Pruned", "Failed", "Running", "best value"]
+    _table(columns, rows)
+
+
+def _best_value(study) -> str:
+    if len(study.directions) > 1:
+        front = study.best_trials
+        return f"{len(front)} on the Pareto front" if front else ""
+    complete = [t for t in study.trials if t.state == _tarvex.TrialState.Complete]
+    return _shown(study.best_value) if complete else ""
+
+
+def _best(args: argparse.Namespace) -> None:
+    study = _study(args)
+    if not any(t.state == _tarvex.TrialState.Complete for t in study.trials):
+        raise UsageError(f"study {args.study!r} has no completed trial")
+    best = study.best_trials if len(study.directions) > 1 else [study.best_trial]
+    for trial in best:
+        values = ", ".join(_shown(v) for v in trial.values)
+        print(f"trial {trial.number}: {'values' if len(trial.values) > 1 else 'value'} {values}")
+        for name, value in trial.params.items():
+            print(f"  {name} = {value!r}")
+
+
+def _trials(args: argparse.Namespace) -> None:
+    study = _study(args)
+    columns, rows = trial_records(study)
+    if args.format == "json":
+        json.dump([{c: _json(row.get(c)) for c in columns} for row in rows], sys.stdout, indent=1)
+        print()
+    elif args.format == "csv":
+        writer = csv.writer(sys.stdout, lineterminator="\n")
+        writer.writerow(columns)
+        writer.writerows([_text(row.get(c)) for c in columns] for row in rows)
+    else:
+        _table(columns, rows)
+
+
+def _report(args: argparse.Namespace) -> None:
+    from .report import write_report
+
+    study = _study(args)
+    try:
+        write_report(study, args.out)
+    except OSError as error:
+        raise UsageError(f"cannot write {args.out}: {error.strerror or error}") from None
+    print(f"wrote {args.out}")
+
+
+def _delete(args: argparse.Namespace) -> None:
+    if not args.yes:
+        raise UsageError(f"deleting study {args.study!r} and all its trials needs --yes")
+    storage = _storage(args)
+    try:
+        delete_study(study_name=args.study, storage=storage)
+    except KeyError:
+        raise UsageError(f"no study named {args.study!r} in {storage.url}") from None
+    print(f"deleted study {args.study!r}")
+
+
+def _table(columns: list[str], rows: list[dict[str, Any]]) -> None:
+    cells = [[_text(row.get(c)) for c in columns] for row in rows]
+    widths = [max([len(c)] + [len(r[i]) for r in cells]) for i, c in enumerate(columns)]
+    print("  ".join(c.ljust(w) for c, w in zip(columns, widths)).rstrip())
+    for r in cells:
+        print("  ".join(v.ljust(w) for v, w in zip(r, widths)).rstrip())
+
+
+def _shown(value: float) -> str:
+    return f"{value:.6g}"
+
+
+def _text(value: Any) -> str:
+    """A cell of a csv file or a table: numbers exactly, datetimes in ISO form, None empty."""
+    if value is None:
+        return ""
+    if isinstance(value, float):
+        return repr(value)
+    if isinstance(value, datetime.datetime):
+        return value.isoformat()
+    if isinstance(value, datetime.timedelta):
+        return repr(value.total_seconds())
+    if isinstance(value, (list, dict, bool)):
+        return json.dumps(value)
+    return str(value)
+
+
+def _json(value: Any) -> Any:
+    """A value as JSON has it: NaN and infinities as null, datetimes in ISO form, durations in seconds."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, datetime.datetime):
+        return value.isoformat()
+    if isinstance(value, datetime.timedelta):
+        return value.total_seconds()
+    return value
+
