@@ -2,10 +2,13 @@
 
 from __future__ import annotations
 
+import collections
+from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
     from ._study import Study
+    from ._trial import FrozenTrial
 
 
 def trial_records(study: Study) -> tuple[list[str], list[dict[str, Any]]]:
@@ -27,6 +30,16 @@ def trial_records(study: Study) -> tuple[list[str], list[dict[str, Any]]]:
         row["fail_reason"] = trial.fail_reason
         rows.append(row)
     return _columns(rows, ["number", "state"] + value_columns), rows
+
+
+def state_counts(trials: Sequence[FrozenTrial]) -> dict[str, int]:
+    """How many trials are in each state, by state name, in order of first appearance."""
+    return dict(collections.Counter(t.state.name for t in trials))
+
+
+def counts_text(trials: Sequence[FrozenTrial]) -> str:
+    """For instance "8 complete, 2 pruned"."""
+    return ", ".join(f"{n} {state.lower()}" for state, n in state_counts(trials).items())
 
 
 def _columns(rows: list[dict], fixed: list[str]) -> list[str]:

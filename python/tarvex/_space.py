@@ -11,6 +11,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
+from ._records import counts_text
 from ._values import decode_text
 
 if TYPE_CHECKING:
@@ -146,13 +147,6 @@ def completed(study: Study, where: str) -> list[FrozenTrial]:
     trials = study.trials
     done = [t for t in trials if t.state == TrialState.Complete]
     if not done:
-        states = _counts(trials)
+        states = counts_text(trials)
         raise ValueError(f"{where}: the study has no completed trials" + (f" ({states})" if states else ""))
     return done
-
-
-def _counts(trials: Sequence[FrozenTrial]) -> str:
-    counts: dict[str, int] = {}
-    for t in trials:
-        counts[t.state.name.lower()] = counts.get(t.state.name.lower(), 0) + 1
-    return ", ".join(f"{n} {state}" for state, n in counts.items())

@@ -22,7 +22,7 @@ from typing import Any
 
 import _tarvex
 
-from ._records import trial_records
+from ._records import state_counts, trial_records
 from ._storage import delete_study, load_study, open_storage
 
 
@@ -93,9 +93,7 @@ def _studies(args: argparse.Namespace) -> None:
     rows = []
     for record in storage.studies():
         study = load_study(study_name=record.name, storage=storage)
-        counts: dict[str, int] = {}
-        for t in study.trials:
-            counts[t.state.name] = counts.get(t.state.name, 0) + 1
+        counts = state_counts(study.trials)
         rows.append({"name": record.name, "directions": "/".join(d.name.lower() for d in record.directions),
                      "trials": sum(counts.values()),
                      **{state: counts.get(state, 0) for state in ("Complete", "Pruned", "Failed", "Running")},

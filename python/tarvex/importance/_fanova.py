@@ -15,8 +15,6 @@ from .._extras import require
 from .._space import axes, target_of
 
 if TYPE_CHECKING:
-    import numpy as np
-
     from .._study import Study
     from .._trial import FrozenTrial
 

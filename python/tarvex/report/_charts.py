@@ -4,7 +4,6 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any
 
-from ..importance import param_importances
 from ..visualization._common import STATE_COLOURS
 from ..visualization._contour import pair_points
 from ..visualization._history import history_series

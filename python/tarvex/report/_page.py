@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
-from .._records import trial_records
+from .._records import counts_text, trial_records
 from ..importance import param_importances
 from . import _charts
 
@@ -177,13 +177,10 @@ def _importance_table(shares: list[dict[str, float]], study: Study) -> str:
 
 def _summary(study: Study) -> str:
     trials = study.trials
-    counts: dict[str, int] = {}
-    for t in trials:
-        counts[t.state.name] = counts.get(t.state.name, 0) + 1
     directions = ", ".join(d.name.lower() for d in study.directions)
     where = study.storage.url if study.storage is not None else "this process's memory"
     items = [("Study", study.study_name), ("Storage", where), ("Directions", directions),
-             ("Trials", f"{len(trials)} (" + ", ".join(f"{n} {s.lower()}" for s, n in counts.items()) + ")"
+             ("Trials", f"{len(trials)} ({counts_text(trials)})"
               if trials else "none")]
     complete = any(t.state == TrialState.Complete for t in trials)
     if complete and len(study.directions) == 1:
