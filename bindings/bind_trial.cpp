@@ -1,6 +1,7 @@
 #include <pybind11/chrono.h>
 #include <pybind11/stl.h>
 
+#include <optional>
 #include <stdexcept>
 #include <type_traits>
 #include <variant>
@@ -83,6 +84,24 @@ void bind_trial(py::module_& m) {
             "suggest_float on the grid low, low + step, ...")
         .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
              py::arg("log") = false, py::arg("step") = 1)
+        // The public package's signatures, bound directly so that its trials call no Python code.
+        .def(
+            "suggest_float_kw",
+            [](Trial& t, const std::string& name, double low, double high, std::optional<double> step, bool log) {
+                return t.suggest_float(name, low, high, log, step);
+            },
+            py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = py::none(),
+            py::arg("log") = false,
+            "A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... "
+            "(step).")
+        .def(
+            "suggest_int_kw",
+            [](Trial& t, const std::string& name, int low, int high, int step, bool log) {
+                return t.suggest_int(name, low, high, log, step);
+            },
+            py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = 1,
+            py::arg("log") = false,
+            "An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).")
         .def("suggest_categorical", &Trial::suggest_categorical, py::arg("name"), py::arg("choices"))
         .def("report", &Trial::report, py::arg("value"), py::arg("step"))
         .def("should_prune", &Trial::should_prune)

@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from ._extras import require
-from ._trial import FrozenTrial, Trial
+from ._trial import FrozenTrial, Trial, apply_enqueued
 from ._values import objective_values
 
 if TYPE_CHECKING:
@@ -54,8 +54,10 @@ class Run:
         pruned = _tarvex.TrialPruned
 
         def objective(trial: Trial) -> Any:
-            trial._fixed = next_enqueued() if queue else None
+            fixed = next_enqueued() if queue else None
             try:
+                if fixed is not None:
+                    apply_enqueued(trial, fixed)
                 result = user_objective(trial)
             except pruned:
                 raise
@@ -66,6 +68,9 @@ class Run:
             except BaseException as error:
                 stop(error)
                 raise
+            finally:
+                if fixed is not None:
+                    trial._fixed = None  # the object serves the next trial too
             if type(result) is float and n_directions == 1:
                 return result
             try:

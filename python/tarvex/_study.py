@@ -14,7 +14,7 @@ import _tarvex
 from ._optimize import Run, check_catch
 from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
-from ._trial import FrozenTrial, Trial
+from ._trial import FrozenTrial, Trial, apply_enqueued
 from ._values import decode_params, encode_params, objective_values
 
 StudyDirection = _tarvex.StudyDirection
@@ -106,7 +106,9 @@ class Study:
     def ask(self) -> Trial:
         """A new running trial for a loop you drive yourself; finish it with tell."""
         trial = self._core.ask(Trial)
-        trial._fixed = self._next_enqueued()
+        fixed = self._next_enqueued()
+        if fixed is not None:
+            apply_enqueued(trial, fixed)
         with self._asked_lock:
             self._asked[trial.number] = trial
         return trial

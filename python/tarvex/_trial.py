@@ -8,13 +8,10 @@ from typing import Any
 
 import _tarvex
 
-from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice
+from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice, encode_params
 
 TrialState = _tarvex.TrialState
 # The compiled trial's own operations, called directly on the package's trials.
-_suggest_float = _tarvex.Trial.suggest_float
-_suggest_float_step = _tarvex.Trial.suggest_float_step
-_suggest_int = _tarvex.Trial.suggest_int
 _suggest_categorical = _tarvex.Trial.suggest_categorical
 _params = _tarvex.Trial.params
 _user_attrs = _tarvex.Trial.user_attrs
@@ -28,23 +25,11 @@ class Trial(_tarvex.Trial):
     A parameter asked for a second time returns the value it got the first time."""
 
     # The trials a run hands out are made by the core, one object serving trial after trial;
-    # _fixed holds the values enqueued for the current one, as given.
+    # _fixed holds the values enqueued for the current one, as given (see apply_enqueued).
     _fixed: Mapping[str, Any] | None = None
 
-    def suggest_float(self, name: str, low: float, high: float, *, step: float | None = None, log: bool = False) -> float:
-        """A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid
-        low, low + step, ... (step)."""
-        if self._fixed is not None and name in self._fixed:
-            self.fix_param(name, self._fixed[name])
-        if step is None:
-            return _suggest_float(self, name, low, high, log)
-        return _suggest_float_step(self, name, low, high, step, log)
-
-    def suggest_int(self, name: str, low: int, high: int, *, step: int = 1, log: bool = False) -> int:
-        """An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0)."""
-        if self._fixed is not None and name in self._fixed:
-            self.fix_param(name, self._fixed[name])
-        return _suggest_int(self, name, low, high, log, step)
+    suggest_float = _tarvex.Trial.suggest_float_kw
+    suggest_int = _tarvex.Trial.suggest_int_kw
 
     def suggest_categorical(self, name: str, choices: Sequence[Any]) -> Any:
         """One of choices, which may mix None, bool, int, float and str; the chosen object comes
@@ -75,6 +60,14 @@ class Trial(_tarvex.Trial):
 
     def __repr__(self) -> str:
         return f"<tarvex.Trial {self.number} running, params {self.params}>"
+
+
+def apply_enqueued(trial: Trial, fixed: Mapping[str, Any]) -> None:
+    """Gives a trial the values enqueued for it: its suggest calls return them. A categorical
+    choice is fixed again, as its own text, once the trial asks for it among its choices."""
+    trial._fixed = fixed
+    for name, value in encode_params(fixed, "enqueue_trial").items():
+        trial.fix_param(name, value)
 
 
 class FrozenTrial:
