@@ -20,8 +20,10 @@ class Browser:
         if binary is None:
             raise RuntimeError("chromium is not installed: run scripts/setup.sh")
         self._profile = tempfile.mkdtemp(prefix="tarvex-chromium-")
-        flags = ["--headless=new", "--disable-gpu", "--no-first-run", "--remote-debugging-port=0",
-                 "--remote-allow-origins=*", f"--user-data-dir={self._profile}", f"--window-size={width},{height}"]
+        # A small /dev/shm, as containers often have, would crash the renderer; /tmp serves instead.
+        flags = ["--headless=new", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+                 "--remote-debugging-port=0", "--remote-allow-origins=*", f"--user-data-dir={self._profile}",
+                 f"--window-size={width},{height}"]
         if os.geteuid() == 0:
             flags.append("--no-sandbox")  # Chromium's sandbox refuses to run as root
         self._process = subprocess.Popen([binary, *flags, "about:blank"], stdout=subprocess.DEVNULL,

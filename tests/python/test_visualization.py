@@ -9,6 +9,7 @@ import sys
 import time
 
 import matplotlib
+import matplotlib.figure
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -244,13 +245,29 @@ def test_parameters_of_some_trials_only():
         vis.plot_slice(s, params=["nope"])
 
 
-def test_multi_objective_plots_need_a_target():
-    s = tv.create_study(directions=["minimize", "minimize"])
-    s.optimize(lambda t: (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1)), n_trials=10)
+@pytest.fixture(scope="module")
+def two_objectives():
+    s = tv.create_study(directions=["minimize", "maximize"], sampler=tv.RandomSampler(seed=6))
+    s.optimize(lambda t: t.report(1.0, 0) or (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1) ** 2),
+               n_trials=30)
+    return s
+
+
+@pytest.mark.parametrize("plot", [vis.plot_parallel_coordinate, vis.plot_slice, vis.plot_contour,
+                                  vis.plot_param_importances])
+def test_multi_objective_plots_draw_the_chosen_target(two_objectives, plot):
     with pytest.raises(ValueError, match="target=lambda"):
-        vis.plot_slice(s)
-    fig = vis.plot_slice(s, target=lambda t: t.values[1], target_name="second")
-    assert fig.axes[0].get_ylabel() == "second"
+        plot(two_objectives)
+    drawn = plot(two_objectives, target=lambda t: t.values[1], target_name="second")
+    figure = drawn if isinstance(drawn, matplotlib.figure.Figure) else drawn.figure
+    words = " ".join(" ".join([a.get_xlabel(), a.get_ylabel(), *(t.get_text() for t in a.get_xticklabels())])
+                     for a in figure.axes)
+    assert "second" in words
+
+
+@pytest.mark.parametrize("plot", [vis.plot_intermediate_values, vis.plot_timeline, vis.plot_pareto_front])
+def test_multi_objective_plots_without_a_target(two_objectives, plot):
+    plot(two_objectives)
 
 
 def test_plots_draw_without_a_display(tmp_path):

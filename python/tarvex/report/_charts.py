@@ -155,7 +155,8 @@ def pareto_front(study: Study, plotly) -> Any:
     for points, name, colour in ((data.dominated, "Dominated", "#b0b0b0"), (data.front, "Pareto front", "#d62728")):
         if points:
             coords = dict(zip("xyz", zip(*(p for _, p in points))))
-            fig.add_trace(trace(**coords, mode="markers", name=name, marker={"color": colour, "size": 5 if three else 8},
+            marker = {"color": colour, "size": 5 if three else 8}
+            fig.add_trace(trace(**coords, mode="markers", name=name, marker=marker,
                                 hovertext=[f"trial {n}" for n, _ in points]))
     titles = {"xaxis_title": data.names[0], "yaxis_title": data.names[1]}
     if three:

@@ -149,7 +149,8 @@ def _image(study: Study, key: str, heading: str) -> str:
     finally:
         plt.close(figure)
     data = base64.b64encode(buffer.getvalue()).decode("ascii")
-    return f'<div class="chart" id="chart-{key}"><img alt="{html.escape(heading)}" src="data:image/png;base64,{data}"></div>'
+    image = f'<img alt="{html.escape(heading)}" src="data:image/png;base64,{data}">'
+    return f'<div class="chart" id="chart-{key}">{image}</div>'
 
 
 def _importances(study: Study) -> tuple[list[dict[str, float]], str]:
