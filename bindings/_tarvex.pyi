@@ -115,10 +115,6 @@ class Trial:
         """
         A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... (step).
         """
-    def suggest_float_step(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, step: typing.SupportsFloat, log: bool = False) -> float:
-        """
-        suggest_float on the grid low, low + step, ...
-        """
     def suggest_int(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, log: bool = False, step: typing.SupportsInt = 1) -> int:
         ...
     def suggest_int_kw(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, *, step: typing.SupportsInt = 1, log: bool = False) -> int:

@@ -75,13 +75,6 @@ void bind_trial(py::module_& m) {
                 return t.suggest_float(name, low, high, log, std::nullopt);
             },
             py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
-        .def(
-            "suggest_float_step",
-            [](Trial& t, const std::string& name, double low, double high, double step, bool log) {
-                return t.suggest_float(name, low, high, log, step);
-            },
-            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step"), py::arg("log") = false,
-            "suggest_float on the grid low, low + step, ...")
         .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
              py::arg("log") = false, py::arg("step") = 1)
         // The public package's signatures, bound directly so that its trials call no Python code.
