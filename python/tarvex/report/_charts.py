@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Any
 
 from ..visualization._common import STATE_COLOURS
-from ..visualization._contour import pair_points
+from ..visualization._contour import pair_points, triangulate
 from ..visualization._history import history_series
 from ..visualization._parallel import coordinates
 from ..visualization._pareto import pareto
@@ -114,17 +114,14 @@ def _interpolated(xs, ys, zs, x_log: bool, y_log: bool, size: int = 60):
     hull; None when matplotlib, which triangulates, is missing or the points are on one line."""
     try:
         import numpy as np
-        from matplotlib.tri import LinearTriInterpolator, Triangulation
+        from matplotlib.tri import LinearTriInterpolator
     except ImportError:
         return None
-    tx = np.log10(xs) if x_log else np.asarray(xs, float)
-    ty = np.log10(ys) if y_log else np.asarray(ys, float)
-    if len(set(zip(tx.tolist(), ty.tolist()))) < 3:
+    triangles = triangulate(xs, ys, x_log, y_log)
+    if triangles is None:
         return None
-    try:
-        interpolate = LinearTriInterpolator(Triangulation(tx, ty), np.asarray(zs, float))
-    except (RuntimeError, ValueError):
-        return None
+    interpolate = LinearTriInterpolator(triangles, np.asarray(zs, float))
+    tx, ty = triangles.x, triangles.y
     gx = np.linspace(tx.min(), tx.max(), size)
     gy = np.linspace(ty.min(), ty.max(), size)
     z = interpolate(*np.meshgrid(gx, gy))

@@ -22,6 +22,21 @@ def pair_points(chosen, x: Axis, y: Axis) -> list[tuple[Any, Any, float]]:
             if x.name in t.params and y.name in t.params]
 
 
+def triangulate(xs: list[float], ys: list[float], x_log: bool, y_log: bool) -> Any:
+    """The trials' triangulation, in exponent space for log-scaled axes: contours interpolate
+    inside the trials' hull only. None for fewer than three distinct points or points on one line."""
+    from matplotlib.tri import Triangulation
+
+    tx = [math.log10(v) if x_log else v for v in xs]
+    ty = [math.log10(v) if y_log else v for v in ys]
+    if len(set(zip(tx, ty))) < 3:
+        return None
+    try:
+        return Triangulation(tx, ty)
+    except (RuntimeError, ValueError):  # all points on one line
+        return None
+
+
 def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
     from matplotlib.tri import Triangulation
 
@@ -39,18 +54,10 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
         place(ax, x, "x")
         place(ax, y, "y")
         return coloured if levels else None
-    if len({(a, b) for a, b in zip(xs, ys)}) >= 3 and len(levels) > 1:
-        # Interpolated inside the trials' hull only; in exponent space for log-scaled axes.
-        tx = [math.log10(v) if x.log else v for v in xs]
-        ty = [math.log10(v) if y.log else v for v in ys]
-        try:
-            triangles = Triangulation(tx, ty)
-        except (RuntimeError, ValueError):  # all points on one line
-            triangles = None
-        if triangles is not None:
-            grid = Triangulation([10 ** v for v in tx] if x.log else tx, [10 ** v for v in ty] if y.log else ty,
-                                 triangles.triangles)
-            filled = ax.tricontourf(grid, zs, levels=levels, cmap=VALUE_MAP, alpha=0.85)
+    triangles = triangulate(xs, ys, x.log, y.log) if len(levels) > 1 else None
+    if triangles is not None:
+        grid = Triangulation(xs, ys, triangles.triangles)  # the same triangles, drawn on the plot's axes
+        filled = ax.tricontourf(grid, zs, levels=levels, cmap=VALUE_MAP, alpha=0.85)
     if filled is None:
         note(ax, "too few trials spread over this pair for contours")
     ax.scatter(xs, ys, c="black", s=8, zorder=3)
