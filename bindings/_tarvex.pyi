@@ -95,9 +95,17 @@ class StudyDirection:
     def value(self) -> int:
         ...
 class Trial:
+    def __getstate__(self) -> tuple:
+        ...
+    def __setstate__(self, arg0: tuple) -> None:
+        ...
     def fix_param(self, name: str, value: typing.Any) -> None:
         """
         Fixes the value that the trial's first suggestion of name returns, as an enqueued value does.
+        """
+    def fixed_value(self, name: str) -> typing.Any:
+        """
+        The value fixed for name (enqueued), or None.
         """
     def get_user_attr(self, arg0: str) -> str:
         ...
@@ -109,15 +117,19 @@ class Trial:
         ...
     def suggest_categorical(self, name: str, choices: collections.abc.Sequence[str]) -> str:
         ...
+    def suggest_categorical_kw(self, name: str, choices: collections.abc.Sequence[str]) -> str:
+        """
+        One of choices, given as the texts that the package makes of them.
+        """
     def suggest_float(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, log: bool = False) -> float:
         ...
-    def suggest_float_kw(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, *, step: typing.SupportsFloat | None = None, log: bool = False) -> float:
+    def suggest_float_kw(self, name: str, low: typing.Any, high: typing.Any, *, step: typing.Any = None, log: bool = False) -> float:
         """
         A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... (step).
         """
     def suggest_int(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, log: bool = False, step: typing.SupportsInt = 1) -> int:
         ...
-    def suggest_int_kw(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, *, step: typing.SupportsInt = 1, log: bool = False) -> int:
+    def suggest_int_kw(self, name: str, low: typing.Any, high: typing.Any, *, step: typing.Any = 1, log: bool = False) -> int:
         """
         An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).
         """
@@ -144,14 +156,21 @@ class Trial:
     def number(self) -> int:
         ...
     @property
-    def params(self) -> dict[str, float | int | str]:
-        ...
+    def params(self) -> dict:
+        """
+        The parameter values, in the order the trial got them.
+        """
     @property
     def state(self) -> TrialState:
         ...
     @property
     def study_id(self) -> int:
         ...
+    @property
+    def system_attrs(self) -> dict[str, str]:
+        """
+        What the system noted about the trial, such as presumed_lost for a trial declared lost that its process finished after all.
+        """
     @property
     def trial_id(self) -> int:
         ...
@@ -181,9 +200,9 @@ class StudyRecord:
         ...
 class DatabaseStorage:
     """
-    Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one silent for heartbeat_grace seconds is marked failed ("heartbeat lost").
+    Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent for heartbeat_grace seconds (at least 0.5) is marked failed ("heartbeat lost"). Every wait for the database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; otherwise a missing SQLite file raises FileNotFoundError.
     """
-    def __init__(self, url: str, heartbeat_grace: typing.SupportsFloat = 60.0) -> None:
+    def __init__(self, url: str, heartbeat_grace: typing.SupportsFloat = 60.0, *, timeout: typing.SupportsFloat = 60.0, create: bool = False) -> None:
         ...
     def __repr__(self) -> str:
         ...
@@ -195,6 +214,10 @@ class DatabaseStorage:
         """
         Deletes the study and its trials; raises IndexError when there is none.
         """
+    def interrupt(self) -> None:
+        """
+        Gives up, within a second, every wait for the database in every thread (after a Ctrl-C taken elsewhere).
+        """
     def load_study(self, name: str) -> StudyRecord:
         """
         Raises IndexError when there is none.
@@ -205,9 +228,12 @@ class DatabaseStorage:
     def heartbeat_grace(self) -> float:
         ...
     @property
+    def timeout(self) -> float:
+        ...
+    @property
     def url(self) -> str:
         """
-        The URL, its password replaced by ***.
+        The URL, every password replaced by ***.
         """
 class Study:
     @staticmethod
@@ -246,7 +272,7 @@ class Study:
         Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.
         """
     @property
-    def best_params(self) -> dict[str, float | int | str]:
+    def best_params(self) -> dict:
         ...
     @property
     def best_trial(self) -> Trial:
@@ -260,6 +286,11 @@ class Study:
     @property
     def n_directions(self) -> int:
         ...
+    @property
+    def n_trials(self) -> int:
+        """
+        How many trials the study holds (with a database storage, running ones included).
+        """
     @property
     def pareto_front(self) -> list[Trial]:
         ...

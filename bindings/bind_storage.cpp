@@ -4,9 +4,47 @@
 #include "tarvex/database_storage.hpp"
 
 namespace tarvex::python {
+namespace {
+
+// Whether a Ctrl-C arrived: asked while a call on the main thread waits for the database. The
+// signal's Python handler runs now, and what it raised (KeyboardInterrupt) is raised again once
+// the wait has been given up.
+std::function<bool()> signal_check() {
+    const auto main = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    return [main] {
+        if (PyThread_get_thread_ident() != main || Py_IsFinalizing()) return false;
+        const py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() == 0) return false;
+        PyErr_Clear();
+        return true;
+    };
+}
+
+std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double heartbeat_grace, double timeout, bool create) {
+    StorageOptions options;
+    options.heartbeat_grace = heartbeat_grace;
+    options.timeout = timeout;
+    options.create = create;
+    options.interrupted = signal_check();
+    const py::gil_scoped_release released;  // the database may take a while to answer
+    return DatabaseStorage::open(url, options);
+}
+
+}  // namespace
 
 void bind_storage(py::module_& m) {
     using Released = py::call_guard<py::gil_scoped_release>;  // database round trips need no interpreter
+
+    // A wait given up for a Ctrl-C is the KeyboardInterrupt it was; a missing SQLite file is one.
+    py::register_exception_translator([](std::exception_ptr error) {
+        try {
+            if (error) std::rethrow_exception(error);
+        } catch (const StorageInterrupted&) {
+            PyErr_SetNone(PyExc_KeyboardInterrupt);
+        } catch (const StorageNotFound& e) {
+            PyErr_SetString(PyExc_FileNotFoundError, e.what());
+        }
+    });
 
     py::class_<StudyRecord>(m, "StudyRecord", "A study kept in a DatabaseStorage.")
         .def_readonly("id", &StudyRecord::id)
@@ -19,9 +57,12 @@ void bind_storage(py::module_& m) {
     py::class_<DatabaseStorage, std::shared_ptr<DatabaseStorage>>(
         m, "DatabaseStorage",
         "Studies kept by name in a database that processes and hosts share: sqlite:///path.db or "
-        "postgresql://user@host:port/database. Running trials keep a heartbeat; one silent for heartbeat_grace "
-        "seconds is marked failed (\"heartbeat lost\").")
-        .def(py::init(&DatabaseStorage::open), py::arg("url"), py::arg("heartbeat_grace") = 60.0, Released())
+        "postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent "
+        "for heartbeat_grace seconds (at least 0.5) is marked failed (\"heartbeat lost\"). Every wait for the "
+        "database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; "
+        "otherwise a missing SQLite file raises FileNotFoundError.")
+        .def(py::init(&open_storage), py::arg("url"), py::arg("heartbeat_grace") = 60.0, py::kw_only(),
+             py::arg("timeout") = 60.0, py::arg("create") = false)
         .def("create_study", &DatabaseStorage::create_study, py::arg("name"), py::arg("directions"), Released(),
              "Raises ValueError when a study of that name exists.")
         .def("load_study", &DatabaseStorage::load_study, py::arg("name"), Released(),
@@ -29,8 +70,12 @@ void bind_storage(py::module_& m) {
         .def("delete_study", &DatabaseStorage::delete_study, py::arg("name"), Released(),
              "Deletes the study and its trials; raises IndexError when there is none.")
         .def("studies", &DatabaseStorage::studies, Released())
-        .def_property_readonly("url", &DatabaseStorage::url, "The URL, its password replaced by ***.")
+        .def("interrupt", &DatabaseStorage::interrupt,
+             "Gives up, within a second, every wait for the database in every thread (after a Ctrl-C taken "
+             "elsewhere).")
+        .def_property_readonly("url", &DatabaseStorage::url, "The URL, every password replaced by ***.")
         .def_property_readonly("heartbeat_grace", &DatabaseStorage::heartbeat_grace_seconds)
+        .def_property_readonly("timeout", &DatabaseStorage::timeout_seconds)
         .def("__repr__", [](const DatabaseStorage& s) { return "<DatabaseStorage " + s.url() + ">"; });
 }
 

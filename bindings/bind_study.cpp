@@ -1,5 +1,7 @@
 #include <pybind11/stl.h>
 
+#include <limits>
+
 #include "bindings.hpp"
 #include "objective_bridge.hpp"
 #include "tarvex/database_storage.hpp"
@@ -49,14 +51,25 @@ std::string utf8_of(const py::handle& text, const std::string& where) {
 
 ParamValue to_param_value(const py::handle& value, const std::string& where) {
     if (Py_IS_TYPE(value.ptr(), &PyBool_Type)) return value.ptr() == Py_True ? 1 : 0;
-    if (PyLong_Check(value.ptr())) return value.cast<int>();
     if (PyFloat_Check(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
     if (is_bytes_like(value)) {
         throw py::type_error(where + ": a value is a bool, int, float or str, not " +
                              std::string(Py_TYPE(value.ptr())->tp_name) + ".");
     }
     if (PyUnicode_Check(value.ptr())) return utf8_of(value, where);
-    return value.cast<std::string>();  // not text: the binding library's cast error
+    // The binding library's cast error, saying which value it was and what fits.
+    const auto cast_error = [&](const std::string& why) {
+        return std::runtime_error("Unable to cast Python instance of type " + py::repr(py::type::of(value)).cast<std::string>() +
+                                  " to C++ type 'ParamValue': " + where + " " + why);
+    };
+    if (PyLong_Check(value.ptr())) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+        if (!overflow && v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max()) return static_cast<int>(v);
+        PyErr_Clear();
+        throw cast_error("does not fit a 32-bit int (-2**31 to 2**31 - 1).");
+    }
+    throw cast_error("must be a bool, int, float or str.");
 }
 
 ParamMap to_param_map(const py::dict& params) {
@@ -161,6 +174,7 @@ void bind_study(py::module_& m) {
                 auto trial = std::make_unique<Trial>(guard_hooks(storage_call(study, [&] { return study.ask(); }), study.alive));
                 if (samples_slowly(study)) trial->suggest_hook = released(std::move(trial->suggest_hook));
                 if (trial->prune_hook) trial->prune_hook = released(std::move(trial->prune_hook));
+                if (trial->progress_hook) trial->progress_hook = released(std::move(trial->progress_hook));
                 return trial_object(std::move(trial), type);
             },
             py::arg("trial_type") = py::none(),
@@ -178,17 +192,26 @@ void bind_study(py::module_& m) {
             "Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.")
         .def(
             "enqueue_trial",
-            [](BoundStudy& study, const py::dict& params) { study.enqueue_trial(to_param_map(params)); },
+            [](BoundStudy& study, const py::dict& params) {
+                const ParamMap map = to_param_map(params);
+                storage_call(study, [&] { study.enqueue_trial(map); });
+            },
             py::arg("params"))
         .def(
             "add_trial",
             [](BoundStudy& study, const py::dict& params, const std::vector<double>& values) {
                 const ParamMap map = to_param_map(params);
-                storage_call(study, [&] { study.add_trial(map, values); });
+                std::vector<std::string> order;
+                for (const auto& [key, value] : params) order.push_back(utf8_of(PyUnicode_Check(key.ptr()) ? key : py::str(key), "params"));
+                storage_call(study, [&] { study.add_trial(map, values, std::move(order)); });
             },
             py::arg("params"), py::arg("values"))
         .def_property_readonly("best_value", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
-        .def_property_readonly("best_params", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_params(); }); })
+        .def_property_readonly("best_params",
+                               [](const BoundStudy& s) { return ordered_params(storage_call(s, [&] { return s.best_trial(); })); })
+        .def_property_readonly("n_trials", [](const BoundStudy& s) {
+            return storage_call(s, [&] { return s.storage->n_trials(s.study_id); });
+        }, "How many trials the study holds (with a database storage, running ones included).")
         .def_property_readonly("best_trial",
                                [](const BoundStudy& s) { return guard_hooks(storage_call(s, [&] { return s.best_trial(); }), s.alive); })
         .def_property_readonly("trials", [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.trials(); }), s); })

@@ -34,7 +34,26 @@ Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive) {
             return !study_alive.expired() && hook(t);
         };
     }
+    if (trial.progress_hook) {
+        trial.progress_hook = [study_alive, hook = std::move(trial.progress_hook)](const Trial& t, TrialProgress what,
+                                                                                   const std::string& key) {
+            if (!study_alive.expired()) hook(t, what, key);
+        };
+    }
     return trial;
+}
+
+py::dict ordered_params(const Trial& t) {
+    py::dict out;
+    for (const std::string& name : t.param_order) {
+        if (const auto it = t.params.find(name); it != t.params.end()) out[py::str(name)] = py::cast(it->second);
+    }
+    if (out.size() != t.params.size()) {
+        for (const auto& [name, value] : t.params) {
+            if (!out.contains(py::str(name))) out[py::str(name)] = py::cast(value);
+        }
+    }
+    return out;
 }
 
 namespace {
@@ -65,11 +84,71 @@ py::dict distributions_dict(const Trial& t) {
     return out;
 }
 
+// A distribution as a plain tuple, for pickling: ("float", low, high, log, step), ("int", ...)
+// or ("categorical", choices).
+py::tuple distribution_state(const Distribution& dist) {
+    if (const auto* f = std::get_if<FloatDist>(&dist)) return py::make_tuple("float", f->low, f->high, f->log, f->step);
+    if (const auto* i = std::get_if<IntDist>(&dist)) return py::make_tuple("int", i->low, i->high, i->log, i->step);
+    return py::make_tuple("categorical", std::get<CategoricalDist>(dist).choices);
+}
+
+Distribution distribution_of_state(const py::tuple& state) {
+    const auto kind = state[0].cast<std::string>();
+    if (kind == "float") {
+        return FloatDist{state[1].cast<double>(), state[2].cast<double>(), state[3].cast<bool>(),
+                         state[4].cast<std::optional<double>>()};
+    }
+    if (kind == "int") return IntDist{state[1].cast<int>(), state[2].cast<int>(), state[3].cast<bool>(), state[4].cast<int>()};
+    return CategoricalDist{state[1].cast<std::vector<std::string>>()};
+}
+
+std::int64_t ns_of(TimePoint t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
+TimePoint time_of_ns(std::int64_t ns) {
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::nanoseconds(ns)));
+}
+
+// Everything a trial holds but its hooks: a pickled trial comes back detached.
+py::tuple trial_state(const Trial& t) {
+    py::list params, distributions;
+    for (const auto& [name, value] : ordered_params(t)) params.append(py::make_tuple(name, value));
+    for (const auto& [name, dist] : t.distributions) distributions.append(py::make_tuple(name, distribution_state(dist)));
+    py::dict fixed;
+    for (const auto& [name, value] : t.fixed_params) fixed[py::str(name)] = py::cast(value);
+    return py::make_tuple(1, t.trial_id, t.study_id, static_cast<int>(t.state), t.values, params, distributions,
+                          t.intermediate_values, t.user_attrs, t.system_attrs, ns_of(t.datetime_start),
+                          ns_of(t.datetime_complete), t.fail_reason, fixed);
+}
+
+std::unique_ptr<Trial> trial_of_state(const py::tuple& s) {
+    if (s.size() != 14 || s[0].cast<int>() != 1) throw py::value_error("not the pickled state of a tarvex trial");
+    auto t = std::make_unique<Trial>(s[1].cast<int>(), s[2].cast<int>());
+    t->state = static_cast<TrialState>(s[3].cast<int>());
+    t->values = s[4].cast<std::vector<double>>();
+    for (const auto& item : s[5].cast<py::list>()) {
+        const auto pair = item.cast<py::tuple>();
+        const auto name = pair[0].cast<std::string>();
+        t->params.insert_or_assign(name, to_param_value(pair[1], "params['" + name + "']"));
+        t->param_order.push_back(name);
+    }
+    for (const auto& item : s[6].cast<py::list>()) {
+        const auto pair = item.cast<py::tuple>();
+        t->distributions.insert_or_assign(pair[0].cast<std::string>(), distribution_of_state(pair[1].cast<py::tuple>()));
+    }
+    t->intermediate_values = s[7].cast<std::vector<std::pair<std::int32_t, double>>>();
+    t->user_attrs = s[8].cast<std::unordered_map<std::string, std::string>>();
+    t->system_attrs = s[9].cast<std::unordered_map<std::string, std::string>>();
+    t->datetime_start = time_of_ns(s[10].cast<std::int64_t>());
+    t->datetime_complete = time_of_ns(s[11].cast<std::int64_t>());
+    t->fail_reason = s[12].cast<std::optional<std::string>>();
+    t->fixed_params = to_param_map(s[13].cast<py::dict>());
+    return t;
+}
+
 }  // namespace
 
 void bind_trial(py::module_& m) {
-    py::class_<Trial, std::unique_ptr<Trial>>(m, "Trial")
-        .def(
+    py::class_<Trial, std::unique_ptr<Trial>> cls(m, "Trial");
+    cls.def(
             "suggest_float",
             [](Trial& t, const std::string& name, double low, double high, bool log) {
                 return t.suggest_float(name, low, high, log, std::nullopt);
@@ -77,24 +156,6 @@ void bind_trial(py::module_& m) {
             py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
         .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
              py::arg("log") = false, py::arg("step") = 1)
-        // The public package's signatures, bound directly so that its trials call no Python code.
-        .def(
-            "suggest_float_kw",
-            [](Trial& t, const std::string& name, double low, double high, std::optional<double> step, bool log) {
-                return t.suggest_float(name, low, high, log, step);
-            },
-            py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = py::none(),
-            py::arg("log") = false,
-            "A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... "
-            "(step).")
-        .def(
-            "suggest_int_kw",
-            [](Trial& t, const std::string& name, int low, int high, int step, bool log) {
-                return t.suggest_int(name, low, high, log, step);
-            },
-            py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = 1,
-            py::arg("log") = false,
-            "An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).")
         .def("suggest_categorical", &Trial::suggest_categorical, py::arg("name"), py::arg("choices"))
         .def("report", &Trial::report, py::arg("value"), py::arg("step"))
         .def("should_prune", &Trial::should_prune)
@@ -109,13 +170,24 @@ void bind_trial(py::module_& m) {
         .def_property_readonly("user_attrs", [](const Trial& t) { return t.user_attrs; })
         .def_property_readonly("values", [](const Trial& t) { return t.values; })
         .def_property_readonly("value", &Trial::value)
-        .def_property_readonly("params", [](const Trial& t) { return t.params; })
+        .def_property_readonly("params", &ordered_params, "The parameter values, in the order the trial got them.")
         .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; })
         .def_property_readonly("distributions", &distributions_dict,
                                "Each parameter's distribution as the objective asked for it: a dict with kind "
                                "('float', 'int' or 'categorical') and low, high, log, step or choices.")
         .def_property_readonly("fail_reason", [](const Trial& t) { return t.fail_reason; },
                                "Why a Failed trial failed (the exception's type and message); None for the others.")
+        .def_property_readonly("system_attrs", [](const Trial& t) { return t.system_attrs; },
+                               "What the system noted about the trial, such as presumed_lost for a trial declared lost "
+                               "that its process finished after all.")
+        .def(
+            "fixed_value",
+            [](const Trial& t, const std::string& name) -> py::object {
+                const auto it = t.fixed_params.find(name);
+                return it == t.fixed_params.end() ? py::none() : py::cast(it->second);
+            },
+            py::arg("name"), "The value fixed for name (enqueued), or None.")
+        .def(py::pickle(&trial_state, &trial_of_state))
         .def(
             "fix_param",
             [](Trial& t, const std::string& name, const py::handle& value) {
@@ -123,6 +195,7 @@ void bind_trial(py::module_& m) {
             },
             py::arg("name"), py::arg("value"),
             "Fixes the value that the trial's first suggestion of name returns, as an enqueued value does.");
+    def_checked_suggest(cls);
 }
 
 }  // namespace tarvex::python

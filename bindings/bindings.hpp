@@ -101,6 +101,10 @@ namespace tarvex::python {
 
 // A stored trial copy whose hooks refuse politely once its study has been destroyed.
 Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive);
+// The trial's parameters as a dict, in the order the trial got them.
+py::dict ordered_params(const Trial& t);
+// The public package's suggest operations, on the Trial class.
+void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls);
 
 // A Python dict of parameters as the core's map: bool and int become int, float double, the
 // rest must be a str. Non-str keys are replaced by str(key); bytes, as keys or values, are

@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "bindings.hpp"
@@ -112,7 +113,7 @@ private:
 struct PythonObjective {
     PyObject* callable;
     PyObject* pruned_type;            // the module's TrialPruned: raising it (or a subclass) prunes
-    bool release_to_sample;           // sampling fits a model: other workers' objectives run meanwhile
+    bool release_to_sample;           // sampling fits a model or waits on a database: other workers run meanwhile
     ViewPool& views;
     InterruptibleRun* run = nullptr;  // null: an interrupted objective only fails its trial
 };
@@ -180,26 +181,32 @@ TARVEX_PASSES_THREAD_EXIT void without_interpreter_lock(const Run& run) {
 // (its identifier, fixed parameters and reports) does not change while they run.
 template <class Hook>
 Hook released(Hook hook) {
-    return [hook = std::move(hook)](auto&... args) {
-        decltype(hook(args...)) result{};
-        without_interpreter_lock([&] { result = hook(args...); });
-        return result;
+    return [hook = std::move(hook)](auto&&... args) {
+        if constexpr (std::is_void_v<decltype(hook(args...))>) {
+            without_interpreter_lock([&] { hook(args...); });
+        } else {
+            decltype(hook(args...)) result{};
+            without_interpreter_lock([&] { result = hook(args...); });
+            return result;
+        }
     };
 }
 
 // Lends the running trial to Python for one call. The trial moves into a Python-owned Trial and
 // back afterwards; if Python kept a reference, that object stays behind as a detached copy, so
 // no Python object ever points at the core's stack. Built and destroyed with the lock held.
-// While lent, pruning and (for a model-fitting sampler) sampling release the lock.
+// While lent, pruning, and (for a model-fitting sampler or a database) sampling and recording
+// release the lock.
 class TrialLoan {
 public:
     TrialLoan(Trial& trial, const PythonObjective& objective)
-        : home(trial), suggest_hook(trial.suggest_hook), prune_hook(trial.prune_hook), pool(objective.views),
-          view(pool.take()) {
+        : home(trial), suggest_hook(trial.suggest_hook), prune_hook(trial.prune_hook),
+          progress_hook(trial.progress_hook), pool(objective.views), view(pool.take()) {
         Trial& lent = *view.trial;
         lent = std::move(trial);
         if (objective.release_to_sample && lent.suggest_hook) lent.suggest_hook = released(lent.suggest_hook);
         if (lent.prune_hook) lent.prune_hook = released(lent.prune_hook);
+        if (lent.progress_hook) lent.progress_hook = released(lent.progress_hook);
     }
     TrialLoan(const TrialLoan&) = delete;
     TrialLoan& operator=(const TrialLoan&) = delete;
@@ -217,8 +224,10 @@ public:
         if (!kept) home = std::move(lent);
         home.suggest_hook = std::move(suggest_hook);
         home.prune_hook = std::move(prune_hook);
+        home.progress_hook = std::move(progress_hook);
         lent.suggest_hook = nullptr;
         lent.prune_hook = nullptr;
+        lent.progress_hook = nullptr;
         if (kept) {
             Py_DECREF(view.object);  // Python's now: a detached copy of the finished trial
         } else {
@@ -232,6 +241,7 @@ private:
     Trial& home;
     Trial::SuggestHook suggest_hook;  // the study's own hooks, given back with the trial
     Trial::PruneHook prune_hook;
+    Trial::ProgressHook progress_hook;
     ViewPool& pool;
     ViewPool::View view;
     bool abandoned = false;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -32,17 +33,43 @@ public:
     virtual std::vector<Trial> get_all_trials(int study_id) const = 0;
     virtual int n_trials(int study_id) const = 0;
 
-    // A running trial's parameter, as it is suggested; a storage that records running trials
-    // keeps it. By default nothing happens: the trial is stored whole when it ends.
+    // Whether the storage records running trials as they go (their parameters, reports and user
+    // attributes), so that other processes and a crash see them. By default it does not: a
+    // trial is stored whole when it ends, and the record_ calls below do nothing.
+    virtual bool keeps_running_trials() const { return false; }
+    // A running trial's parameter, as it is suggested.
     virtual void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value);
+    // A running trial's report, the index-th of the trial, and a user attribute, as they are made.
+    virtual void record_report(int trial_id, std::size_t index, std::int32_t step, double value);
+    virtual void record_user_attr(int trial_id, const std::string& key, const std::string& value);
+    // Stores a finished trial like update_trial, and adds to trial.system_attrs what the storage
+    // noted while storing it (see DatabaseStorage: a trial presumed lost).
+    virtual void store_finished(Trial& trial) { update_trial(static_cast<const Trial&>(trial)); }
+
     // The trials of study_id stored since cursor (0 for all), oldest first; cursor moves past
     // them. A trial stored again comes again, in its newest version. Readers that keep what they
     // read fetch only what is new this way; by default every trial comes every time.
     virtual std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const;
+    // The trial Study::best_trial reports for a study of that one direction, null when no trial
+    // is Complete. Throws std::runtime_error as Trial::value does when two or more trials are
+    // Complete and one of them does not hold exactly one value. By default a pass over
+    // get_all_trials; the library's storages keep it as trials are stored.
+    virtual StoredTrial best_trial(int study_id, StudyDirection direction) const;
+
+    // Keeps params for the next trial of study_id that any process starts, and returns true; a
+    // storage that keeps no such queue returns false (the default), and the study keeps it.
+    virtual bool enqueue(int study_id, const ParamMap& params);
+    // The parameters enqueued here that the new trial trial_id took when it was created.
+    virtual std::optional<ParamMap> take_enqueued(int study_id, int trial_id);
 };
 
 class InMemoryStorage : public IStorage {
 public:
+    InMemoryStorage();
+    InMemoryStorage(const InMemoryStorage&) = delete;
+    InMemoryStorage& operator=(const InMemoryStorage&) = delete;
+    ~InMemoryStorage() override;
+
     int create_trial(int study_id) override;
     void update_trial(const Trial& trial) override;
     void update_trial(Trial&& trial) override;
@@ -50,13 +77,14 @@ public:
     std::vector<Trial> get_all_trials(int study_id) const override;
     int n_trials(int study_id) const override;
     std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override;
+    StoredTrial best_trial(int study_id, StudyDirection direction) const override;
 
 private:
-    void store(StoredTrial trial);
-
+    // Trials are kept in a compact form (parameter names, distributions and choices written
+    // once per storage) and rebuilt as Trial copies when read.
+    struct State;
     mutable std::mutex mutex;
-    std::map<int, StoredTrial> trials_by_id;                     // guarded by mutex; ascending ids
-    std::unordered_map<int, std::vector<StoredTrial>> history;  // guarded by mutex; per study, in store order
+    const std::unique_ptr<State> state;  // guarded by mutex
     std::atomic<std::int32_t> next_id{0};
 };
 

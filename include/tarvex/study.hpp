@@ -62,11 +62,27 @@ using TimePoint = std::chrono::system_clock::time_point;
 // Thrown by an objective to end its trial as Pruned.
 class TrialPruned : public std::exception {};
 
+// A parameter asked for as another kind than the value it holds (a float asked for as an int, an
+// enqueued text asked for as a float): the standard bad-variant error, naming the parameter.
+class ParamKindError : public std::bad_variant_access {
+public:
+    explicit ParamKindError(std::string message) : message(std::move(message)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+
+private:
+    std::string message;
+};
+
+// What a running trial records besides its parameters, as it happens.
+enum class TrialProgress { Report, UserAttr };
+
 // One evaluation of the objective: a plain value, copied into and out of storage.
 class Trial {
 public:
     using SuggestHook = std::function<ParamValue(Trial&, const std::string&, const Distribution&)>;
     using PruneHook = std::function<bool(const Trial&)>;
+    // Told after a report (key empty) or a user attribute (its key) was recorded.
+    using ProgressHook = std::function<void(const Trial&, TrialProgress, const std::string& key)>;
 
     Trial(int trial_id, int study_id);
 
@@ -82,6 +98,8 @@ public:
     void report(double value, int step);
     bool should_prune() const;
 
+    // Throws std::invalid_argument for a key or value holding a NUL character, which a database
+    // would cut short.
     void set_user_attr(const std::string& key, const std::string& value);
     std::string get_user_attr(const std::string& key) const;
 
@@ -100,6 +118,14 @@ public:
     // Non-owning references back to the creating study; empty in a detached trial.
     SuggestHook suggest_hook;
     PruneHook prune_hook;
+    // The names of params in the order the trial first held them, which is how tables and
+    // results list them; a name missing here comes after those listed.
+    std::vector<std::string> param_order;
+    // What the system noted about the trial, such as "presumed_lost" for one declared lost whose
+    // process finished it after all.
+    std::unordered_map<std::string, std::string> system_attrs;
+    // Set by a study whose storage keeps running trials; stored trials do not carry it.
+    ProgressHook progress_hook;
 
 private:
     template <class T, class D>
@@ -161,8 +187,12 @@ public:
     static bool dominates(const std::vector<double>& a, const std::vector<double>& b,
                           const std::vector<StudyDirection>& directions);
 
+    // Where the storage keeps a queue (a database shared by processes), the set goes there and
+    // the next trial of any process takes it; otherwise it waits in this study.
     void enqueue_trial(const ParamMap& params);
     void add_trial(const ParamMap& params, const std::vector<double>& values);
+    // The same, the parameters listed in order (the names of params, first to last).
+    void add_trial(const ParamMap& params, const std::vector<double>& values, std::vector<std::string> order);
 
     const std::vector<StudyDirection> directions;
     const std::shared_ptr<ISampler> sampler;

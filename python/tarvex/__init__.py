@@ -12,11 +12,9 @@
     print(study.best_value, study.best_params)
 """
 
-import logging
-
 import _tarvex
 
-from . import importance, report, visualization
+from . import _logging, importance, report, visualization
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._storage import DatabaseStorage, delete_study, load_study, study_names
@@ -30,8 +28,8 @@ TrialPruned = _tarvex.TrialPruned
 KernelType = _tarvex.KernelType
 AcquisitionType = _tarvex.AcquisitionType
 
-# The library logs through this logger and leaves its handling to the application.
-logging.getLogger("tarvex").addHandler(logging.NullHandler())
+# Warnings show on stderr until the application configures logging (see tarvex._logging).
+_logging.install()
 
 __all__ = ["AcquisitionType", "DatabaseStorage", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType",
            "MedianPruner", "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState",

@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from ._extras import require
-from ._trial import FrozenTrial, Trial, apply_enqueued
+from ._trial import FrozenTrial, Trial
 from ._values import objective_values
 
 if TYPE_CHECKING:
@@ -48,16 +48,12 @@ class Run:
 
     def make_objective(self) -> Callable[[Trial], Any]:
         """The objective as the core calls it, a closure over what it reads, since it runs once
-        per trial: the enqueued values, the error rules, a result check."""
-        queue, next_enqueued, user_objective = self.study._queue, self.study._next_enqueued, self.user_objective
-        catch, stop, n_directions = self.catch, self.stop, self.n_directions
+        per trial: the error rules and a check of the result."""
+        user_objective, catch, stop, n_directions = self.user_objective, self.catch, self.stop, self.n_directions
         pruned = _tarvex.TrialPruned
 
         def objective(trial: Trial) -> Any:
-            fixed = next_enqueued() if queue else None
             try:
-                if fixed is not None:
-                    apply_enqueued(trial, fixed)
                 result = user_objective(trial)
             except pruned:
                 raise
@@ -68,9 +64,6 @@ class Run:
             except BaseException as error:
                 stop(error)
                 raise
-            finally:
-                if fixed is not None:
-                    trial._fixed = None  # the object serves the next trial too
             if type(result) is float and n_directions == 1:
                 return result
             try:
@@ -84,6 +77,10 @@ class Run:
     def on_trial_end(self, core_trial: _tarvex.Trial) -> None:
         try:
             trial = FrozenTrial(core_trial)
+            if "presumed_lost" in core_trial.system_attrs:
+                logger.warning("Trial %d was presumed lost by another process (%s) while it ran here; it finished "
+                               "after all and keeps its result. A heartbeat_grace longer than this process's pauses "
+                               "avoids that.", trial.number, core_trial.system_attrs["presumed_lost"])
             if logger.isEnabledFor(logging.INFO):
                 logger.info("Trial %d %s: value %s, parameters %s", trial.number, trial.state.name,
                             trial.values[0] if len(trial.values) == 1 else trial.values, trial.params)
@@ -96,7 +93,9 @@ class Run:
 
     @property
     def needs_trial_end(self) -> bool:
-        return bool(self.callbacks) or self.bar is not None or logger.isEnabledFor(logging.INFO)
+        # A stored trial may come back noted presumed lost, which is worth a warning.
+        return (bool(self.callbacks) or self.bar is not None or self.study.storage is not None
+                or logger.isEnabledFor(logging.INFO))
 
     def stop(self, error: BaseException) -> None:
         with self.lock:
@@ -129,7 +128,7 @@ class Run:
             if n_jobs == 1:
                 run()
             else:
-                _run_beside(run, core)
+                _run_beside(run, core, self.study.storage)
         finally:
             if self.bar is not None:
                 self.bar.close()
@@ -137,9 +136,10 @@ class Run:
             raise self.error
 
 
-def _run_beside(run: Callable[[], None], core: _tarvex.Study) -> None:
+def _run_beside(run: Callable[[], None], core: _tarvex.Study, storage: _tarvex.DatabaseStorage | None) -> None:
     """Runs run on a helper thread and waits; a KeyboardInterrupt stops the run, waits for the
-    trials already running and is raised again."""
+    trials already running and is raised again. Workers waiting for a database that does not
+    answer give up within a second."""
     failure: list[BaseException] = []
 
     def target() -> None:
@@ -157,6 +157,8 @@ def _run_beside(run: Callable[[], None], core: _tarvex.Study) -> None:
         except KeyboardInterrupt as error:
             interrupted = interrupted or error
             core.stop()
+            if storage is not None:
+                storage.interrupt()
     if interrupted is not None:
         raise interrupted
     if failure:

@@ -44,7 +44,7 @@ class HyperbandPruner(_tarvex.HyperbandPruner):
 
     Args:
         min_resource: the first rung, at least 1.
-        max_resource: the last rung.
+        max_resource: the last rung, at least min_resource.
         reduction_factor: growth between rungs and the inverse of the share kept; above 1.
         bootstrap_count: no pruning at a rung until this many other trials reached it.
     """
@@ -54,6 +54,9 @@ class HyperbandPruner(_tarvex.HyperbandPruner):
         _count("min_resource", min_resource, 1)
         _count("max_resource", max_resource, 1)
         _count("bootstrap_count", bootstrap_count, 0)
+        if min_resource > max_resource:
+            raise ValueError(f"min_resource must be at most max_resource, got min_resource={min_resource} and "
+                             f"max_resource={max_resource}")
         if not (isinstance(reduction_factor, (int, float)) and reduction_factor > 1 and math.isfinite(reduction_factor)):
             raise ValueError(f"reduction_factor must be a finite number above 1, got {reduction_factor!r}")
         super().__init__(min_resource, max_resource, float(reduction_factor), bootstrap_count)

@@ -6,15 +6,18 @@ from typing import Any
 
 import _tarvex
 
+from ._values import check_text
+
 DatabaseStorage = _tarvex.DatabaseStorage
 
 
-def open_storage(storage: Any, where: str) -> DatabaseStorage:
-    """The database storage a storage argument names: a URL or an opened tv.DatabaseStorage."""
+def open_storage(storage: Any, where: str, create: bool = False) -> DatabaseStorage:
+    """The database storage a storage argument names: a URL or an opened tv.DatabaseStorage.
+    Only with create is a missing database made (FileNotFoundError otherwise, for SQLite)."""
     if isinstance(storage, DatabaseStorage):
         return storage
     if isinstance(storage, str):
-        return DatabaseStorage(storage)
+        return DatabaseStorage(storage, create=create)
     raise TypeError(f"{where}: storage must be a URL (sqlite:///path.db or postgresql://user@host:port/database) "
                     f"or a tv.DatabaseStorage, got {type(storage).__name__}")
 
@@ -22,7 +25,7 @@ def open_storage(storage: Any, where: str) -> DatabaseStorage:
 def check_name(name: Any, where: str) -> str:
     if type(name) is not str:
         raise TypeError(f"{where}: study_name must be a str, got {type(name).__name__}")
-    return name
+    return check_text(name, f"{where}: study_name")
 
 
 def find_study(storage: DatabaseStorage, name: str) -> _tarvex.StudyRecord:

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import collections
 import math
 import threading
 import uuid
@@ -14,12 +13,13 @@ import _tarvex
 from ._optimize import Run, check_catch
 from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
-from ._trial import FrozenTrial, Trial, apply_enqueued
+from ._trial import FrozenTrial, Trial
 from ._values import decode_params, encode_params, objective_values
 
 StudyDirection = _tarvex.StudyDirection
 TrialState = _tarvex.TrialState
 _DIRECTIONS = {"minimize": StudyDirection.Minimize, "maximize": StudyDirection.Maximize}
+_MAX_JOBS = 1024  # threads beyond that are more than any objective uses and more than a system may start
 
 
 def _direction(value: Any) -> StudyDirection:
@@ -42,8 +42,6 @@ class Study:
         self.pruner = pruner
         self.storage = storage  # None: this process's memory
         self._maximize = core.directions == [StudyDirection.Maximize]
-        self._queue: collections.deque[dict[str, Any]] = collections.deque()
-        self._queue_lock = threading.Lock()
         self._asked: dict[int, Trial] = {}
         self._asked_lock = threading.Lock()
 
@@ -72,8 +70,8 @@ class Study:
                 tv.TrialPruned ends the trial as pruned.
             n_trials: trials to run; None for no limit.
             timeout: seconds after which no trial starts; running trials are not interrupted.
-            n_jobs: worker threads; -1 for one per CPU. Objectives that release the interpreter
-                lock (I/O, numerical libraries) overlap; pure-Python ones take turns.
+            n_jobs: worker threads, 1 to 1024; -1 for one per CPU. Objectives that release the
+                interpreter lock (I/O, numerical libraries) overlap; pure-Python ones take turns.
             catch: exception types that fail their trial with a warning while the run goes on.
                 Any other exception fails its trial, stops the run (running trials finish) and is
                 raised from optimize. The failure reason stays on the trial either way.
@@ -91,8 +89,8 @@ class Study:
             raise ValueError(f"n_trials must be None or an int from 0 to 2**31 - 1, got {n_trials!r}")
         if timeout is not None and not (isinstance(timeout, (int, float)) and timeout >= 0):
             raise ValueError(f"timeout must be None or a number of seconds of at least 0, got {timeout!r}")
-        if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs < 2**31):
-            raise ValueError(f"n_jobs must be -1 (one per CPU) or a positive int, got {n_jobs!r}")
+        if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs <= _MAX_JOBS):
+            raise ValueError(f"n_jobs must be -1 (one per CPU) or an int from 1 to {_MAX_JOBS}, got {n_jobs!r}")
         for callback in callbacks:
             if not callable(callback):
                 raise TypeError(f"callbacks must be callables, got {callback!r}")
@@ -106,9 +104,6 @@ class Study:
     def ask(self) -> Trial:
         """A new running trial for a loop you drive yourself; finish it with tell."""
         trial = self._core.ask(Trial)
-        fixed = self._next_enqueued()
-        if fixed is not None:
-            apply_enqueued(trial, fixed)
         with self._asked_lock:
             self._asked[trial.number] = trial
         return trial
@@ -145,22 +140,16 @@ class Study:
             raise
 
     def enqueue_trial(self, params: Mapping[str, Any]) -> None:
-        """Fixes parameter values for the next trial this process starts: it gets them from its
-        suggest calls (not held to the bounds or choices); the parameters it does not list are sampled."""
-        encode_params(params, "enqueue_trial")  # checks names and kinds now rather than in a trial
-        with self._queue_lock:
-            self._queue.append(dict(params))
+        """Fixes parameter values for the next trial to start: it gets them from its suggest calls
+        (not held to the bounds or choices); the parameters it does not list are sampled. In a
+        database study the values are kept in the database, and the next trial of whichever
+        process starts one first takes them, once."""
+        self._core.enqueue_trial(encode_params(params, "enqueue_trial"))
 
     def add_trial(self, params: Mapping[str, Any], values: float | Sequence[float]) -> None:
         """Records a trial evaluated elsewhere as completed."""
         result = objective_values(values, len(self.directions))
         self._core.add_trial(encode_params(params, "add_trial"), [result] if isinstance(result, (int, float)) else result)
-
-    def _next_enqueued(self) -> dict[str, Any] | None:
-        if not self._queue:
-            return None
-        with self._queue_lock:
-            return self._queue.popleft() if self._queue else None
 
     # -- results ---------------------------------------------------------------------------------
 
@@ -188,6 +177,7 @@ class Study:
 
     @property
     def best_params(self) -> dict[str, Any]:
+        """The best trial's parameters, in the order it got them."""
         return decode_params(self._core.best_params)
 
     @property
@@ -214,10 +204,12 @@ class Study:
         shown = "/".join(d.name.lower() for d in self.directions)
         if self.storage is not None:
             shown += f" in {self.storage.url}"
-        trials = self._core.trials
-        text = f"<tarvex.Study {self.study_name!r} {shown}: {len(trials)} trials"
-        if len(self.directions) == 1 and any(t.state == TrialState.Complete for t in trials):
-            best = self._core.best_value
+        text = f"<tarvex.Study {self.study_name!r} {shown}: {self._core.n_trials} trials"
+        if len(self.directions) == 1:
+            try:
+                best = self._core.best_value
+            except RuntimeError:  # nothing completed yet
+                return text + ">"
             text += f", best value {best:.6g}" if not math.isnan(best) else ", best value nan"
         return text + ">"
 
@@ -258,7 +250,7 @@ def create_study(direction: str | StudyDirection = "minimize", *,
         core = _tarvex.Study(parsed, sampler, pruner)
         return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
 
-    db = open_storage(storage, "create_study")
+    db = open_storage(storage, "create_study", create=True)
     name = study_name if study_name is not None else f"study-{uuid.uuid4().hex[:12]}"
     try:
         record = db.create_study(name, parsed)

@@ -3,16 +3,16 @@
 from __future__ import annotations
 
 import datetime
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from typing import Any
 
 import _tarvex
 
-from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice, encode_params
+from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice
 
 TrialState = _tarvex.TrialState
 # The compiled trial's own operations, called directly on the package's trials.
-_suggest_categorical = _tarvex.Trial.suggest_categorical
+_suggest_categorical = _tarvex.Trial.suggest_categorical_kw
 _params = _tarvex.Trial.params
 _user_attrs = _tarvex.Trial.user_attrs
 
@@ -22,25 +22,21 @@ class Trial(_tarvex.Trial):
     intermediate values (report) and ask whether to stop (should_prune), and may keep user
     attributes.
 
-    A parameter asked for a second time returns the value it got the first time."""
+    A parameter asked for a second time returns the value it got the first time; asking for it
+    as another kind or with other bounds in the same trial raises ValueError."""
 
-    # The trials a run hands out are made by the core, one object serving trial after trial;
-    # _fixed holds the values enqueued for the current one, as given (see apply_enqueued).
-    _fixed: Mapping[str, Any] | None = None
-
+    # The trials a run hands out are made by the core, one object serving trial after trial.
     suggest_float = _tarvex.Trial.suggest_float_kw
     suggest_int = _tarvex.Trial.suggest_int_kw
 
     def suggest_categorical(self, name: str, choices: Sequence[Any]) -> Any:
-        """One of choices, which may mix None, bool, int, float and str; the chosen object comes
-        back with its own type, here and in every record of the trial."""
+        """One of choices, which may mix None, bool, int, float and str (numpy scalars count as
+        the values they hold); the chosen object comes back with its own type, here and in every
+        record of the trial."""
         if isinstance(choices, (str, bytes)) or not isinstance(choices, Sequence):
             raise TypeError(f"suggest_categorical({name!r}): choices must be a list or tuple, not {type(choices).__name__}")
         where = f"suggest_categorical({name!r})"
-        encoded = [encode_choice(c, where) for c in choices]
-        if self._fixed is not None and name in self._fixed:
-            self.fix_param(name, encode_choice(self._fixed[name], f"enqueued value of {name!r}"))
-        return decode_text(_suggest_categorical(self, name, encoded))
+        return decode_text(_suggest_categorical(self, name, [encode_choice(c, where) for c in choices]))
 
     def set_user_attr(self, key: str, value: Any) -> None:
         """Keeps any JSON-serialisable value with the trial."""
@@ -60,14 +56,6 @@ class Trial(_tarvex.Trial):
 
     def __repr__(self) -> str:
         return f"<tarvex.Trial {self.number} running, params {self.params}>"
-
-
-def apply_enqueued(trial: Trial, fixed: Mapping[str, Any]) -> None:
-    """Gives a trial the values enqueued for it: its suggest calls return them. A categorical
-    choice is fixed again, as its own text, once the trial asks for it among its choices."""
-    trial._fixed = fixed
-    for name, value in encode_params(fixed, "enqueue_trial").items():
-        trial.fix_param(name, value)
 
 
 class FrozenTrial:
@@ -90,6 +78,9 @@ class FrozenTrial:
     datetime_start = property(lambda self: self._core.datetime_start)
     fail_reason = property(lambda self: self._core.fail_reason,
                            doc="Why a Failed trial failed (exception type and message); None for the others.")
+    system_attrs = property(lambda self: self._core.system_attrs,
+                            doc="What tarvex noted about the trial: presumed_lost for one declared lost (its "
+                                "heartbeat stopped) whose process finished it after all.")
 
     @property
     def value(self) -> float | None:
@@ -116,6 +107,28 @@ class FrozenTrial:
         end = self.datetime_complete
         return None if end is None else end - self._core.datetime_start
 
+    def __eq__(self, other: object) -> bool:
+        """Equal when every field is (NaN equal to NaN): a copy, a pickled trial read back."""
+        if not isinstance(other, FrozenTrial):
+            return NotImplemented
+        return _fields(self) == _fields(other)
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __getstate__(self) -> _tarvex.Trial:
+        return self._core
+
+    def __setstate__(self, core: _tarvex.Trial) -> None:
+        self._core = core
+
     def __repr__(self) -> str:
         shown = self._core.values if len(self._core.values) != 1 else self._core.values[0]
         return f"<tarvex.FrozenTrial {self.number} {self.state.name} value={shown} params={self.params}>"
+
+
+def _fields(trial: FrozenTrial) -> tuple:
+    core = trial._core
+    # repr tells NaN, -0.0 and the like apart where == would not.
+    return (core.number, core.state, repr(core.values), repr(list(core.params.items())), repr(core.intermediate_values),
+            core.distributions, core.user_attrs, core.system_attrs, core.datetime_start, trial.datetime_complete,
+            core.fail_reason)

@@ -4,8 +4,10 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 
+#include "../common/plain_text.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
 #include "tarvex/thread_exit.hpp"
@@ -72,7 +74,7 @@ TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial
         throw;  // the thread is being ended: its trial goes with it
     } catch (const std::exception& e) {
         trial.state = TrialState::Failed;
-        trial.fail_reason = e.what();
+        trial.fail_reason = detail::shown_text(e.what());  // a NUL would cut it short in a database
     } catch (...) {
         trial.state = TrialState::Failed;
         trial.fail_reason = "an exception of unknown type";
@@ -82,9 +84,10 @@ TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial
 
 void Study::finish(Trial&& trial, const TrialEnd& on_end) {
     trial.datetime_complete = Clock::now();
+    trial.progress_hook = nullptr;  // nothing more is recorded as it happens
     sampler->after_trial(*this, trial);
     if (!on_end) return storage->update_trial(std::move(trial));
-    storage->update_trial(trial);
+    storage->store_finished(trial);  // on_end sees what the storage noted
     on_end(trial);
 }
 
@@ -128,10 +131,17 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
         }
         remaining.store(0);
     };
+    // More workers than trials would only start and stop again.
+    const int n_workers = std::min(n_jobs, std::max(n_trials, 0));
     std::vector<std::jthread> threads;
-    threads.reserve(static_cast<std::size_t>(n_jobs));
+    threads.reserve(static_cast<std::size_t>(std::min(n_workers, 1024)));
     try {
-        for (int i = 0; i < n_jobs; ++i) threads.emplace_back(worker);
+        for (int i = 0; i < n_workers; ++i) threads.emplace_back(worker);
+    } catch (const std::system_error& e) {
+        first_error.capture(std::make_exception_ptr(std::runtime_error(
+            "optimize: could not start worker thread " + std::to_string(threads.size() + 1) + " of n_jobs = " +
+            std::to_string(n_jobs) + ": " + e.what())));
+        remaining.store(0);
     } catch (...) {
         first_error.capture(std::current_exception());
         remaining.store(0);

@@ -2,36 +2,39 @@
 #include <stdexcept>
 #include <string>
 
+#include "../common/plain_text.hpp"
 #include "tarvex/storage.hpp"
 
 namespace tarvex {
+namespace {
 
-Trial Study::best_trial() const {
-    if (directions.size() > 1) {
+void require_plain_params(const ParamMap& params, const std::string& where) {
+    for (const auto& [name, value] : params) {
+        detail::require_plain_text(name, where + ": a parameter name");
+        if (const auto* text = std::get_if<std::string>(&value)) {
+            detail::require_plain_text(*text, where + ": the value of '" + detail::shown_text(name) + "'");
+        }
+    }
+}
+
+StoredTrial best_of(const Study& study) {
+    if (study.directions.size() > 1) {
         throw std::runtime_error(
             "best_trial() is not defined for multi-objective studies. Use pareto_front() instead.");
     }
-    const bool maximize = directions.front() == StudyDirection::Maximize;
-    std::vector<Trial> all = trials();
-    Trial* best = nullptr;
-    // Strictly better only: ties keep the earlier trial and NaN never wins.
-    for (Trial& t : all) {
-        if (t.state != TrialState::Complete) continue;
-        if (!best) {
-            best = &t;
-            continue;
-        }
-        const double v = t.value();
-        const double b = best->value();
-        if (maximize ? v > b : v < b) best = &t;
-    }
+    // The storage keeps it as trials are stored: no pass over the study, no copy of it.
+    StoredTrial best = study.storage->best_trial(study.study_id, study.directions.front());
     if (!best) throw std::runtime_error("No completed trials found.");
-    return std::move(*best);
+    return best;
 }
 
-double Study::best_value() const { return best_trial().value(); }
+}  // namespace
 
-ParamMap Study::best_params() const { return best_trial().params; }
+Trial Study::best_trial() const { return *best_of(*this); }
+
+double Study::best_value() const { return best_of(*this)->value(); }
+
+ParamMap Study::best_params() const { return best_of(*this)->params; }
 
 bool Study::dominates(const std::vector<double>& a, const std::vector<double>& b,
                       const std::vector<StudyDirection>& directions) {
@@ -65,19 +68,30 @@ std::vector<Trial> Study::pareto_front() const {
 }
 
 void Study::enqueue_trial(const ParamMap& params) {
+    require_plain_params(params, "enqueue_trial");
+    if (storage->enqueue(study_id, params)) return;
     const std::scoped_lock lock(queue_mutex);
     enqueued_params.push_back(params);
 }
 
 void Study::add_trial(const ParamMap& params, const std::vector<double>& values) {
+    std::vector<std::string> order;
+    order.reserve(params.size());
+    for (const auto& [name, value] : params) order.push_back(name);
+    add_trial(params, values, std::move(order));
+}
+
+void Study::add_trial(const ParamMap& params, const std::vector<double>& values, std::vector<std::string> order) {
     const auto got = static_cast<std::int32_t>(values.size());
     const auto want = static_cast<std::int32_t>(directions.size());
     if (got != want) {
         throw std::invalid_argument("add_trial: got " + std::to_string(got) + " values but study has " +
                                     std::to_string(want) + " directions.");
     }
+    require_plain_params(params, "add_trial");
     Trial trial(storage->create_trial(study_id), study_id);
     trial.params = params;
+    trial.param_order = std::move(order);
     trial.values = values;
     trial.state = TrialState::Complete;
     trial.datetime_complete = std::chrono::system_clock::now();

@@ -3,6 +3,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "../common/plain_text.hpp"
 #include "tarvex/pruners.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
@@ -68,6 +69,20 @@ Trial Study::make_trial() {
         return _suggest(t, name, dist);
     };
     if (pruner) trial.prune_hook = [this](const Trial& t) { return _should_prune(t); };
+    if (storage->keeps_running_trials()) {
+        trial.progress_hook = [this](const Trial& t, TrialProgress what, const std::string& key) {
+            if (what == TrialProgress::Report) {
+                const auto& [step, value] = t.intermediate_values.back();
+                storage->record_report(t.trial_id, t.intermediate_values.size() - 1, step, value);
+            } else {
+                storage->record_user_attr(t.trial_id, key, t.user_attrs.at(key));
+            }
+        };
+    }
+    if (std::optional<ParamMap> fixed = storage->take_enqueued(study_id, trial.trial_id)) {
+        trial.fixed_params = std::move(*fixed);
+        return trial;
+    }
     {
         const std::scoped_lock lock(queue_mutex);
         if (!enqueued_params.empty()) {
@@ -79,6 +94,13 @@ Trial Study::make_trial() {
 }
 
 ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribution& dist) {
+    const char* const call = dist.index() == 0 ? "suggest_float" : dist.index() == 1 ? "suggest_int" : "suggest_categorical";
+    detail::require_plain_text(name, std::string(call) + ": the name");
+    if (const auto* c = std::get_if<CategoricalDist>(&dist)) {
+        for (const std::string& choice : c->choices) {
+            detail::require_plain_text(choice, std::string(call) + "('" + name + "'): a choice");
+        }
+    }
     ParamValue value;
     if (const auto fixed = trial.fixed_params.find(name); fixed != trial.fixed_params.end()) {
         value = convert_fixed(fixed->second, name, dist);

@@ -1,8 +1,27 @@
 #include <stdexcept>
 
+#include "../common/plain_text.hpp"
 #include "tarvex/study.hpp"
 
 namespace tarvex {
+namespace {
+
+template <class T>
+constexpr const char* call_of() {
+    if constexpr (std::is_same_v<T, double>) return "suggest_float";
+    if constexpr (std::is_same_v<T, int>) return "suggest_int";
+    return "suggest_categorical";
+}
+
+const char* kind_of(const ParamValue& v) {
+    switch (v.index()) {
+        case 0: return "a float";
+        case 1: return "an int";
+        default: return "a text (categorical) value";
+    }
+}
+
+}  // namespace
 
 Trial::Trial(int trial_id_, int study_id_)
     : trial_id(trial_id_), study_id(study_id_), datetime_start(std::chrono::system_clock::now()) {}
@@ -19,13 +38,20 @@ double Trial::value() const {
 // and its value and distribution are recorded even when the value is of another kind.
 template <class T, class D>
 T Trial::suggest(const std::string& name, D dist) {
-    if (const auto held = params.find(name); held != params.end()) return std::get<T>(held->second);
+    if (const auto held = params.find(name); held != params.end()) {
+        if (const T* v = std::get_if<T>(&held->second)) return *v;
+        throw ParamKindError(std::string(call_of<T>()) + "('" + detail::shown_text(name) + "'): '" +
+                             detail::shown_text(name) + "' holds " + kind_of(held->second) + " in this trial.");
+    }
     if (!suggest_hook) throw std::runtime_error("Trial is not attached to a Study.");
     Distribution recorded(std::move(dist));
     ParamValue v = suggest_hook(*this, name, recorded);
     auto& stored = params.insert_or_assign(name, std::move(v)).first->second;
     distributions.insert_or_assign(name, std::move(recorded));
-    return std::get<T>(stored);
+    param_order.push_back(name);
+    if (const T* out = std::get_if<T>(&stored)) return *out;
+    throw ParamKindError(std::string(call_of<T>()) + "('" + detail::shown_text(name) + "'): the value fixed for '" +
+                         detail::shown_text(name) + "' is " + kind_of(stored) + ".");
 }
 
 double Trial::suggest_float(const std::string& name, double low, double high, bool log,
@@ -41,12 +67,18 @@ std::string Trial::suggest_categorical(const std::string& name, std::vector<std:
     return suggest<std::string>(name, CategoricalDist{std::move(choices)});
 }
 
-void Trial::report(double value, int step) { intermediate_values.emplace_back(step, value); }
+void Trial::report(double value, int step) {
+    intermediate_values.emplace_back(step, value);
+    if (progress_hook) progress_hook(*this, TrialProgress::Report, std::string());
+}
 
 bool Trial::should_prune() const { return prune_hook ? prune_hook(*this) : false; }
 
 void Trial::set_user_attr(const std::string& key, const std::string& value) {
+    detail::require_plain_text(key, "set_user_attr: the key");
+    detail::require_plain_text(value, "set_user_attr('" + key + "'): the value");
     user_attrs.insert_or_assign(key, value);
+    if (progress_hook) progress_hook(*this, TrialProgress::UserAttr, key);
 }
 
 std::string Trial::get_user_attr(const std::string& key) const {

@@ -136,6 +136,7 @@ std::pair<double, double> GaussianProcess::predict(const VectorXd& x) const {
 }
 
 std::pair<VectorXd, VectorXd> GaussianProcess::predict_batch(const MatrixXd& Xq) const {
+    if (Xq.rows() == 0) return {VectorXd(0), VectorXd(0)};  // nothing to predict, fitted or not
     if (!fitted) throw std::runtime_error("GP not fitted.");
     if (Xq.cols() != X.cols()) throw std::invalid_argument("GP::predict_batch: Xq.cols() != X.cols()");
     const auto* stationary = dynamic_cast<const StationaryKernel*>(kernel.get());

@@ -1,29 +1,32 @@
 #include "tarvex/database_storage.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <limits>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
-#include <unistd.h>
-
+#include "../common/plain_text.hpp"
 #include "distribution_text.hpp"
+#include "heartbeat.hpp"
+#include "schema.hpp"
 #include "sql_connection.hpp"
 #include "storage_url.hpp"
+#include "trial_rows.hpp"
 
 namespace tarvex {
 namespace {
 
+using detail::SqlError;
 using detail::SqlRow;
+using detail::SqlStatement;
 using detail::SqlValue;
+using detail::Transaction;
 using Clock = std::chrono::system_clock;
 
 std::int64_t now_ns() { return Clock::now().time_since_epoch().count(); }
 std::int64_t ns_of(TimePoint t) { return t.time_since_epoch().count(); }
-TimePoint time_of(std::int64_t ns) { return TimePoint(Clock::duration(ns)); }
 
 std::string directions_text(const std::vector<StudyDirection>& directions) {
     std::string out;
@@ -43,451 +46,401 @@ std::vector<StudyDirection> directions_of(const std::string& text) {
 
 StudyRecord record_of(const SqlRow& row) { return {row.integer(0), row.text(1), directions_of(row.text(2))}; }
 
-int number_of(std::int64_t n) {
-    if (n > std::numeric_limits<int>::max()) throw std::overflow_error("trial number beyond the 32-bit range");
-    return static_cast<int>(n);
+// A name for messages: long ones are cut.
+std::string shown(const std::string& text) {
+    const std::string plain = detail::shown_text(text);
+    return plain.size() <= 60 ? plain : plain.substr(0, 57) + "...";
 }
 
-using detail::SqlStatement;
+// PostgreSQL's "index row size exceeds maximum": a name or key too long to be a key.
+bool too_long(const SqlError& e) { return e.code == "54000"; }
 
-// Insert statements for rows of a table, appended to out: one per 64 rows, so that a trial's
-// many reports make few statements. Statements come in a few fixed sizes, which keeps the number
-// of distinct (prepared) ones small.
-template <class Row>
-void insert_rows(std::vector<SqlStatement>& out, const std::string& table, const std::string& columns, int width,
-                 const std::vector<Row>& rows, void (*bind)(const Row&, std::vector<SqlValue>&), const char* on_conflict = "") {
-    std::size_t done = 0;
-    for (const std::size_t batch : {64, 16, 4, 1}) {
-        while (rows.size() - done >= batch) {
-            std::string sql = "INSERT INTO " + table + " (" + columns + ") VALUES ";
-            std::vector<SqlValue> params;
-            for (std::size_t r = 0; r < batch; ++r) {
-                sql += r ? ",(" : "(";
-                for (int c = 0; c < width; ++c) sql += (c ? ",$" : "$") + std::to_string(r * width + c + 1);
-                sql += ")";
-                bind(rows[done + r], params);
-            }
-            sql += on_conflict;
-            out.push_back({std::move(sql), std::move(params)});
-            done += batch;
-        }
-    }
+std::string too_long_message(const std::string& url, const char* what, const std::string& text) {
+    return url + ": " + what + " '" + shown(text) + "' (" + std::to_string(text.size()) +
+           " bytes) is too long for this database's index; use a shorter one";
 }
 
-struct ParamRow {
-    std::int64_t trial;
-    const std::string* name;
-    const ParamValue* value;
-    const Distribution* dist;
-};
-
-void bind_param(const ParamRow& p, std::vector<SqlValue>& out) {
-    out.emplace_back(p.trial);
-    out.emplace_back(*p.name);
-    out.emplace_back(static_cast<std::int64_t>(p.value->index()));
-    if (const auto* d = std::get_if<double>(p.value)) {
-        out.emplace_back(*d);
-        out.emplace_back(std::monostate{});
-    } else if (const auto* i = std::get_if<int>(p.value)) {
-        out.emplace_back(static_cast<double>(*i));
-        out.emplace_back(std::monostate{});
-    } else {
-        out.emplace_back(std::monostate{});
-        out.emplace_back(std::get<std::string>(*p.value));
-    }
-    out.emplace_back(p.dist ? SqlValue(detail::distribution_text(*p.dist)) : SqlValue(std::monostate{}));
-}
-
-struct NumberRow {
-    std::int64_t trial;
-    std::int64_t idx;
-    std::int64_t step;
-    double value;
-};
-
-void bind_value(const NumberRow& r, std::vector<SqlValue>& out) {
-    out.insert(out.end(), {r.trial, r.idx, r.value});
-}
-
-void bind_report(const NumberRow& r, std::vector<SqlValue>& out) {
-    out.insert(out.end(), {r.trial, r.idx, r.step, r.value});
-}
-
-struct AttrRow {
-    std::int64_t trial;
-    const std::string* key;
-    const std::string* value;
-};
-
-void bind_attr(const AttrRow& r, std::vector<SqlValue>& out) { out.insert(out.end(), {r.trial, *r.key, *r.value}); }
-
-ParamValue param_of(const SqlRow& row, std::size_t kind_at) {
-    switch (row.integer(kind_at)) {
-        case 0: return row.real(kind_at + 1);
-        case 1: return static_cast<int>(row.integer(kind_at + 1));
-        default: return row.text(kind_at + 2);
-    }
-}
-
-// Every write transaction that changes a trial starts by moving the change counter on and marks
-// the trial with its new value. Writers do so in commit order (the counter's row stays locked
-// until they commit), so a reader that has seen change c has seen every change up to c.
-const SqlStatement kNextChange{"UPDATE tarvex_meta SET number = number + 1 WHERE name = 'change'", {}};
-const std::string kChange = "(SELECT number FROM tarvex_meta WHERE name = 'change')";
-
-// Creates the tables on first use, then checks their version. An existing schema is only read:
-// DDL would take table locks that deadlock with other processes' writes.
-void open_schema(detail::ISqlConnection& db, const std::string& url) {
-    if (!db.has_table("tarvex_meta")) {
-        const std::string real = db.real_type(), serial = db.serial_key();
-        const std::string trial_ref = "trial_id BIGINT NOT NULL REFERENCES tarvex_trials(trial_id) ON DELETE CASCADE";
-        detail::in_transaction(db, [&] {
-            db.lock_schema();
-            if (db.has_table("tarvex_meta")) return;  // another process was first
-            for (const std::string& sql : {
-                     "CREATE TABLE tarvex_studies (study_id " + serial +
-                         ", name TEXT NOT NULL UNIQUE, directions TEXT NOT NULL, datetime_created BIGINT NOT NULL)",
-                     // trial_id keys the rows of a trial; number is the identifier a Study sees, 0, 1, 2, ...
-                     // within each study.
-                     "CREATE TABLE tarvex_trials (trial_id " + serial +
-                         ", study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE CASCADE,"
-                         " number INTEGER NOT NULL, state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete BIGINT NOT NULL,"
-                         " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, UNIQUE (study_id, number))",
-                     std::string("CREATE INDEX tarvex_trials_by_change ON tarvex_trials (study_id, change)"),
-                     std::string("CREATE INDEX tarvex_trials_by_state ON tarvex_trials (study_id, state)"),
-                     "CREATE TABLE tarvex_params (" + trial_ref + ", name TEXT NOT NULL, kind INTEGER NOT NULL,"
-                         " number " + real + ", text TEXT, distribution TEXT, PRIMARY KEY (trial_id, name))",
-                     "CREATE TABLE tarvex_values (" + trial_ref + ", idx INTEGER NOT NULL, value " + real +
-                         ", PRIMARY KEY (trial_id, idx))",
-                     "CREATE TABLE tarvex_reports (" + trial_ref + ", idx INTEGER NOT NULL, step INTEGER NOT NULL,"
-                         " value " + real + ", PRIMARY KEY (trial_id, idx))",
-                     "CREATE TABLE tarvex_user_attrs (" + trial_ref +
-                         ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
-                     // Last: its presence says the rest is there.
-                     std::string("CREATE TABLE tarvex_meta (name TEXT PRIMARY KEY, number BIGINT NOT NULL)"),
-                     "INSERT INTO tarvex_meta (name, number) VALUES ('schema_version', " +
-                         std::to_string(DatabaseStorage::kSchemaVersion) + "), ('change', 0)"}) {
-                db.query(sql);
-            }
-        });
-    }
-    const auto rows = db.query("SELECT number FROM tarvex_meta WHERE name = 'schema_version'");
-    const std::int64_t version = rows.empty() ? 0 : rows.front().integer(0);
-    if (version != DatabaseStorage::kSchemaVersion) {
-        throw std::runtime_error(url + ": the database has schema version " + std::to_string(version) +
-                                 "; this tarvex reads version " + std::to_string(DatabaseStorage::kSchemaVersion));
-    }
-}
-
-// Trials are read in two steps of one transaction: the trials matching a condition, then their
-// rows in the other tables by key. Reading those by key rather than through a join keeps every
-// read an index lookup, whatever plan the database would choose for a join.
-SqlStatement trial_rows(const std::string& where, std::vector<SqlValue> params) {
-    return {"SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
-            " FROM tarvex_trials t WHERE " + where, std::move(params)};
-}
-
-// The tables read by key, with their columns after the key, in the order trials_of reads them.
-constexpr const char* kChildReads[][2] = {
-    {"tarvex_params", "name, kind, number, text, distribution"},
-    {"tarvex_values", "value"},
-    {"tarvex_reports", "step, value"},
-    {"tarvex_user_attrs", "key, value"},
-};
-
-// The second step: for each table, statements of 256, 64, 16, 4 and 1 keys.
-std::vector<SqlStatement> child_reads(const detail::SqlRows& trials) {
-    std::vector<SqlStatement> out;
-    for (const auto& [table, columns] : kChildReads) {
-        std::size_t done = 0;
-        for (const std::size_t batch : {256, 64, 16, 4, 1}) {
-            while (trials.size() - done >= batch) {
-                std::string sql = std::string("SELECT trial_id, ") + columns + " FROM " + table + " WHERE trial_id IN (";
-                std::vector<SqlValue> keys;
-                for (std::size_t k = 0; k < batch; ++k) {
-                    sql += (k ? ",$" : "$") + std::to_string(k + 1);
-                    keys.emplace_back(trials[done + k].integer(0));
-                }
-                sql += ") ORDER BY trial_id";
-                if (table != std::string("tarvex_params") && table != std::string("tarvex_user_attrs")) sql += ", idx";
-                out.push_back({std::move(sql), std::move(keys)});
-                done += batch;
-            }
-        }
-    }
-    return out;
-}
-
-// The trials of a two-step read whose first step's rows are rows[trials_at], each with its change number.
-std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<detail::SqlRows>& rows, std::size_t trials_at,
-                                                       std::size_t children_at, int local_study_id) {
-    std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // row key -> (change, trial)
-    for (const SqlRow& r : rows.at(trials_at)) {
-        Trial t(number_of(r.integer(6)), local_study_id);
-        t.state = static_cast<TrialState>(r.integer(1));
-        t.datetime_start = time_of(r.integer(2));
-        t.datetime_complete = time_of(r.integer(3));
-        if (!r.is_null(4)) t.fail_reason = r.text(4);
-        trials.emplace(r.integer(0), std::pair(r.integer(5), std::move(t)));
-    }
-    // The statements of each table come in the order child_reads made them: as many per table.
-    const std::size_t per_table = (rows.size() - children_at) / std::size(kChildReads);
-    const auto trial = [&](const SqlRow& r) -> Trial& { return trials.at(r.integer(0)).second; };
-    for (std::size_t table = 0; table < std::size(kChildReads); ++table) {
-        for (std::size_t k = 0; k < per_table; ++k) {
-            for (const SqlRow& r : rows[children_at + table * per_table + k]) {
-                Trial& t = trial(r);
-                switch (table) {
-                    case 0:
-                        t.params.insert_or_assign(r.text(1), param_of(r, 2));
-                        if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), detail::distribution_from_text(r.text(5)));
-                        break;
-                    case 1: t.values.push_back(r.real(1)); break;
-                    case 2: t.intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2)); break;
-                    default: t.user_attrs.insert_or_assign(r.text(1), r.text(2));
-                }
-            }
-        }
-    }
-    std::vector<std::pair<std::int64_t, Trial>> out;
-    out.reserve(trials.size());
-    for (auto& [key, entry] : trials) out.push_back(std::move(entry));
-    return out;
+// A running trial in a process that is gone (heartbeat older than the grace period), judged on
+// the database's clock; version 1 trials, without a worker, kept their own heartbeat.
+std::string stale(const std::string& trials, const std::string& now, std::int64_t grace_ns) {
+    return "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = " + trials + ".worker_id), " + trials +
+           ".heartbeat) < " + now + " - " + std::to_string(grace_ns);
 }
 
 }  // namespace
 
-// The IStorage of one stored study, as a Study sees it: trials carry the Study's own
-// (process-local) identifier, and reads keep what they fetched.
-class DatabaseStudyStorage : public IStorage {
-public:
-    DatabaseStudyStorage(std::shared_ptr<DatabaseStorage> db, StudyRecord study) : db(std::move(db)), study(std::move(study)) {}
-
-    int create_trial(int study_id) override {
-        seen(study_id);
-        return db->start_trial(study.id);
-    }
-    void update_trial(const Trial& trial) override { db->finish_trial(study.id, trial); }
-    Trial get_trial(int trial_id) const override { return db->load_trial(study.id, trial_id, local_study_id.load()); }
-    std::vector<Trial> get_all_trials(int study_id) const override {
-        const std::scoped_lock lock(mutex);
-        refresh(study_id);
-        std::vector<Trial> out;
-        out.reserve(cache.size());
-        for (const auto& [id, trial] : cache) out.push_back(*trial);
-        return out;
-    }
-    int n_trials(int study_id) const override {
-        const std::scoped_lock lock(mutex);
-        refresh(study_id);
-        return static_cast<int>(cache.size());
-    }
-    void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value) override {
-        db->record_param(study.id, trial_id, name, dist, value);
-    }
-    std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override {
-        seen(study_id);
-        return db->changed_trials(study.id, study_id, cursor);
-    }
-
-private:
-    void refresh(int study_id) const {  // with mutex held
-        seen(study_id);
-        for (StoredTrial& t : db->changed_trials(study.id, study_id, cursor)) cache.insert_or_assign(t->trial_id, std::move(t));
-    }
-    // Trials read back carry the identifier of the Study working on this storage, which this
-    // storage learns from the Study's calls.
-    void seen(int study_id) const { local_study_id.store(study_id); }
-
-    const std::shared_ptr<DatabaseStorage> db;
-    const StudyRecord study;
-    mutable std::atomic<int> local_study_id{0};
-    mutable std::mutex mutex;
-    mutable std::uint64_t cursor = 0;                // guarded by mutex
-    mutable std::map<int, StoredTrial> cache;        // guarded by mutex; ascending ids
-};
-
 std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, double heartbeat_grace_seconds) {
-    if (!(heartbeat_grace_seconds > 0) || !std::isfinite(heartbeat_grace_seconds)) {
-        throw std::invalid_argument("storage: heartbeat_grace must be a positive number of seconds");
-    }
-    const detail::StorageUrl parsed = detail::parse_storage_url(url);
-    std::unique_ptr<detail::ISqlConnection> db;
-    try {
-        db = parsed.kind == detail::StorageUrl::Kind::Sqlite ? detail::connect_sqlite(parsed.target, parsed.display)
-                                                              : detail::connect_postgres(parsed.target, parsed.display);
-        open_schema(*db, parsed.display);
-    } catch (const std::exception& e) {
-        throw std::runtime_error(detail::without_secret(e.what(), parsed.secret));
-    }
-    return std::shared_ptr<DatabaseStorage>(new DatabaseStorage(std::move(db), parsed.display, heartbeat_grace_seconds));
+    StorageOptions options;
+    options.heartbeat_grace = heartbeat_grace_seconds;
+    options.create = true;
+    return open(url, options);
 }
 
-DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db, std::string display_url, double grace_seconds)
-    : db(std::move(db)), display_url(std::move(display_url)), grace(grace_seconds), owner(::getpid()) {
-    // A beat every quarter of the grace period keeps running trials well inside it.
-    const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::clamp(grace / 4, std::chrono::duration<double>(0.05), std::chrono::duration<double>(10)));
-    heartbeats = std::jthread([this, interval](std::stop_token stop) {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            beat_wait.wait_for(lock, stop, interval, [] { return false; });
-            if (stop.stop_requested()) return;
-            if (live.empty()) continue;
-            try {
-                const std::int64_t now = now_ns();
-                std::vector<SqlStatement> beats;
-                for (const auto& [trial, row] : live) {
-                    beats.push_back({"UPDATE tarvex_trials SET heartbeat = $1 WHERE trial_id = $2 AND state = 0", {now, row}});
-                }
-                this->db->transaction(detail::Transaction::Fleeting, beats);
-            } catch (const std::exception&) {
-                // A database that cannot be reached fails the run's own next write, with its reason.
-            }
+std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, const StorageOptions& options) {
+    if (!(options.heartbeat_grace >= detail::kMinHeartbeatGrace) || !std::isfinite(options.heartbeat_grace)) {
+        throw std::invalid_argument("storage: heartbeat_grace must be a number of seconds of at least 0.5 (five "
+                                    "heartbeats), got " + std::to_string(options.heartbeat_grace));
+    }
+    if (!(options.timeout > 0) || !std::isfinite(options.timeout)) {
+        throw std::invalid_argument("storage: timeout must be a positive number of seconds, got " +
+                                    std::to_string(options.timeout));
+    }
+    auto parsed = std::make_unique<detail::StorageUrl>(detail::parse_storage_url(url));
+    auto patience = std::make_shared<detail::Patience>(std::chrono::duration<double>(options.timeout), options.interrupted);
+    // Messages start with the URL as shown; what a database says after it is kept clear of passwords.
+    const auto scrubbed = [&](const std::string& text) {
+        const std::string& label = parsed->display;
+        if (text.rfind(label, 0) == 0) return label + detail::without_secrets(text.substr(label.size()), parsed->secrets);
+        return detail::without_secrets(text, parsed->secrets);
+    };
+    std::unique_ptr<detail::ISqlConnection> db;
+    bool has_schema = false;
+    try {
+        db = parsed->kind == detail::StorageUrl::Kind::Sqlite
+                 ? detail::connect_sqlite(parsed->path, parsed->display, {.create = options.create}, patience)
+                 : detail::connect_postgres(parsed->options, parsed->display, patience);
+        has_schema = detail::open_schema(*db, parsed->display, options.create);
+        if (!has_schema && parsed->kind == detail::StorageUrl::Kind::Sqlite) {
+            throw StorageNotFound(parsed->display + ": '" + parsed->path + "' is not a tarvex database (it has no tarvex tables)");
         }
-    });
+    } catch (const StorageInterrupted&) {
+        throw;
+    } catch (const StorageNotFound& e) {
+        throw StorageNotFound(scrubbed(e.what()));
+    } catch (const std::exception& e) {
+        throw std::runtime_error(scrubbed(e.what()));
+    }
+    return std::shared_ptr<DatabaseStorage>(
+        new DatabaseStorage(std::move(db), std::move(parsed), options, std::move(patience), has_schema));
+}
+
+DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db_, std::unique_ptr<detail::StorageUrl> url_,
+                                 StorageOptions options_, std::shared_ptr<detail::Patience> patience_, bool has_schema_)
+    : db(std::move(db_)),
+      parsed(std::move(url_)),
+      options(std::move(options_)),
+      patience(std::move(patience_)),
+      owner(::getpid()),
+      has_schema(has_schema_) {
+    const bool sqlite = parsed->kind == detail::StorageUrl::Kind::Sqlite;
+    heartbeat = std::make_unique<detail::Heartbeat>(
+        [url = *parsed](std::shared_ptr<const detail::Patience> patient) {
+            return url.kind == detail::StorageUrl::Kind::Sqlite
+                       ? detail::connect_sqlite(url.path, url.display, {.for_heartbeats = true}, std::move(patient))
+                       : detail::connect_postgres(url.options, url.display, std::move(patient));
+        },
+        std::chrono::duration<double>(options.heartbeat_grace), std::chrono::duration<double>(options.timeout),
+        sqlite ? std::optional(detail::lock_file_of(parsed->path)) : std::nullopt);
 }
 
 DatabaseStorage::~DatabaseStorage() = default;
+
+const std::string& DatabaseStorage::url() const { return parsed->display; }
+
+void DatabaseStorage::interrupt() const noexcept { patience->interrupt(); }
 
 std::unique_lock<std::mutex> DatabaseStorage::use() {
     // A forked child shares the parent's connection, whose protocol state two processes would
     // corrupt; and the parent's heartbeat thread does not exist in it.
     if (::getpid() != owner) {
-        throw std::runtime_error(display_url + ": this storage was opened in another process (before a fork); "
+        throw std::runtime_error(url() + ": this storage was opened in another process (before a fork); "
                                  "open the storage again in this process, from its URL");
     }
     return std::unique_lock(mutex);
 }
 
+void DatabaseStorage::require_schema() {
+    if (!has_schema) has_schema = detail::open_schema(*db, url(), true);
+}
+
 StudyRecord DatabaseStorage::create_study(const std::string& name, const std::vector<StudyDirection>& directions) {
     if (directions.empty()) throw std::invalid_argument("create_study: a study needs at least one direction");
+    detail::require_plain_text(name, "create_study: the study name");
     const auto lock = use();
+    require_schema();
     // Of two processes creating one name at once, the second waits for the first and inserts nothing.
-    const auto rows = db->transaction(detail::Transaction::Durable, {{
-        "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
-        " ON CONFLICT (name) DO NOTHING RETURNING study_id", {name, directions_text(directions), now_ns()}}});
-    if (rows.at(0).empty()) throw std::invalid_argument("a study named '" + name + "' already exists in " + display_url);
+    std::vector<detail::SqlRows> rows;
+    try {
+        rows = db->transaction(Transaction::Durable, {{
+            "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
+            " ON CONFLICT (name) DO NOTHING RETURNING study_id", {name, directions_text(directions), now_ns()}}});
+    } catch (const SqlError& e) {
+        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the study name", name));
+        throw;
+    }
+    if (rows.at(0).empty()) throw std::invalid_argument("a study named '" + shown(name) + "' already exists in " + url());
     return StudyRecord{rows[0][0].integer(0), name, directions};
 }
 
 StudyRecord DatabaseStorage::load_study(const std::string& name) {
     const auto lock = use();
-    const auto rows = db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name});
-    if (rows.empty()) throw std::out_of_range("no study named '" + name + "' in " + display_url);
+    const auto rows = has_schema ? db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name})
+                                 : detail::SqlRows{};
+    if (rows.empty()) throw std::out_of_range("no study named '" + shown(name) + "' in " + url());
     return record_of(rows.front());
 }
 
 void DatabaseStorage::delete_study(const std::string& name) {
     const auto lock = use();
-    const auto rows = db->transaction(detail::Transaction::Durable,
-                                      {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}});
-    if (rows.at(0).empty()) throw std::out_of_range("no study named '" + name + "' in " + display_url);
+    const auto rows = has_schema ? db->transaction(Transaction::Durable,
+                                                   {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}})
+                                 : std::vector<detail::SqlRows>{{}};
+    if (rows.at(0).empty()) throw std::out_of_range("no study named '" + shown(name) + "' in " + url());
 }
 
 std::vector<StudyRecord> DatabaseStorage::studies() {
     const auto lock = use();
     std::vector<StudyRecord> out;
+    if (!has_schema) return out;
     for (const SqlRow& row : db->query("SELECT study_id, name, directions FROM tarvex_studies ORDER BY study_id")) {
         out.push_back(record_of(row));
     }
     return out;
 }
 
-std::shared_ptr<IStorage> DatabaseStorage::study_storage(const StudyRecord& study) {
-    return std::make_shared<DatabaseStudyStorage>(shared_from_this(), study);
+bool DatabaseStorage::has_study(std::int64_t study_id) {
+    const auto lock = use();
+    return db->query("SELECT count(*) FROM tarvex_studies WHERE study_id = $1", {study_id}).at(0).integer(0) > 0;
 }
 
 int DatabaseStorage::start_trial(std::int64_t study_id) {
     const auto lock = use();
-    const std::int64_t now = now_ns();
+    const std::int64_t worker = heartbeat->worker_id(*db);
+    const std::string now = db->now_sql();
     // Numbers are taken with the change counter locked, so none is taken twice; the unique key
-    // would refuse it anyway.
-    const auto rows = db->transaction(detail::Transaction::Fleeting, {kNextChange, {
-        "INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change)"
-        " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), 0, $2, 0, $2, " +
-        kChange + ") RETURNING number, trial_id", {study_id, now}}});
-    const int number = number_of(rows.at(1).at(0).integer(0));
-    live.emplace(std::pair(study_id, number), rows[1][0].integer(1));
+    // would refuse it anyway. The oldest enqueued parameter set goes with the new trial.
+    const auto rows = db->transaction(Transaction::Fleeting, {
+        detail::kNextChange,
+        {"UPDATE tarvex_workers SET last_seen = " + now + " WHERE worker_id = $1", {worker}},
+        {"INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change, worker_id)"
+         " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), " + detail::kRunning +
+         ", $2, 0, " + now + ", " + detail::kChange + ", $3) RETURNING number, trial_id", {study_id, now_ns(), worker}},
+        {"DELETE FROM tarvex_enqueued WHERE enqueued_id = (SELECT min(enqueued_id) FROM tarvex_enqueued WHERE study_id = $1)"
+         " RETURNING params", {study_id}}});
+    const SqlRow& started = rows.at(2).at(0);
+    if (started.integer(0) > std::numeric_limits<int>::max()) throw std::overflow_error("trial number beyond the 32-bit range");
+    const int number = static_cast<int>(started.integer(0));
+    LiveTrial trial{started.integer(1), std::nullopt, {}, 0, {}};
+    if (!rows.at(3).empty()) trial.enqueued = detail::param_map_from_text(rows[3][0].text(0));
+    live.insert_or_assign({study_id, number}, std::move(trial));
+    heartbeat->set_running(true);
     return number;
-}
-
-std::int64_t DatabaseStorage::row_of(std::int64_t study_id, int number) {
-    if (const auto it = live.find({study_id, number}); it != live.end()) return it->second;
-    const auto rows = db->query("SELECT trial_id FROM tarvex_trials WHERE study_id = $1 AND number = $2",
-                                {study_id, static_cast<std::int64_t>(number)});
-    if (rows.empty()) throw std::invalid_argument(display_url + ": trial " + std::to_string(number) + " was never started");
-    return rows.front().integer(0);
 }
 
 void DatabaseStorage::record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
                                    const ParamValue& value) {
     const auto lock = use();
-    const std::int64_t row = row_of(study_id, number);
-    std::vector<SqlValue> params;
-    bind_param({row, &name, &value, &dist}, params);
-    db->transaction(detail::Transaction::Fleeting, {
-        kNextChange,
-        {"INSERT INTO tarvex_params (trial_id, name, kind, number, text, distribution) VALUES ($1, $2, $3, $4, $5, $6)"
-         " ON CONFLICT (trial_id, name) DO UPDATE SET kind = $3, number = $4, text = $5, distribution = $6", std::move(params)},
-        {"UPDATE tarvex_trials SET change = " + kChange + " WHERE trial_id = $1", {row}}});
+    const auto it = live.find({study_id, number});
+    if (it == live.end()) return;  // not running here: stored whole when it is stored
+    LiveTrial& trial = it->second;
+    const auto position = static_cast<std::int64_t>(trial.params.size());
+    std::vector<SqlStatement> writes{detail::kNextChange};
+    detail::insert_params(writes, trial.row, {{&name, &value, &dist, position}});
+    writes.push_back(detail::mark_changed(trial.row));
+    try {
+        db->transaction(Transaction::Fleeting, writes);
+    } catch (const SqlError& e) {
+        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the parameter name", name));
+        throw;
+    }
+    trial.params.insert_or_assign(name, std::pair(value, dist));
 }
 
-void DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
+void DatabaseStorage::record_report(std::int64_t study_id, int number, std::size_t index, std::int32_t step, double value) {
     const auto lock = use();
-    const std::int64_t id = row_of(study_id, trial.trial_id);
-    std::vector<ParamRow> params;
-    for (const auto& [name, value] : trial.params) {
-        const auto dist = trial.distributions.find(name);
-        params.push_back({id, &name, &value, dist == trial.distributions.end() ? nullptr : &dist->second});
-    }
-    std::vector<NumberRow> values, reports;
-    for (std::size_t i = 0; i < trial.values.size(); ++i) values.push_back({id, static_cast<std::int64_t>(i), 0, trial.values[i]});
-    for (std::size_t i = 0; i < trial.intermediate_values.size(); ++i) {
-        const auto& [step, value] = trial.intermediate_values[i];
-        reports.push_back({id, static_cast<std::int64_t>(i), step, value});
-    }
-    std::vector<AttrRow> attrs;
-    for (const auto& [key, value] : trial.user_attrs) attrs.push_back({id, &key, &value});
+    const auto it = live.find({study_id, number});
+    if (it == live.end()) return;
+    LiveTrial& trial = it->second;
+    std::vector<SqlStatement> writes{detail::kNextChange};
+    detail::insert_reports(writes, trial.row, {{static_cast<std::int64_t>(index), step, value}});
+    writes.push_back(detail::mark_changed(trial.row));
+    db->transaction(Transaction::Fleeting, writes);
+    trial.n_reports = std::max(trial.n_reports, index + 1);
+}
 
-    // Whether or not it is stored, this process is done with the trial: one it could not store
-    // stops beating and is declared lost after the grace period. A trial that ran here has
-    // nothing stored yet but its parameters, which are written over.
-    const bool ran_here = live.erase({study_id, trial.trial_id}) > 0;
-    std::vector<SqlStatement> writes{
-        kNextChange,
-        {"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
-         " change = " + kChange + " WHERE trial_id = $1",
-         {id, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
-          trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}}};
-    for (const char* table : {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs"}) {
-        if (!ran_here) writes.push_back({std::string("DELETE FROM ") + table + " WHERE trial_id = $1", {id}});
+void DatabaseStorage::record_user_attr(std::int64_t study_id, int number, const std::string& key, const std::string& value) {
+    const auto lock = use();
+    const auto it = live.find({study_id, number});
+    if (it == live.end()) return;
+    LiveTrial& trial = it->second;
+    std::vector<SqlStatement> writes{detail::kNextChange};
+    detail::insert_attrs(writes, "tarvex_user_attrs", trial.row, {{&key, &value}});
+    writes.push_back(detail::mark_changed(trial.row));
+    try {
+        db->transaction(Transaction::Fleeting, writes);
+    } catch (const SqlError& e) {
+        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the user attribute key", key));
+        throw;
     }
-    insert_rows(writes, "tarvex_params", "trial_id, name, kind, number, text, distribution", 6, params, &bind_param,
-                " ON CONFLICT (trial_id, name) DO UPDATE SET kind = excluded.kind, number = excluded.number,"
-                " text = excluded.text, distribution = excluded.distribution");
-    insert_rows(writes, "tarvex_values", "trial_id, idx, value", 3, values, &bind_value);
-    insert_rows(writes, "tarvex_reports", "trial_id, idx, step, value", 4, reports, &bind_report);
-    insert_rows(writes, "tarvex_user_attrs", "trial_id, key, value", 3, attrs, &bind_attr);
-    db->transaction(detail::Transaction::Durable, writes);
+    trial.user_attrs.insert_or_assign(key, value);
+}
+
+std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
+    const auto lock = use();
+    // Whether or not it is stored, this process is done with the trial: one it could not store
+    // stops beating and is declared lost after the grace period.
+    LiveTrial done{};
+    const auto it = live.find({study_id, trial.trial_id});
+    const bool ran_here = it != live.end();
+    if (ran_here) {
+        done = std::move(it->second);
+        live.erase(it);
+        if (live.empty()) heartbeat->set_running(false);
+    } else {
+        const auto rows = db->query("SELECT trial_id FROM tarvex_trials WHERE study_id = $1 AND number = $2",
+                                    {study_id, static_cast<std::int64_t>(trial.trial_id)});
+        if (rows.empty()) throw std::invalid_argument(url() + ": trial " + std::to_string(trial.trial_id) + " was never started");
+        done.row = rows.front().integer(0);
+    }
+    const std::int64_t row = done.row;
+    std::vector<SqlStatement> writes{detail::kNextChange};
+    // A trial that another process declared lost while this one still ran it keeps its result;
+    // the declaration is kept as a system attribute.
+    std::size_t presumed_at = 0;
+    if (ran_here) {
+        presumed_at = writes.size();
+        writes.push_back({"INSERT INTO tarvex_system_attrs (trial_id, key, value) SELECT trial_id, 'presumed_lost',"
+                          " COALESCE(fail_reason, 'lost') FROM tarvex_trials WHERE trial_id = $1 AND state <> " + detail::kRunning +
+                          " ON CONFLICT (trial_id, key) DO NOTHING RETURNING value", {row}});
+    }
+    const std::size_t updated_at = writes.size();
+    writes.push_back({"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
+                      " change = " + detail::kChange + " WHERE trial_id = $1 RETURNING trial_id",
+                      {row, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
+                       trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}});
+    if (!ran_here) {
+        for (const char* table : {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs", "tarvex_system_attrs"}) {
+            writes.push_back({std::string("DELETE FROM ") + table + " WHERE trial_id = $1", {row}});
+        }
+    }
+    // Only what was not recorded while the trial ran is written now.
+    std::vector<detail::ParamRow> params;
+    std::int64_t position = 0;
+    const auto add_param = [&](const std::string& name, const ParamValue& value) {
+        const auto dist = trial.distributions.find(name);
+        const Distribution* d = dist == trial.distributions.end() ? nullptr : &dist->second;
+        const auto recorded = done.params.find(name);
+        const bool same = recorded != done.params.end() && recorded->second.first == value && d && recorded->second.second == *d;
+        if (!same) params.push_back({&name, &value, d, position});
+        ++position;
+    };
+    std::vector<const std::string*> listed;
+    for (const std::string& name : trial.param_order) {
+        const auto p = trial.params.find(name);
+        if (p != trial.params.end() && std::find(listed.begin(), listed.end(), &p->first) == listed.end()) {
+            listed.push_back(&p->first);
+            add_param(p->first, p->second);
+        }
+    }
+    for (const auto& [name, value] : trial.params) {
+        if (std::find(listed.begin(), listed.end(), &name) == listed.end()) add_param(name, value);
+    }
+    detail::insert_params(writes, row, params);
+    detail::insert_values(writes, row, trial.values);
+    std::size_t first_report = done.n_reports;
+    if (first_report > trial.intermediate_values.size()) {  // reports other than those recorded
+        writes.push_back({"DELETE FROM tarvex_reports WHERE trial_id = $1", {row}});
+        first_report = 0;
+    }
+    std::vector<detail::ReportRow> reports;
+    for (std::size_t i = first_report; i < trial.intermediate_values.size(); ++i) {
+        reports.push_back({static_cast<std::int64_t>(i), trial.intermediate_values[i].first, trial.intermediate_values[i].second});
+    }
+    detail::insert_reports(writes, row, reports);
+    std::vector<detail::AttrRow> attrs, system;
+    for (const auto& [key, value] : trial.user_attrs) {
+        const auto recorded = done.user_attrs.find(key);
+        if (recorded == done.user_attrs.end() || recorded->second != value) attrs.emplace_back(&key, &value);
+    }
+    for (const auto& [key, value] : done.user_attrs) {
+        if (!trial.user_attrs.contains(key)) {
+            writes.push_back({"DELETE FROM tarvex_user_attrs WHERE trial_id = $1 AND key = $2", {row, key}});
+        }
+    }
+    for (const auto& [key, value] : trial.system_attrs) system.emplace_back(&key, &value);
+    detail::insert_attrs(writes, "tarvex_user_attrs", row, attrs);
+    detail::insert_attrs(writes, "tarvex_system_attrs", row, system);
+
+    std::vector<detail::SqlRows> rows;
+    try {
+        rows = db->transaction(Transaction::Durable, writes);
+    } catch (const SqlError& e) {
+        if (e.kind == SqlError::Kind::Lost || e.kind == SqlError::Kind::ReadOnly) throw;
+        // Stored as it is, the trial was refused: it is stored Failed, with why, rather than
+        // left Running.
+        const std::string why = too_long(e) ? "a name or key too long for this database's index" : e.what();
+        db->transaction(Transaction::Durable, {detail::kNextChange, {
+            "UPDATE tarvex_trials SET state = " + detail::kFailed + ", datetime_complete = $2, fail_reason = $3, change = " +
+            detail::kChange + " WHERE trial_id = $1", {row, ns_of(trial.datetime_complete), "could not be stored: " + why}}});
+        throw std::runtime_error(url() + ": trial " + std::to_string(trial.trial_id) + " could not be stored (" + why +
+                                 "); it is stored as Failed");
+    }
+    if (rows.at(updated_at).empty()) {
+        throw std::runtime_error(url() + ": trial " + std::to_string(trial.trial_id) + " is no longer in the database");
+    }
+    std::map<std::string, std::string> noted;
+    if (ran_here && !rows.at(presumed_at).empty()) noted.emplace("presumed_lost", rows[presumed_at][0].text(0));
+    return noted;
+}
+
+void DatabaseStorage::enqueue(std::int64_t study_id, const ParamMap& params) {
+    const auto lock = use();
+    db->transaction(Transaction::Durable, {{"INSERT INTO tarvex_enqueued (study_id, params) VALUES ($1, $2)",
+                                            {study_id, detail::param_map_text(params)}}});
+}
+
+std::optional<ParamMap> DatabaseStorage::take_enqueued(std::int64_t study_id, int number) {
+    const auto lock = use();
+    const auto it = live.find({study_id, number});
+    return it == live.end() ? std::nullopt : std::exchange(it->second.enqueued, std::nullopt);
+}
+
+void DatabaseStorage::mark_lost_trials(std::int64_t study_id) {
+    if (!may_mark) return;
+    const std::string now = db->now_sql();
+    const auto grace_ns = static_cast<std::int64_t>(options.heartbeat_grace * 1e9);
+    const auto candidates = db->query("SELECT DISTINCT t.worker_id FROM tarvex_trials t WHERE t.study_id = $1 AND t.state = " +
+                                      detail::kRunning + " AND " + stale("t", now, grace_ns), {study_id});
+    // On SQLite a process that still holds its lock is alive, however long its heartbeat waited.
+    std::string workers;
+    bool legacy = false;
+    for (const SqlRow& r : candidates) {
+        if (r.is_null(0)) {
+            legacy = true;
+        } else if (parsed->kind != detail::StorageUrl::Kind::Sqlite ||
+                   !detail::worker_lock_held(detail::lock_file_of(parsed->path), r.integer(0))) {
+            if (!workers.empty()) workers += ',';
+            workers += std::to_string(r.integer(0));
+        }
+    }
+    if (workers.empty() && !legacy) return;
+    std::string which = workers.empty() ? "" : "tarvex_trials.worker_id IN (" + workers + ")";
+    if (legacy) which += std::string(which.empty() ? "" : " OR ") + "tarvex_trials.worker_id IS NULL";
+    // A lost trial ends at its process's last heartbeat, measured from its start on the same clock.
+    const std::string last_seen = "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = "
+                                  "tarvex_trials.worker_id), tarvex_trials.heartbeat)";
+    try {
+        db->transaction(Transaction::Durable, {detail::kNextChange, {
+            "UPDATE tarvex_trials SET state = " + detail::kFailed + ", fail_reason = 'heartbeat lost', datetime_complete = " +
+            db->greatest() + "(datetime_start, datetime_start + " + last_seen + " - heartbeat), change = " + detail::kChange +
+            " WHERE study_id = $1 AND state = " + detail::kRunning + " AND (" + which + ") AND " +
+            stale("tarvex_trials", now, grace_ns), {study_id}}});
+    } catch (const SqlError& e) {
+        // Marking is left to a process that may write; this one still reads.
+        if (e.kind == SqlError::Kind::ReadOnly) may_mark = false;
+        if (e.kind == SqlError::Kind::Lost) throw;
+    }
 }
 
 std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change) {
     const auto lock = use();
-    const std::int64_t lost_before = now_ns() - std::chrono::duration_cast<std::chrono::nanoseconds>(grace).count();
-    const std::vector<SqlStatement> reads{
-        {"SELECT count(*) FROM tarvex_trials WHERE study_id = $1 AND state = 0 AND heartbeat < $2", {study_id, lost_before}},
-        trial_rows("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)})};
-    const auto children = [](const std::vector<detail::SqlRows>& rows) { return child_reads(rows.at(1)); };
-    std::vector<detail::SqlRows> rows = db->transaction(detail::Transaction::ReadOnly, reads, children);
-    if (rows.at(0).at(0).integer(0) > 0) {
-        // Trials whose process stopped beating: failed, by whichever process sees them first.
-        db->transaction(detail::Transaction::Durable, {kNextChange, {
-            "UPDATE tarvex_trials SET state = 3, fail_reason = 'heartbeat lost', datetime_complete = $3, change = " +
-            kChange + " WHERE study_id = $1 AND state = 0 AND heartbeat < $2", {study_id, lost_before, now_ns()}}});
-        rows = db->transaction(detail::Transaction::ReadOnly, reads, children);
-    }
-    std::vector<std::pair<std::int64_t, Trial>> changed = trials_of(rows, 1, 2, local_study_id);
+    if (!has_schema) return {};
+    mark_lost_trials(study_id);
+    const std::vector<detail::SqlRows> rows = db->transaction(
+        Transaction::ReadOnly,
+        {detail::trial_rows("t.study_id = $1 AND t.change > $2", {study_id, static_cast<std::int64_t>(change)})},
+        [](const std::vector<detail::SqlRows>& found) { return detail::part_reads(found.at(0)); });
+    std::vector<std::pair<std::int64_t, Trial>> changed = detail::trials_of(rows, 0, 1, local_study_id);
     std::sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<StoredTrial> out;
     out.reserve(changed.size());
@@ -500,10 +453,12 @@ std::vector<StoredTrial> DatabaseStorage::changed_trials(std::int64_t study_id, 
 
 Trial DatabaseStorage::load_trial(std::int64_t study_id, int number, int local_study_id) {
     const auto lock = use();
+    if (!has_schema) throw std::out_of_range("Trial " + std::to_string(number) + " not found.");
     const std::vector<detail::SqlRows> rows = db->transaction(
-        detail::Transaction::ReadOnly, {trial_rows("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)})},
-        [](const std::vector<detail::SqlRows>& found) { return child_reads(found.at(0)); });
-    auto found = trials_of(rows, 0, 1, local_study_id);
+        Transaction::ReadOnly,
+        {detail::trial_rows("t.study_id = $1 AND t.number = $2", {study_id, static_cast<std::int64_t>(number)})},
+        [](const std::vector<detail::SqlRows>& found) { return detail::part_reads(found.at(0)); });
+    auto found = detail::trials_of(rows, 0, 1, local_study_id);
     if (found.empty()) throw std::out_of_range("Trial " + std::to_string(number) + " not found.");
     return std::move(found.front().second);
 }

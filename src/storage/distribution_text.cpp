@@ -86,4 +86,81 @@ Distribution distribution_from_text(const std::string& text) {
     throw std::invalid_argument("not a distribution: " + text.substr(0, 80));
 }
 
+namespace {
+
+std::string sized(const std::string& text) {
+    std::string out = std::to_string(text.size());
+    out += ':';
+    out += text;
+    return out;
+}
+
+std::string read_sized(std::istringstream& in) {
+    std::size_t length = 0;
+    in >> length;
+    if (in.get() != ':') throw std::invalid_argument("no ':'");
+    std::string text(length, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(length));
+    if (in.gcount() != static_cast<std::streamsize>(length)) throw std::invalid_argument("short text");
+    return text;
+}
+
+std::string read_until_semicolon(std::istringstream& in) {
+    std::string token;
+    std::getline(in, token, ';');
+    return token;
+}
+
+}  // namespace
+
+std::string param_map_text(const ParamMap& params) {
+    std::string out = std::to_string(params.size()) + " ";
+    for (const auto& [name, value] : params) {
+        out += sized(name);
+        if (const auto* d = std::get_if<double>(&value)) {
+            out += 'f';
+            out += number(*d);
+            out += ';';
+        } else if (const auto* i = std::get_if<int>(&value)) {
+            out += 'i';
+            out += std::to_string(*i);
+            out += ';';
+        } else {
+            out += 's';
+            out += sized(std::get<std::string>(value));
+        }
+    }
+    return out;
+}
+
+ParamMap param_map_from_text(const std::string& text) {
+    try {
+        std::istringstream in(text);
+        std::size_t n = 0;
+        in >> n;
+        in.get();
+        ParamMap out;
+        for (std::size_t k = 0; k < n; ++k) {
+            std::string name = read_sized(in);
+            switch (in.get()) {
+                case 'f': {
+                    const std::string token = read_until_semicolon(in);
+                    std::size_t used = 0;
+                    const double v = std::stod(token, &used);
+                    if (used != token.size()) throw std::invalid_argument("not a number");
+                    out.insert_or_assign(std::move(name), v);
+                    break;
+                }
+                case 'i': out.insert_or_assign(std::move(name), std::stoi(read_until_semicolon(in))); break;
+                case 's': out.insert_or_assign(std::move(name), read_sized(in)); break;
+                default: throw std::invalid_argument("unknown kind");
+            }
+        }
+        if (in.fail()) throw std::invalid_argument("short");
+        return out;
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("not a parameter set: " + text.substr(0, 80));
+}
+
 }  // namespace tarvex::detail

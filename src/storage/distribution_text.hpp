@@ -13,4 +13,9 @@ std::string distribution_text(const Distribution& dist);
 // The distribution of such a text; throws std::invalid_argument for text that is not one.
 Distribution distribution_from_text(const std::string& text);
 
+// Parameter values as one text, exact for every double and text: "<n> " then, for each,
+// "<bytes>:<name>" and "f<double>;", "i<int>;" or "s<bytes>:<text>".
+std::string param_map_text(const ParamMap& params);
+ParamMap param_map_from_text(const std::string& text);
+
 }  // namespace tarvex::detail

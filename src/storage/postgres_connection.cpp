@@ -1,5 +1,7 @@
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,10 +14,13 @@
 namespace tarvex::detail {
 namespace {
 
+using Clock = Patience::Clock;
+
 // Column types the schema uses (pg_type oids).
-constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701;
-// Any constant: the advisory lock that serialises schema creation.
+constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+// Any constant: the advisory lock that serialises schema changes.
 constexpr long long kSchemaLock = 7256348;
+constexpr int kPollMs = 100;  // how often a wait looks at its patience
 
 std::string text_of(double v) {
     if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
@@ -39,7 +44,8 @@ std::string trimmed(std::string s) {
 // Parameters in the text form libpq sends; NULL (and NaN, stored as NULL) as a null pointer.
 class TextParams {
 public:
-    explicit TextParams(const std::vector<SqlValue>& params) : texts(params.size()), pointers(params.size(), nullptr) {
+    TextParams(const std::vector<SqlValue>& params, const std::string& label)
+        : texts(params.size()), pointers(params.size(), nullptr) {
         for (std::size_t i = 0; i < params.size(); ++i) {
             const SqlValue& v = params[i];
             if (const auto* n = std::get_if<std::int64_t>(&v)) {
@@ -48,6 +54,8 @@ public:
                 if (std::isnan(*d)) continue;
                 texts[i] = text_of(*d);
             } else if (const auto* s = std::get_if<std::string>(&v)) {
+                // Sent as C strings: a NUL would cut the text short. Callers refuse such text first.
+                if (s->find('\0') != std::string::npos) throw SqlError(label + ": text with a NUL character cannot be stored");
                 texts[i] = *s;
             } else {
                 continue;
@@ -76,7 +84,9 @@ SqlRows rows_of(const PGresult* result) {
             }
             const char* text = PQgetvalue(result, r, c);
             switch (PQftype(result, c)) {
-                case kInt8: case kInt2: case kInt4: row.emplace_back(static_cast<std::int64_t>(std::strtoll(text, nullptr, 10))); break;
+                case kInt8: case kInt2: case kInt4: case kNumeric:
+                    row.emplace_back(static_cast<std::int64_t>(std::strtoll(text, nullptr, 10)));
+                    break;
                 case kFloat4: case kFloat8: row.emplace_back(double_of(text)); break;
                 default: row.emplace_back(std::string(text, static_cast<std::size_t>(PQgetlength(result, r, c))));
             }
@@ -95,20 +105,14 @@ struct Result {
     PGresult* const r;
 };
 
+// Every wait for the server is a poll of its socket, so that a server that stopped answering is
+// given up after the storage's timeout and a caller's interruption is seen within kPollMs.
 class PostgresConnection : public ISqlConnection {
 public:
-    PostgresConnection(const std::string& conninfo, std::string label) : label(std::move(label)) {
-        // A server that does not answer is given up after a while unless the URL says otherwise:
-        // keywords after dbname's expansion would override the URL's, so the default comes first.
-        const char* keywords[] = {"connect_timeout", "dbname", nullptr};
-        const char* values[] = {"10", conninfo.c_str(), nullptr};
-        conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
-        if (PQstatus(conn) != CONNECTION_OK) {
-            const std::string why = PQerrorMessage(conn);
-            PQfinish(conn);
-            throw SqlError(this->label + ": cannot connect: " + trimmed(why));
-        }
-        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);  // the library prints nothing
+    PostgresConnection(const std::vector<std::pair<std::string, std::string>>& options, std::string label,
+                       std::shared_ptr<const Patience> patience)
+        : label(std::move(label)), patience(std::move(patience)) {
+        connect(options);
     }
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
@@ -137,7 +141,7 @@ public:
             try {
                 tail = second(out);
             } catch (...) {
-                Result(PQexec(conn, "ROLLBACK"));
+                abandon_transaction();
                 throw;
             }
             tail.push_back({"COMMIT", {}});
@@ -153,6 +157,11 @@ public:
     }
     std::string serial_key() const override { return "BIGSERIAL PRIMARY KEY"; }
     std::string real_type() const override { return "DOUBLE PRECISION"; }
+    // The server's clock, not the time of the transaction's start: one clock for every host.
+    std::string now_sql() const override {
+        return "(CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000000 AS BIGINT) * 1000)";
+    }
+    std::string greatest() const override { return "GREATEST"; }
     bool has_table(const std::string& name) override {
         return query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = $1", {name})
                    .at(0).integer(0) > 0;
@@ -160,76 +169,213 @@ public:
     void lock_schema() override { query("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")"); }
 
 private:
+    void connect(const std::vector<std::pair<std::string, std::string>>& options) {
+        // Defaults first: a keyword given again by the URL overrides them. Keepalives find a
+        // connection whose peer vanished; the user timeout ends sends that are never answered.
+        const std::string timeout_ms = std::to_string(std::llround(patience->timeout.count() * 1000));
+        std::vector<std::pair<std::string, std::string>> all{
+            {"keepalives", "1"}, {"keepalives_idle", "10"}, {"keepalives_interval", "5"}, {"keepalives_count", "3"},
+            {"tcp_user_timeout", timeout_ms}};
+        all.insert(all.end(), options.begin(), options.end());
+        std::vector<const char*> keywords, values;
+        for (const auto& [k, v] : all) {
+            keywords.push_back(k.c_str());
+            values.push_back(v.c_str());
+        }
+        keywords.push_back(nullptr);
+        values.push_back(nullptr);
+        conn = PQconnectStartParams(keywords.data(), values.data(), /*expand_dbname=*/0);
+        if (!conn) throw std::bad_alloc();
+        try {
+            const Clock::time_point since = Clock::now();
+            PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+            while (PQstatus(conn) != CONNECTION_BAD && status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+                wait_for(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, since, "the server to accept a connection");
+                status = PQconnectPoll(conn);
+            }
+            if (PQstatus(conn) != CONNECTION_OK) {
+                throw SqlError(label + ": cannot connect: " + reason(PQerrorMessage(conn)), SqlError::Kind::Lost);
+            }
+            PQsetnonblocking(conn, 1);
+            PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);  // the library prints nothing
+            // The server gives up what outlasts the timeout too, so nothing it holds stays locked.
+            query("SET statement_timeout = " + timeout_ms);
+            query("SET lock_timeout = " + timeout_ms);
+        } catch (...) {
+            PQfinish(conn);  // the destructor of a half-made connection does not run
+            conn = nullptr;
+            throw;
+        }
+    }
+
+    std::string reason(const std::string& why) const {
+        const std::string text = trimmed(why);
+        return text.empty() ? "the server closed the connection without saying why" : text;
+    }
+
+    // Waits until the socket is ready for events, looking at the patience every kPollMs.
+    void wait_for(short events, Clock::time_point since, const std::string& what) {
+        for (;;) {
+            pollfd fd{PQsocket(conn), events, 0};
+            const int ready = ::poll(&fd, 1, kPollMs);
+            if (ready > 0) return;
+            if (ready < 0 && errno != EINTR) throw SqlError(label + ": the connection failed while waiting for " + what, SqlError::Kind::Lost);
+            patience->check(since, label, what);
+        }
+    }
+
+    // A wait given up leaves the protocol in an unknown state: the connection is closed (the
+    // server rolls back whatever it had not committed) and every later call says why.
+    template <class F>
+    auto guarded(F&& f) {
+        if (!conn) throw SqlError(closed_because, SqlError::Kind::Lost);
+        try {
+            return f();
+        } catch (const SqlError& e) {
+            if (e.kind == SqlError::Kind::Lost || PQstatus(conn) != CONNECTION_OK) close(e.what());
+            throw;
+        } catch (...) {  // interrupted
+            close(label + ": the connection was closed after a wait was interrupted; open the storage again");
+            throw;
+        }
+    }
+
+    void close(const std::string& why) {
+        if (closed_because.empty()) closed_because = why;
+        PQfinish(conn);
+        conn = nullptr;
+        statements.clear();
+    }
+
+    void flush(Clock::time_point since, const std::string& what) {
+        for (int left = PQflush(conn); left != 0; left = PQflush(conn)) {
+            if (left < 0) throw failure(PQerrorMessage(conn));
+            wait_for(POLLIN | POLLOUT, since, what);
+            if (!PQconsumeInput(conn)) throw failure(PQerrorMessage(conn));
+        }
+    }
+
+    // The next result, or null at the end of a statement's results.
+    PGresult* next_result(Clock::time_point& since, const std::string& what) {
+        while (PQisBusy(conn)) {
+            wait_for(POLLIN, since, what);
+            if (!PQconsumeInput(conn)) throw failure(PQerrorMessage(conn));
+        }
+        since = Clock::now();  // a bound on each silence, not on the whole exchange
+        return PQgetResult(conn);
+    }
+
     SqlRows execute(const std::string& sql, const std::vector<SqlValue>& values) override {
-        const TextParams params(values);
-        const Result result(PQexecPrepared(conn, statement(sql, params.size()).c_str(), params.size(), params.values(),
-                                           nullptr, nullptr, 0));
-        if (!result.ok()) throw failure(PQresultErrorMessage(result.r));
-        return rows_of(result.r);
+        return guarded([&] {
+            const TextParams params(values, label);
+            const std::string& name = statement(sql, params.size());
+            Clock::time_point since = Clock::now();
+            if (!PQsendQueryPrepared(conn, name.c_str(), params.size(), params.values(), nullptr, nullptr, 0)) {
+                throw failure(PQerrorMessage(conn));
+            }
+            flush(since, "the server to take a statement");
+            PGresult* const raw = next_result(since, "the server to answer");
+            if (!raw) throw failure(PQerrorMessage(conn));
+            const Result result(raw);
+            while (PGresult* const more = next_result(since, "the server to answer")) PQclear(more);
+            if (!result.ok()) throw failure(result.r);
+            return rows_of(result.r);
+        });
     }
 
     // Sends the statements as one pipeline and returns the rows of those from keep_from up to
     // keep_to. A failure rolls the transaction back and throws.
     std::vector<SqlRows> pipeline(const std::vector<SqlStatement>& all, std::size_t keep_from, std::size_t keep_to) {
-        for (const SqlStatement& s : all) statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
-        if (!PQenterPipelineMode(conn)) throw failure("cannot start a pipeline");
-        std::vector<SqlRows> out;
-        std::string error;
-        for (const SqlStatement& s : all) {
-            const TextParams params(s.params);
-            if (!PQsendQueryPrepared(conn, statement(s.sql, params.size()).c_str(), params.size(), params.values(), nullptr,
-                                     nullptr, 0)) {
-                error = PQerrorMessage(conn);
-                break;
+        return guarded([&] {
+            for (const SqlStatement& s : all) statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
+            if (!PQenterPipelineMode(conn)) throw failure("cannot start a pipeline");
+            std::vector<SqlRows> out;
+            std::string error, code;
+            Clock::time_point since = Clock::now();
+            for (const SqlStatement& s : all) {
+                const TextParams params(s.params, label);
+                if (!PQsendQueryPrepared(conn, statement(s.sql, params.size()).c_str(), params.size(), params.values(), nullptr,
+                                         nullptr, 0)) {
+                    error = PQerrorMessage(conn);
+                    break;
+                }
             }
-        }
-        if (error.empty() && !PQpipelineSync(conn)) error = PQerrorMessage(conn);
-        if (error.empty()) {
-            // One result and a null per statement, until the sync's own result; after a failure
-            // the rest come back aborted.
-            for (std::size_t i = 0; PQstatus(conn) == CONNECTION_OK;) {
-                PGresult* const raw = PQgetResult(conn);
-                if (!raw) continue;
-                const Result result(raw);
-                const ExecStatusType status = PQresultStatus(raw);
-                if (status == PGRES_PIPELINE_SYNC) break;
-                if (status == PGRES_FATAL_ERROR && error.empty()) error = PQresultErrorMessage(raw);
-                if (i >= keep_from && i < keep_to) out.push_back(result.ok() ? rows_of(raw) : SqlRows{});
-                ++i;
+            if (error.empty() && !PQpipelineSync(conn)) error = PQerrorMessage(conn);
+            if (error.empty()) {
+                flush(since, "the server to take a transaction");
+                // One result and a null per statement, until the sync's own result; after a failure
+                // the rest come back aborted.
+                for (std::size_t i = 0; PQstatus(conn) == CONNECTION_OK;) {
+                    PGresult* const raw = next_result(since, "the server to answer");
+                    if (!raw) continue;
+                    const Result result(raw);
+                    const ExecStatusType status = PQresultStatus(raw);
+                    if (status == PGRES_PIPELINE_SYNC) break;
+                    if (status == PGRES_FATAL_ERROR && error.empty()) {
+                        error = PQresultErrorMessage(raw);
+                        if (const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE)) code = state;
+                    }
+                    if (i >= keep_from && i < keep_to) out.push_back(result.ok() ? rows_of(raw) : SqlRows{});
+                    ++i;
+                }
+                if (PQstatus(conn) != CONNECTION_OK && error.empty()) error = PQerrorMessage(conn);
             }
-            if (PQstatus(conn) != CONNECTION_OK && error.empty()) error = PQerrorMessage(conn);
-        }
-        PQexitPipelineMode(conn);
-        if (!error.empty() || PQstatus(conn) != CONNECTION_OK) {
-            if (PQstatus(conn) == CONNECTION_OK) Result(PQexec(conn, "ROLLBACK"));  // a failed statement left it open
-            throw failure(error);
-        }
-        return out;
+            PQexitPipelineMode(conn);
+            if (!error.empty() || PQstatus(conn) != CONNECTION_OK) {
+                if (PQstatus(conn) == CONNECTION_OK) abandon_transaction();  // a failed statement left it open
+                throw failure(error, code);
+            }
+            return out;
+        });
     }
 
-    SqlError failure(const std::string& why) const {
-        if (PQstatus(conn) != CONNECTION_OK) return SqlError(label + ": the connection was lost: " + trimmed(why));
-        return SqlError(label + ": " + trimmed(why));
+    void abandon_transaction() {
+        try {
+            query("ROLLBACK");
+        } catch (const SqlError&) {  // the connection is gone: nothing is left open
+        }
+    }
+
+    SqlError failure(const std::string& why, const std::string& code = "") const {
+        if (PQstatus(conn) != CONNECTION_OK) {
+            return SqlError(label + ": the connection was lost: " + reason(why), SqlError::Kind::Lost, code);
+        }
+        // A read-only transaction or role: the database may be read but not written by this user.
+        const bool read_only = code == "25006" || code == "42501";
+        return SqlError(label + ": " + reason(why), read_only ? SqlError::Kind::ReadOnly : SqlError::Kind::Refused, code);
+    }
+    SqlError failure(const PGresult* result) const {
+        const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+        return failure(PQresultErrorMessage(result), state ? state : "");
     }
 
     // The prepared statement of sql, prepared once per connection.
     const std::string& statement(const std::string& sql, int n_params) {
         if (const auto it = statements.find(sql); it != statements.end()) return it->second;
         std::string name = "tarvex_" + std::to_string(statements.size());
-        const Result result(PQprepare(conn, name.c_str(), sql.c_str(), n_params, nullptr));
-        if (!result.ok()) throw failure(PQresultErrorMessage(result.r));
+        Clock::time_point since = Clock::now();
+        if (!PQsendPrepare(conn, name.c_str(), sql.c_str(), n_params, nullptr)) throw failure(PQerrorMessage(conn));
+        flush(since, "the server to take a statement");
+        PGresult* const raw = next_result(since, "the server to prepare a statement");
+        if (!raw) throw failure(PQerrorMessage(conn));
+        const Result result(raw);
+        while (PGresult* const more = next_result(since, "the server to prepare a statement")) PQclear(more);
+        if (!result.ok()) throw failure(result.r);
         return statements.emplace(sql, std::move(name)).first->second;
     }
 
-    PGconn* conn = nullptr;
+    PGconn* conn = nullptr;  // null once closed
     const std::string label;
+    const std::shared_ptr<const Patience> patience;
+    std::string closed_because;
     std::unordered_map<std::string, std::string> statements;  // sql -> prepared statement name
 };
 
 }  // namespace
 
-std::unique_ptr<ISqlConnection> connect_postgres(const std::string& conninfo, const std::string& label) {
-    return std::make_unique<PostgresConnection>(conninfo, label);
+std::unique_ptr<ISqlConnection> connect_postgres(const std::vector<std::pair<std::string, std::string>>& options,
+                                                 const std::string& label, std::shared_ptr<const Patience> patience) {
+    return std::make_unique<PostgresConnection>(options, label, std::move(patience));
 }
 
 }  // namespace tarvex::detail

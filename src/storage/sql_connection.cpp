@@ -1,6 +1,9 @@
 #include "sql_connection.hpp"
 
+#include <cmath>
 #include <limits>
+
+#include "tarvex/database_storage.hpp"
 
 namespace tarvex::detail {
 
@@ -19,6 +22,23 @@ double SqlRow::real(std::size_t i) const {
 const std::string& SqlRow::text(std::size_t i) const {
     if (const auto* s = std::get_if<std::string>(&values.at(i))) return *s;
     throw SqlError("database value is not text");
+}
+
+void Patience::check(Clock::time_point since, const std::string& label, const std::string& what) const {
+    const Clock::time_point now = Clock::now();
+    if (interrupted && interrupted()) {
+        interrupt();
+        throw StorageInterrupted(label + ": interrupted while waiting for " + what);
+    }
+    // Another thread's interruption ends the waits under way within a second of it.
+    if (const Clock::rep at = interrupted_at.load(); at != 0) {
+        const Clock::time_point end = Clock::time_point(Clock::duration(at)) + std::chrono::seconds(1);
+        if (since < end && now >= end) throw StorageInterrupted(label + ": interrupted while waiting for " + what);
+    }
+    if (now - since > timeout) {
+        throw SqlError(label + ": gave up waiting for " + what + " after " + std::to_string(std::lround(timeout.count())) +
+                       " s (the storage's timeout)");
+    }
 }
 
 std::vector<SqlRows> ISqlConnection::transaction(Transaction kind, const std::vector<SqlStatement>& statements) {

@@ -1,7 +1,10 @@
 // One connection to a SQL database, as the database storage uses it: statements with $1, $2, ...
-// parameters (bound, never spliced into the text), typed results, transactions.
+// parameters (bound, never spliced into the text), typed results, transactions, and waits that
+// are bounded and can be given up.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,7 +37,38 @@ struct SqlStatement {
 // A statement the database refused, or a connection that failed; the message names the storage.
 class SqlError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Kind {
+        Refused,   // the database refused the statement (code says why)
+        Lost,      // the connection is gone
+        ReadOnly,  // the database may be read but not written here
+    };
+    SqlError(const std::string& message, Kind kind = Kind::Refused, std::string code = "")
+        : std::runtime_error(message), kind(kind), code(std::move(code)) {}
+    const Kind kind;
+    const std::string code;  // PostgreSQL's SQLSTATE where there is one ("54000": a value too large for an index)
+};
+
+// How long a call may wait for the database, and whether its caller has given up waiting. Shared
+// by the connections of one storage.
+class Patience {
+public:
+    using Clock = std::chrono::steady_clock;
+    // interrupted (may be empty) is polled while waiting; true gives the wait up at once.
+    Patience(std::chrono::duration<double> timeout, std::function<bool()> interrupted)
+        : timeout(timeout), interrupted(std::move(interrupted)) {}
+
+    // Throws StorageInterrupted (see database_storage.hpp) if the caller gave up, SqlError once
+    // the wait that began at since has outlasted the timeout; what says what is waited for.
+    void check(Clock::time_point since, const std::string& label, const std::string& what) const;
+    // Gives up, within a second, every wait of every thread that is under way or starts in that
+    // second (another thread took a Ctrl-C). Safe from a signal handler.
+    void interrupt() const noexcept { interrupted_at.store(Clock::now().time_since_epoch().count()); }
+
+    const std::chrono::duration<double> timeout;
+
+private:
+    const std::function<bool()> interrupted;
+    mutable std::atomic<Clock::rep> interrupted_at{0};
 };
 
 enum class Transaction {
@@ -42,8 +76,7 @@ enum class Transaction {
     // two writers never deadlock upgrading.
     Durable,
     // The same for writes whose loss in a database crash costs nothing of value (a running
-    // trial's progress, a heartbeat): committed without waiting for the disk where the database
-    // allows it.
+    // trial's progress): committed without waiting for the disk where the database allows it.
     Fleeting,
     // Reads of one consistent snapshot.
     ReadOnly,
@@ -69,17 +102,29 @@ public:
     // The column type of an auto-numbered primary key, and of a double.
     virtual std::string serial_key() const = 0;
     virtual std::string real_type() const = 0;
+    // The SQL of the database clock's current time, in nanoseconds since the Unix epoch.
+    virtual std::string now_sql() const = 0;
+    // The name of the two-argument maximum (GREATEST, max).
+    virtual std::string greatest() const = 0;
     virtual bool has_table(const std::string& name) = 0;
-    // Serialises schema creation between processes that open a new database at once.
+    // Serialises schema changes between processes that open a database at once.
     virtual void lock_schema() = 0;
 
 private:
     virtual std::vector<SqlRow> execute(const std::string& sql, const std::vector<SqlValue>& params) = 0;
 };
 
+struct SqliteOpen {
+    bool create = false;  // create the file when it is missing
+    bool for_heartbeats = false;  // never waits for the lock: a beat that cannot write now is skipped
+};
+
 // label names the storage in every message (the URL without its password).
-std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label);
-std::unique_ptr<ISqlConnection> connect_postgres(const std::string& conninfo, const std::string& label);
+std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label, SqliteOpen how,
+                                               std::shared_ptr<const Patience> patience);
+// options: libpq keywords and values, the URL's after any defaults.
+std::unique_ptr<ISqlConnection> connect_postgres(const std::vector<std::pair<std::string, std::string>>& options,
+                                                 const std::string& label, std::shared_ptr<const Patience> patience);
 
 // Runs f inside a transaction of that kind: committed if it returns, rolled back if it throws.
 template <class F>
@@ -97,7 +142,7 @@ auto in_transaction(ISqlConnection& db, F&& f, Transaction kind = Transaction::D
     } catch (...) {
         try {
             db.rollback();
-        } catch (const SqlError&) {  // the connection is gone: the first error is the one to report
+        } catch (const std::exception&) {  // the connection is gone: the first error is the one to report
         }
         throw;
     }

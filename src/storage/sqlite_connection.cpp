@@ -1,33 +1,44 @@
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <thread>
 #include <unordered_map>
 
 #include "sql_connection.hpp"
+#include "tarvex/database_storage.hpp"
 
 namespace tarvex::detail {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 60000;  // how long a writer waits for another process's transaction
-constexpr int kBusyRetries = 5;        // then tries again, this many times, before giving up
+using Clock = Patience::Clock;
 
 class SqliteConnection : public ISqlConnection {
 public:
-    SqliteConnection(const std::string& path, std::string label) : label(std::move(label)) {
-        const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                       nullptr);
+    SqliteConnection(const std::string& path, std::string label, SqliteOpen how, std::shared_ptr<const Patience> patience)
+        : label(std::move(label)), how(how), patience(std::move(patience)) {
+        if (!how.create) require_database_file(path);
+        const int base = SQLITE_OPEN_NOMUTEX | (how.create ? SQLITE_OPEN_CREATE : 0);
+        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | base, nullptr);
+        if (rc != SQLITE_OK && !how.create) {  // a file this process may only read is read
+            sqlite3_close(db);
+            db = nullptr;
+            rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | base, nullptr);
+        }
         if (rc != SQLITE_OK) {
             const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
             sqlite3_close(db);
-            throw SqlError(this->label + ": cannot open the database: " + why);
+            throw SqlError(this->label + ": cannot open the database: " + why, SqlError::Kind::Lost);
         }
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        // Write-ahead logging lets readers go on while one process writes.
-        query("PRAGMA journal_mode=WAL");
-        query("PRAGMA synchronous=NORMAL");
+        sqlite3_busy_handler(db, &SqliteConnection::on_busy, this);
+        if (sqlite3_db_readonly(db, "main") != 1) {
+            // Write-ahead logging lets readers go on while one process writes.
+            query("PRAGMA journal_mode=WAL");
+            query("PRAGMA synchronous=NORMAL");
+        }
         query("PRAGMA foreign_keys=ON");
     }
     SqliteConnection(const SqliteConnection&) = delete;
@@ -37,22 +48,19 @@ public:
         sqlite3_close(db);
     }
 
-    std::vector<SqlRow> execute(const std::string& sql, const std::vector<SqlValue>& params) override {
-        for (int attempt = 0;; ++attempt) {
-            try {
-                return run(sql, params);
-            } catch (const Busy&) {
-                if (attempt == kBusyRetries) throw SqlError(label + ": the database stayed locked by another process");
-                std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt));
-            }
-        }
-    }
-
     // In WAL mode with synchronous=NORMAL no commit waits for the disk, and a crash of the
     // machine, not of a process, can lose only the last commits.
-    void begin(Transaction kind) override { query(kind == Transaction::ReadOnly ? "BEGIN" : "BEGIN IMMEDIATE"); }
+    void begin(Transaction kind) override {
+        require_file_in_place();
+        query(kind == Transaction::ReadOnly ? "BEGIN" : "BEGIN IMMEDIATE");
+    }
     std::string serial_key() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
     std::string real_type() const override { return "REAL"; }
+    // One host, one clock: the system clock of this machine.
+    std::string now_sql() const override {
+        return "CAST((julianday('now') - 2440587.5) * 86400000000.0 AS INTEGER) * 1000";
+    }
+    std::string greatest() const override { return "max"; }
     bool has_table(const std::string& name) override {
         return query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = $1", {name}).at(0).integer(0) > 0;
     }
@@ -61,17 +69,66 @@ public:
 private:
     struct Busy {};
 
+    // A file that is missing or empty is no database to read: opening it would make one.
+    void require_database_file(const std::string& path) const {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            throw StorageNotFound(label + ": there is no database file '" + path + "' (creating a study creates one)");
+        }
+        if (S_ISREG(info.st_mode) && info.st_size == 0) {
+            throw StorageNotFound(label + ": the file '" + path + "' is empty, not a tarvex database");
+        }
+    }
+
+    // A database file deleted or replaced while open would take every later write with it,
+    // unseen by anyone.
+    void require_file_in_place() {
+        int moved = 0;
+        if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+            throw SqlError(label + ": the database file was deleted or replaced while in use; nothing more can be "
+                                   "stored in it", SqlError::Kind::Lost);
+        }
+    }
+
+    // Called by SQLite while another connection holds the lock it needs: waits a little and says
+    // whether to try again. A heartbeat never waits; everything else waits within the storage's
+    // patience. What ends the wait is thrown once SQLite has returned.
+    static int on_busy(void* self, int count) {
+        auto& c = *static_cast<SqliteConnection*>(self);
+        if (c.how.for_heartbeats) return 0;
+        if (count == 0) c.busy_since = Clock::now();
+        try {
+            c.patience->check(c.busy_since, c.label, "the database's lock, held by another connection");
+        } catch (...) {
+            c.busy_error = std::current_exception();
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 << std::min(count, 5), 50)));
+        return 1;
+    }
+
     sqlite3_stmt* prepared(const std::string& sql) {
         if (const auto it = statements.find(sql); it != statements.end()) return it->second;
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) {
-            if (sqlite3_errcode(db) == SQLITE_BUSY) throw Busy{};
-            throw SqlError(label + ": " + sqlite3_errmsg(db));
+            throw failure(sqlite3_extended_errcode(db));
         }
         return statements.emplace(sql, stmt).first->second;
     }
 
-    std::vector<SqlRow> run(const std::string& sql, const std::vector<SqlValue>& params) {
+    SqlError failure(int rc) {
+        if (busy_error) std::rethrow_exception(std::exchange(busy_error, nullptr));
+        const std::string why = sqlite3_errmsg(db);
+        switch (rc & 0xff) {
+            case SQLITE_READONLY:
+                return SqlError(label + ": the database can be read but not written here: " + why, SqlError::Kind::ReadOnly);
+            case SQLITE_NOTADB: return SqlError(label + ": the file is not a SQLite database", SqlError::Kind::Lost);
+            case SQLITE_BUSY: return SqlError(label + ": the database is locked by another connection", SqlError::Kind::Refused, "busy");
+            default: return SqlError(label + ": " + why);
+        }
+    }
+
+    std::vector<SqlRow> execute(const std::string& sql, const std::vector<SqlValue>& params) override {
         sqlite3_stmt* stmt = prepared(sql);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
@@ -99,14 +156,10 @@ private:
         for (;;) {
             const int rc = sqlite3_step(stmt);
             if (rc == SQLITE_DONE) break;
-            if (rc == SQLITE_BUSY) {
-                sqlite3_reset(stmt);
-                throw Busy{};
-            }
             if (rc != SQLITE_ROW) {
-                const std::string why = sqlite3_errmsg(db);
+                const int code = sqlite3_extended_errcode(db);
                 sqlite3_reset(stmt);
-                throw SqlError(label + ": " + why);
+                throw failure(code);
             }
             SqlRow row;
             const int n = sqlite3_column_count(stmt);
@@ -130,13 +183,18 @@ private:
 
     sqlite3* db = nullptr;
     const std::string label;
+    const SqliteOpen how;
+    const std::shared_ptr<const Patience> patience;
+    Clock::time_point busy_since;
+    std::exception_ptr busy_error;  // why a wait for the lock ended, thrown once SQLite returns
     std::unordered_map<std::string, sqlite3_stmt*> statements;  // prepared once, by their text
 };
 
 }  // namespace
 
-std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label) {
-    return std::make_unique<SqliteConnection>(path, label);
+std::unique_ptr<ISqlConnection> connect_sqlite(const std::string& path, const std::string& label, SqliteOpen how,
+                                               std::shared_ptr<const Patience> patience) {
+    return std::make_unique<SqliteConnection>(path, label, how, std::move(patience));
 }
 
 }  // namespace tarvex::detail

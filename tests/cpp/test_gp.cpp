@@ -77,6 +77,9 @@ TEST(GaussianProcess, PosteriorAndLikelihoodMatchADenseSolve) {
                 -0.5 * data.y.dot(lu.solve(data.y)) - 0.5 * std::log(lu.determinant()) - 2.5 * kLog2Pi, 1e-10);
     GaussianProcess unfitted(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 0);
     EXPECT_EQ(error_of([&] { unfitted.predict(Eigen::VectorXd::Zero(2)); }), "GP not fitted.");
+    EXPECT_EQ(error_of([&] { unfitted.predict_batch(Eigen::MatrixXd::Zero(1, 2)); }), "GP not fitted.");
+    const auto [no_means, no_vars] = unfitted.predict_batch(Eigen::MatrixXd::Zero(0, 2));  // nothing asked
+    EXPECT_EQ(no_means.size() + no_vars.size(), 0);
     EXPECT_EQ(error_of([&] { unfitted.fit(Eigen::MatrixXd::Zero(3, 2), Eigen::VectorXd::Zero(4), false); }),
               "GP::fit: X.rows() != y.size()");
 }

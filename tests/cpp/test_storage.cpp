@@ -154,23 +154,23 @@ TEST_P(Backend, TrialsReadBackExactlyInAnotherConnection) {
 
 TEST_P(Backend, RunningTrialsShowTheirParametersAndAreFailedOnceTheirHeartbeatIsLost) {
     const StudyRecord record = open()->create_study("s", {Min});
-    auto beating = open(0.2);
+    auto beating = open(0.5);
     Study alive(Min, nullptr, nullptr, beating->study_storage(record));
     Trial kept = alive.ask();
     kept.suggest_float("x", 0, 1, false, std::nullopt);
     {
-        auto dying = open(0.2);
+        auto dying = open(0.5);
         Study lost(Min, nullptr, nullptr, dying->study_storage(record));
         Trial orphan = lost.ask();
         orphan.suggest_int("n", 0, 9, false, 1);
-        Study reader(Min, nullptr, nullptr, open(0.2)->study_storage(record));
+        Study reader(Min, nullptr, nullptr, open(0.5)->study_storage(record));
         const std::vector<Trial> seen = reader.trials();
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[1].state, TrialState::Running);
         EXPECT_EQ(seen[1].params.at("n"), orphan.params.at("n"));
     }  // its process is gone: no more heartbeats
-    std::this_thread::sleep_for(600ms);
-    Study reader(Min, nullptr, nullptr, open(0.2)->study_storage(record));
+    std::this_thread::sleep_for(800ms);
+    Study reader(Min, nullptr, nullptr, open(0.5)->study_storage(record));
     const std::vector<Trial> seen = reader.trials();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].state, TrialState::Running);  // still beating
@@ -278,8 +278,8 @@ TEST(DatabaseStorage, ALostConnectionStopsTheRunAndKeepsWhatFinished) {
         EXPECT_NE(error.find(url), std::string::npos) << error;
         EXPECT_EQ(calls, 4);
     }
-    auto storage = DatabaseStorage::open(url, 0.05);
-    std::this_thread::sleep_for(100ms);
+    auto storage = DatabaseStorage::open(url, 0.5);
+    std::this_thread::sleep_for(600ms);
     Study reader(Min, nullptr, nullptr, storage->study_storage(storage->load_study("s")));
     const std::vector<Trial> trials = reader.trials();
     ASSERT_EQ(trials.size(), 4u);

@@ -22,7 +22,7 @@ def share(url, n_trials):
 
 def hang(url, n_done):
     """Completes n_done trials, then starts one that never ends (the test kills this process)."""
-    storage = tv.DatabaseStorage(url, heartbeat_grace=1.0)
+    storage = tv.DatabaseStorage(url, heartbeat_grace=1.0, create=True)
     study = tv.create_study(storage=storage, study_name="killed", load_if_exists=True)
     study.optimize(lambda t: t.suggest_float("x", 0, 1), n_done)
     trial = study.ask()

@@ -174,8 +174,8 @@ def test_a_lost_connection_stops_the_run_and_keeps_what_finished():
 
         with pytest.raises(RuntimeError, match=f"{url}: the connection was lost"):
             study.optimize(objective, 10)
-        reader = tv.load_study(study_name="s", storage=tv.DatabaseStorage(url, heartbeat_grace=0.05))
-        time.sleep(0.1)
+        reader = tv.load_study(study_name="s", storage=tv.DatabaseStorage(url, heartbeat_grace=0.5))
+        time.sleep(0.6)
         trials = reader.trials
         assert [t.state for t in trials] == [S.Complete] * 3 + [S.Failed]
         assert trials[3].fail_reason == "heartbeat lost"
