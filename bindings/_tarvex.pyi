@@ -267,6 +267,10 @@ class Study:
         """
         Stops the run in progress from starting trials; those running finish.
         """
+    def table(self, decode: collections.abc.Callable) -> dict:
+        """
+        The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason; texts decoded by decode; missing values None, other missing cells NaN.
+        """
     def tell(self, trial: Trial, state: TrialState, values: collections.abc.Sequence[typing.SupportsFloat] = [], fail_reason: str | None = None) -> None:
         """
         Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.

@@ -209,6 +209,12 @@ void bind_study(py::module_& m) {
         .def_property_readonly("best_value", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
         .def_property_readonly("best_params",
                                [](const BoundStudy& s) { return ordered_params(storage_call(s, [&] { return s.best_trial(); })); })
+        .def(
+            "table", [](const BoundStudy& s, const py::function& decode) { return trial_table(s, stored_remotely(s), decode); },
+            py::arg("decode"),
+            "The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), "
+            "params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason; "
+            "texts decoded by decode; missing values None, other missing cells NaN.")
         .def_property_readonly("n_trials", [](const BoundStudy& s) {
             return storage_call(s, [&] { return s.storage->n_trials(s.study_id); });
         }, "How many trials the study holds (with a database storage, running ones included).")

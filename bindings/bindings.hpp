@@ -103,6 +103,12 @@ namespace tarvex::python {
 Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive);
 // The trial's parameters as a dict, in the order the trial got them.
 py::dict ordered_params(const Trial& t);
+// The study's trials as a dict of columns (number, state, value or values_<i>, params_<name>,
+// datetime_start and datetime_complete in local nanoseconds, user_attrs_<key>, fail_reason),
+// texts decoded by decode; missing values are None, other missing cells NaN. release: without
+// the interpreter lock while
+// the storage is read.
+py::dict trial_table(const Study& study, bool release, const py::function& decode);
 // The public package's suggest operations, on the Trial class.
 void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls);
 

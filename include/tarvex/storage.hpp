@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,10 @@ public:
     // them. A trial stored again comes again, in its newest version. Readers that keep what they
     // read fetch only what is new this way; by default every trial comes every time.
     virtual std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const;
+    // Calls visit with each of the study's trials, ascending trial_id, one at a time and without
+    // keeping them: how a caller reads a large study whole. visit must not call the storage. By
+    // default over get_all_trials.
+    virtual void visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const;
     // The trial Study::best_trial reports for a study of that one direction, null when no trial
     // is Complete. Throws std::runtime_error as Trial::value does when two or more trials are
     // Complete and one of them does not hold exactly one value. By default a pass over
@@ -77,6 +82,7 @@ public:
     std::vector<Trial> get_all_trials(int study_id) const override;
     int n_trials(int study_id) const override;
     std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override;
+    void visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const override;
     StoredTrial best_trial(int study_id, StudyDirection direction) const override;
 
 private:

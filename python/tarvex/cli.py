@@ -6,8 +6,10 @@
     tarvex report  --storage sqlite:///tuning.db --study resnet --out report.html
     tarvex delete  --storage sqlite:///tuning.db --study resnet --yes
 
-Exit status 0 on success, 2 with a one-line message on bad arguments, an unknown study or a
-storage that cannot be opened."""
+Exit status 0 on success, 2 with a one-line message on bad arguments, an unknown study, a
+storage that cannot be opened or read, or output that cannot be written. The command never
+creates a database. Stored text reaches the terminal with its control characters escaped; CSV
+text cells that a spreadsheet would run as a formula start with a quote (')."""
 
 from __future__ import annotations
 
@@ -16,6 +18,8 @@ import csv
 import datetime
 import json
 import math
+import os
+import re
 import sys
 from collections.abc import Sequence
 from typing import Any
@@ -24,6 +28,7 @@ import _tarvex
 
 from ._records import state_counts, trial_records
 from ._storage import delete_study, load_study, open_storage
+from ._version import __version__
 
 
 class UsageError(Exception):
@@ -35,16 +40,36 @@ def main(argv: Sequence[str] | None = None) -> int:
     args = parser.parse_args(argv)
     try:
         args.command(args)
+        sys.stdout.flush()  # a full disk or a closed pipe is found here, not at exit
     except UsageError as error:
-        parser.exit(2, f"tarvex {args.name}: {error}\n")
+        _fail(parser, args, str(error))
     except BrokenPipeError:  # output piped into head and the like
-        sys.stderr.close()
+        _quiet_stdout()
+    except KeyboardInterrupt:
+        _fail(parser, args, "interrupted", status=130)
+    except (OSError, RuntimeError, ValueError, KeyError) as error:
+        if isinstance(error, OSError):
+            _quiet_stdout()
+        _fail(parser, args, _one_line(error))
     return 0
+
+
+def _fail(parser: argparse.ArgumentParser, args: argparse.Namespace, message: str, status: int = 2) -> None:
+    parser.exit(status, f"tarvex {args.name}: {_one_line(message)}\n")
+
+
+def _quiet_stdout() -> None:
+    """Points stdout at nothing, so that the interpreter's own flush at exit says nothing more."""
+    try:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass
 
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tarvex", description="Look at, export, report on and delete stored "
                                      "tarvex studies.")
+    parser.add_argument("--version", action="version", version=f"tarvex {__version__}")
     commands = parser.add_subparsers(title="commands", required=True, metavar="COMMAND")
 
     def command(name: str, run, help_text: str, study: bool = True) -> argparse.ArgumentParser:
@@ -61,9 +86,9 @@ def _parser() -> argparse.ArgumentParser:
     trials = command("trials", _trials, "Write every trial: number, state, values, parameters, times, "
                      "user attributes, fail reason.")
     trials.add_argument("--format", choices=("table", "csv", "json"), default="table",
-                        help="table (default), csv or json (one array of objects)")
+                        help="table (default), csv or json (one array of objects; NaN and infinities as null)")
     report = command("report", _report, "Write a self-contained HTML report of the study.")
-    report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write")
+    report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write (not the database)")
     delete = command("delete", _delete, "Delete the study and all its trials.")
     delete.add_argument("--yes", action="store_true", help="confirm the deletion (required)")
     return parser
@@ -81,11 +106,21 @@ def _study(args: argparse.Namespace):
     try:
         return load_study(study_name=args.study, storage=storage)
     except KeyError:
-        raise UsageError(f"no study named {args.study!r} in {storage.url}") from None
+        raise UsageError(f"no study named {_terminal(args.study)!r} in {storage.url}") from None
 
 
-def _one_line(error: BaseException) -> str:
-    return " ".join(str(error).split())
+def _one_line(error: BaseException | str) -> str:
+    return _terminal(" ".join(str(error).split()))
+
+
+# C0 and C1 control characters and DEL: a terminal would act on them (an escape sequence can set
+# the window title or the clipboard).
+_CONTROL = re.compile("[\x00-\x1f\x7f-\x9f]")
+
+
+def _terminal(text: str) -> str:
+    """text as a terminal may show it: control characters written as escapes (\\x1b)."""
+    return _CONTROL.sub(lambda m: m.group().encode("unicode_escape").decode("ascii"), text)
 
 
 def _studies(args: argparse.Namespace) -> None:
@@ -113,25 +148,26 @@ def _best_value(study) -> str:
 def _best(args: argparse.Namespace) -> None:
     study = _study(args)
     if not any(t.state == _tarvex.TrialState.Complete for t in study.trials):
-        raise UsageError(f"study {args.study!r} has no completed trial")
+        raise UsageError(f"study {_terminal(args.study)!r} has no completed trial")
     best = study.best_trials if len(study.directions) > 1 else [study.best_trial]
     for trial in best:
         values = ", ".join(_shown(v) for v in trial.values)
         print(f"trial {trial.number}: {'values' if len(trial.values) > 1 else 'value'} {values}")
         for name, value in trial.params.items():
-            print(f"  {name} = {value!r}")
+            print(f"  {_terminal(name)} = {_terminal(repr(value))}")
 
 
 def _trials(args: argparse.Namespace) -> None:
     study = _study(args)
     columns, rows = trial_records(study)
     if args.format == "json":
-        json.dump([{c: _json(row.get(c)) for c in columns} for row in rows], sys.stdout, indent=1)
+        records = [{c: _json(row.get(c)) for c in columns} for row in rows]
+        json.dump(records, sys.stdout, indent=1, allow_nan=False)
         print()
     elif args.format == "csv":
         writer = csv.writer(sys.stdout, lineterminator="\n")
-        writer.writerow(columns)
-        writer.writerows([_text(row.get(c)) for c in columns] for row in rows)
+        writer.writerow([_csv_text(c) for c in columns])
+        writer.writerows([_csv_cell(row.get(c)) for c in columns] for row in rows)
     else:
         _table(columns, rows)
 
@@ -149,19 +185,20 @@ def _report(args: argparse.Namespace) -> None:
 
 def _delete(args: argparse.Namespace) -> None:
     if not args.yes:
-        raise UsageError(f"deleting study {args.study!r} and all its trials needs --yes")
+        raise UsageError(f"deleting study {_terminal(args.study)!r} and all its trials needs --yes")
     storage = _storage(args)
     try:
         delete_study(study_name=args.study, storage=storage)
     except KeyError:
-        raise UsageError(f"no study named {args.study!r} in {storage.url}") from None
-    print(f"deleted study {args.study!r}")
+        raise UsageError(f"no study named {_terminal(args.study)!r} in {storage.url}") from None
+    print(f"deleted study {_terminal(args.study)!r}")
 
 
 def _table(columns: list[str], rows: list[dict[str, Any]]) -> None:
-    cells = [[_text(row.get(c)) for c in columns] for row in rows]
-    widths = [max([len(c)] + [len(r[i]) for r in cells]) for i, c in enumerate(columns)]
-    print("  ".join(c.ljust(w) for c, w in zip(columns, widths)).rstrip())
+    cells = [[_terminal(_text(row.get(c))) for c in columns] for row in rows]
+    heads = [_terminal(c) for c in columns]
+    widths = [max([len(c)] + [len(r[i]) for r in cells]) for i, c in enumerate(heads)]
+    print("  ".join(c.ljust(w) for c, w in zip(heads, widths)).rstrip())
     for r in cells:
         print("  ".join(v.ljust(w) for v, w in zip(r, widths)).rstrip())
 
@@ -185,13 +222,33 @@ def _text(value: Any) -> str:
     return str(value)
 
 
+# A text cell starting so is a formula to a spreadsheet application.
+_FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
+
+
+def _csv_cell(value: Any) -> str:
+    """Numbers as they are (they read back exactly); text that a spreadsheet would run as a
+    formula behind a quote, as OWASP recommends for CSV files."""
+    if isinstance(value, (int, float)) and not isinstance(value, bool) or isinstance(value, (datetime.datetime, datetime.timedelta)):
+        return _text(value)
+    return _csv_text(_text(value))
+
+
+def _csv_text(text: str) -> str:
+    return "'" + text if text.startswith(_FORMULA_START) else text
+
+
 def _json(value: Any) -> Any:
-    """A value as JSON has it: NaN and infinities as null, datetimes in ISO form, durations in seconds."""
-    if isinstance(value, float) and not math.isfinite(value):
-        return None
+    """A value as strict JSON has it: NaN and infinities as null wherever they are (attribute
+    lists and dicts included), datetimes in ISO form, durations in seconds."""
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
     if isinstance(value, datetime.datetime):
         return value.isoformat()
     if isinstance(value, datetime.timedelta):
         return value.total_seconds()
+    if isinstance(value, dict):
+        return {k: _json(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_json(v) for v in value]
     return value
-

@@ -67,9 +67,16 @@ std::string Trial::suggest_categorical(const std::string& name, std::vector<std:
     return suggest<std::string>(name, CategoricalDist{std::move(choices)});
 }
 
+// What the progress hook refuses (a database that cannot keep it) is not kept here either.
 void Trial::report(double value, int step) {
     intermediate_values.emplace_back(step, value);
-    if (progress_hook) progress_hook(*this, TrialProgress::Report, std::string());
+    if (!progress_hook) return;
+    try {
+        progress_hook(*this, TrialProgress::Report, std::string());
+    } catch (...) {
+        intermediate_values.pop_back();
+        throw;
+    }
 }
 
 bool Trial::should_prune() const { return prune_hook ? prune_hook(*this) : false; }
@@ -77,8 +84,20 @@ bool Trial::should_prune() const { return prune_hook ? prune_hook(*this) : false
 void Trial::set_user_attr(const std::string& key, const std::string& value) {
     detail::require_plain_text(key, "set_user_attr: the key");
     detail::require_plain_text(value, "set_user_attr('" + key + "'): the value");
+    std::optional<std::string> before;
+    if (const auto it = user_attrs.find(key); it != user_attrs.end()) before = it->second;
     user_attrs.insert_or_assign(key, value);
-    if (progress_hook) progress_hook(*this, TrialProgress::UserAttr, key);
+    if (!progress_hook) return;
+    try {
+        progress_hook(*this, TrialProgress::UserAttr, key);
+    } catch (...) {
+        if (before) {
+            user_attrs.insert_or_assign(key, std::move(*before));
+        } else {
+            user_attrs.erase(key);
+        }
+        throw;
+    }
 }
 
 std::string Trial::get_user_attr(const std::string& key) const {

@@ -24,6 +24,10 @@ std::vector<StoredTrial> IStorage::trials_since(int study_id, std::uint64_t& cur
     return out;
 }
 
+void IStorage::visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const {
+    for (const Trial& t : get_all_trials(study_id)) visit(t);
+}
+
 StoredTrial IStorage::best_trial(int study_id, StudyDirection direction) const {
     std::vector<Trial> all = get_all_trials(study_id);
     detail::BestTracker best;
@@ -268,6 +272,15 @@ std::vector<Trial> InMemoryStorage::get_all_trials(int study_id) const {
     out.reserve(members.size());
     for (const Record* r : members) out.push_back(state->trial_of(*r));
     return out;
+}
+
+void InMemoryStorage::visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const {
+    const std::scoped_lock lock(mutex);
+    const auto it = state->studies.find(study_id);
+    if (it == state->studies.end()) return;
+    std::vector<const Record*> members = it->second.members;
+    std::sort(members.begin(), members.end(), [](const Record* a, const Record* b) { return a->trial_id < b->trial_id; });
+    for (const Record* r : members) visit(state->trial_of(*r));
 }
 
 int InMemoryStorage::n_trials(int study_id) const {

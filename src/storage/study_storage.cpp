@@ -67,6 +67,12 @@ std::vector<StoredTrial> DatabaseStudyStorage::trials_since(int study_id, std::u
     return db->changed_trials(study.id, study_id, from);
 }
 
+void DatabaseStudyStorage::visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const {
+    const std::scoped_lock lock(mutex);
+    refresh(study_id);
+    for (const auto& [id, trial] : cache) visit(*trial);
+}
+
 StoredTrial DatabaseStudyStorage::best_trial(int study_id, StudyDirection direction) const {
     const std::scoped_lock lock(mutex);
     refresh(study_id);

@@ -29,6 +29,7 @@ public:
     void record_report(int trial_id, std::size_t index, std::int32_t step, double value) override;
     void record_user_attr(int trial_id, const std::string& key, const std::string& value) override;
     std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override;
+    void visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const override;
     StoredTrial best_trial(int study_id, StudyDirection direction) const override;
     bool enqueue(int study_id, const ParamMap& params) override;
     std::optional<ParamMap> take_enqueued(int study_id, int trial_id) override;

@@ -79,6 +79,7 @@ def test_trial_table_sorts_by_a_clicked_column(study, browser, tmp_path):
     path = tmp_path / "report.html"
     study.report(str(path))
     browser.open(path)
+    browser.wait_for("document.body.dataset.ready === 'true'")
     column = browser.evaluate("Array.from(document.querySelectorAll('#trials th')).findIndex(th => "
                               "th.textContent === 'value')")
     read = f"Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[{column}].dataset.sort || '')"
@@ -96,7 +97,7 @@ def test_multi_objective_report_shows_the_pareto_front(browser, tmp_path):
     path = tmp_path / "mo.html"
     mo.report(str(path))
     browser.open(path)
-    browser.wait_for("document.querySelectorAll('.chart .main-svg').length >= 3")
+    browser.wait_for("document.body.dataset.ready === 'true'")
     assert browser.errors == []
     assert [r[0] for r in chart_regions(browser)] == ["chart-history", "chart-pareto", "chart-timeline"]
     assert browser.evaluate("document.querySelectorAll('#importances tr').length") == 3  # header, a, b
@@ -108,6 +109,7 @@ def test_without_plotly_the_charts_are_embedded_images(study, browser, tmp_path,
     study.report(str(path))
     assert "plotly" not in path.read_text().lower()
     browser.open(path)
+    browser.wait_for("document.body.dataset.ready === 'true'")
     loaded = browser.evaluate("Array.from(document.querySelectorAll('.chart img')).map(i => i.naturalWidth > 100)")
     assert loaded == [True] * 7 and browser.errors == []
 
@@ -116,6 +118,7 @@ def test_a_study_with_nothing_to_show_still_reports_why(browser, tmp_path):
     path = tmp_path / "empty.html"
     tv.create_study(study_name="empty").report(str(path))
     browser.open(path)
+    browser.wait_for("document.body.dataset.ready === 'true'")
     assert browser.errors == []
     missing = browser.evaluate("Array.from(document.querySelectorAll('p.missing')).map(p => p.textContent)")
     assert any("no completed trials" in m for m in missing) and any("No trials yet" in m for m in missing)

@@ -3,55 +3,34 @@
 from __future__ import annotations
 
 import base64
+import contextlib
 import datetime
+import functools
+import gzip
 import html
 import io
+import json
 import os
+import random
+import tempfile
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
-from .._records import counts_text, trial_records
+from .._records import counts_text
+from .._values import decode_text
 from ..importance import param_importances
 from . import _charts
+from ._assets import STYLE, script
+from ._sample import TrialsView, representative, shown_note
+from ._table import trial_table
 
 if TYPE_CHECKING:
     from .._study import Study
 
 TrialState = _tarvex.TrialState
-STYLE = """
-body { font-family: system-ui, sans-serif; margin: 2em auto; max-width: 1200px; color: #222; padding: 0 1em; }
-h1 { font-size: 1.6em; } h2 { font-size: 1.25em; margin-top: 2em; border-bottom: 1px solid #ddd; }
-table { border-collapse: collapse; font-size: 0.85em; } td, th { padding: 0.25em 0.6em; text-align: left; }
-tr:nth-child(even) td { background: #f6f6f6; } th { background: #eee; }
-table.sortable th { cursor: pointer; user-select: none; }
-th[data-order=asc]::after { content: " \\25B2"; } th[data-order=desc]::after { content: " \\25BC"; }
-.chart { margin: 1em 0; min-height: 200px; } .missing { color: #777; font-style: italic; }
-.trials { overflow-x: auto; }
-"""
-SORT_SCRIPT = """
-document.querySelectorAll("table.sortable th").forEach(function (th, column) {
-  th.addEventListener("click", function () {
-    var body = th.closest("table").tBodies[0];
-    var ascending = th.dataset.order !== "asc";
-    th.closest("tr").querySelectorAll("th").forEach(function (h) { delete h.dataset.order; });
-    th.dataset.order = ascending ? "asc" : "desc";
-    function key(cell) {
-      var text = cell.dataset.sort !== undefined ? cell.dataset.sort : cell.textContent;
-      var number = parseFloat(text);
-      return text.trim() === "" || isNaN(number) ? [1, text] : [0, number];
-    }
-    var rows = Array.prototype.slice.call(body.rows);
-    rows.sort(function (a, b) {
-      var x = key(a.cells[column]), y = key(b.cells[column]);
-      var order = x[0] - y[0] || (x[1] < y[1] ? -1 : x[1] > y[1] ? 1 : 0);
-      return ascending ? order : -order;
-    });
-    rows.forEach(function (row) { body.appendChild(row); });
-  });
-});
-"""
+IMPORTANCE_LIMIT = 2000  # the completed trials the importances are estimated from, at most
 
 
 def write_report(study: Study, path: str | os.PathLike[str], *, title: str | None = None) -> None:
@@ -60,18 +39,64 @@ def write_report(study: Study, path: str | os.PathLike[str], *, title: str | Non
     It holds the summary (directions, trials by state, the best trial and its parameters, or the
     Pareto front), the charts of tarvex.visualization (interactive with plotly, the "report" extra;
     otherwise images drawn by matplotlib), the parameter importances (with scikit-learn) and a
-    table of every trial, sorted by clicking a column's title."""
+    table of every trial, sorted by clicking a column's title.
+
+    The file appears whole or not at all (it is written beside path, then renamed into place).
+    Raises ValueError when path is the study's own database file."""
+    if study.storage is not None and _is_storage_file(os.fspath(path), study.storage.url):
+        raise ValueError(f"{os.fspath(path)} is the study's database; write the report elsewhere")
     title = title or f"tarvex study {study.study_name}"
     page = _page(study, title)
-    with open(path, "w", encoding="utf-8") as out:
-        out.write(page)
+    _write_atomically(os.fspath(path), page)
+
+
+def _write_atomically(path: str, text: str) -> None:
+    folder = os.path.dirname(os.path.abspath(path))
+    handle, temporary = tempfile.mkstemp(prefix=".tarvex-report-", suffix=".html", dir=folder)
+    try:
+        with os.fdopen(handle, "w", encoding="utf-8") as out:
+            out.write(text)
+        os.chmod(temporary, 0o666 & ~_umask())
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def _umask() -> int:
+    """The process's umask, read without changing it (os.umask would, for every thread)."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except (OSError, ValueError):
+        pass
+    return 0o022
+
+
+def _is_storage_file(path: str, url: str) -> bool:
+    """Whether path is the SQLite database of url or one of its companion files."""
+    if not url.startswith("sqlite:///"):
+        return False
+    database = url[len("sqlite:///"):]
+    for candidate in (database, *(database + suffix for suffix in ("-wal", "-shm", "-journal", "-live"))):
+        try:
+            if os.path.samefile(path, candidate):
+                return True
+        except OSError:
+            if os.path.abspath(path) == os.path.abspath(candidate):
+                return True
+    return False
 
 
 def _page(study: Study, title: str) -> str:
     plotly = _plotly()
-    shares, importance_note = _importances(study)
+    view = TrialsView(list(study.directions), study.trials, study.study_name, study._core.table(decode_text))
+    shares, importance_note = _importances(view)
     charts = [("history", "Optimization history", _charts.history)]
-    if len(study.directions) > 1:
+    if len(view.directions) > 1:
         charts.append(("pareto", "Pareto front", _charts.pareto_front))
     else:
         charts += [("intermediate", "Intermediate values", _charts.intermediate),
@@ -80,21 +105,43 @@ def _page(study: Study, title: str) -> str:
                    ("contour", "Contour plot", _charts.contour)]
         if shares:
             charts.append(("importances", "Parameter importances",
-                           lambda s, p: _charts.importances(s, p, shares[0])))
+                           lambda v, p: _charts.importances(v, p, shares[0])))
     charts.append(("timeline", "Timeline", _charts.timeline))
-    head = [f"<title>{html.escape(title)}</title>", f"<style>{STYLE}</style>"]
-    if plotly:
-        from plotly.offline import get_plotlyjs
-
-        head.append(f'<script type="text/javascript">{get_plotlyjs()}</script>')
-    body = [f"<h1>{html.escape(title)}</h1>", _summary(study), "<h2>Charts</h2>"]
-    body += [_chart(study, plotly, *chart) for chart in charts]
-    body += ["<h2>Parameter importances</h2>", _importance_table(shares, study) if shares else
-             f'<p class="missing">{html.escape(importance_note)}</p>', "<h2>Trials</h2>", _trial_table(study)]
+    figures: dict[str, str] = {}
+    body = [f"<h1>{html.escape(title)}</h1>", _summary(study, view), "<h2>Charts</h2>"]
+    body += [_chart(view, plotly, figures, *chart) for chart in charts]
+    body += ["<h2>Parameter importances</h2>",
+             _importance_table(shares, view, importance_note) if shares else
+             f'<p class="missing">{html.escape(importance_note)}</p>',
+             "<h2>Trials</h2>"]
+    table = trial_table(view.table) if view.trials else None
+    body.append('<div class="trials" id="trials-holder"></div>' if table else '<p class="missing">No trials yet.</p>')
     stamp = datetime.datetime.now().isoformat(timespec="seconds")
-    body.append(f'<p class="missing">Written {stamp} by tarvex.</p><script>{SORT_SCRIPT}</script>')
-    return ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" + "".join(head) +
-            "</head><body>" + "\n".join(body) + "</body></html>\n")
+    body.append(f'<p class="missing">Written {stamp} by tarvex.</p>')
+    # One payload for the charts and the table: figures are plotly's own JSON, spliced in as they are.
+    payload = ('{"figures":{' + ",".join(f"{json.dumps(k)}:{v}" for k, v in figures.items()) + '},"table":' +
+               json.dumps(table, allow_nan=False, separators=(",", ":")) + "}")
+    body.append(_packed("tarvex-data", payload))
+    if plotly:
+        body.append(_packed("tarvex-plotly", _plotly_script(plotly.__version__)))
+    body.append(f"<script>{script(bool(plotly))}</script>")
+    head = f"<title>{html.escape(title)}</title><style>{STYLE}</style>"
+    return ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" + head + "</head><body>" +
+            "\n".join(body) + "</body></html>\n")
+
+
+def _packed(element_id: str, text: str) -> str:
+    """text gzip-compressed into the page, as base64: the page's script unpacks it."""
+    packed = base64.b64encode(gzip.compress(text.encode("utf-8"), compresslevel=6, mtime=0)).decode("ascii")
+    return f'<script type="application/octet-stream" id="{element_id}">{packed}</script>'
+
+
+@functools.lru_cache(maxsize=1)
+def _plotly_script(version: str) -> str:
+    """plotly's JavaScript (of that version), read once per process."""
+    from plotly.offline import get_plotlyjs
+
+    return get_plotlyjs()
 
 
 def _optional(module: str) -> bool:
@@ -116,20 +163,18 @@ def _plotly() -> Any:
     return plotly
 
 
-def _chart(study: Study, plotly: Any, key: str, heading: str, build: Callable) -> str:
-    """One chart, or a line saying why it is not shown."""
+def _chart(view: TrialsView, plotly: Any, figures: dict[str, str], key: str, heading: str, build: Callable) -> str:
+    """One chart's place on the page (its figure goes to figures), or a line saying why it is not shown."""
     try:
         if plotly:
-            figure = build(study, plotly)
-            return f'<div class="chart" id="chart-{key}">' + figure.to_html(
-                full_html=False, include_plotlyjs=False, div_id=f"plot-{key}",
-                config={"displaylogo": False, "responsive": True}) + "</div>"
-        return _image(study, key, heading)
+            figures[key] = build(view, plotly).to_json()
+            return f'<div class="chart" id="chart-{key}"><div id="plot-{key}"></div></div>'
+        return _image(view, key, heading)
     except ValueError as error:
         return f'<p class="missing" id="chart-{key}">{html.escape(heading)}: not shown, {html.escape(str(error))}.</p>'
 
 
-def _image(study: Study, key: str, heading: str) -> str:
+def _image(view: TrialsView, key: str, heading: str) -> str:
     """The chart drawn by matplotlib and embedded as a PNG, for a report without plotly."""
     if not _optional("matplotlib"):
         raise ValueError('charts need plotly or matplotlib: pip install "tarvex[report]"')
@@ -141,7 +186,8 @@ def _image(study: Study, key: str, heading: str) -> str:
             "timeline": vis.plot_timeline}[key]
     import matplotlib.pyplot as plt
 
-    drawn = draw(study)
+    shown = _charts.sample(view, key) if key in _charts.LIMITS else view
+    drawn = draw(shown)
     figure = getattr(drawn, "figure", drawn)
     buffer = io.BytesIO()
     try:
@@ -150,68 +196,51 @@ def _image(study: Study, key: str, heading: str) -> str:
         plt.close(figure)
     data = base64.b64encode(buffer.getvalue()).decode("ascii")
     image = f'<img alt="{html.escape(heading)}" src="data:image/png;base64,{data}">'
-    return f'<div class="chart" id="chart-{key}">{image}</div>'
+    note = shown_note(len(shown.trials), len(view.trials))
+    caption = f'<p class="subset">{html.escape(note)}</p>' if note else ""
+    return f'<div class="chart" id="chart-{key}">{caption}{image}</div>'
 
 
-def _importances(study: Study) -> tuple[list[dict[str, float]], str]:
-    """Importances per objective, or why there are none."""
+def _importances(view: TrialsView) -> tuple[list[dict[str, float]], str]:
+    """Importances per objective, or why there are none; a large study's from a sample of it."""
     if not _optional("sklearn"):
         return [], 'Parameter importances need scikit-learn: pip install "tarvex[importance]".'
+    complete = [t for t in view.trials if t.state == TrialState.Complete]
+    # An even sample: the importances describe the whole space the study searched.
+    kept = complete if len(complete) <= IMPORTANCE_LIMIT else random.Random(0).sample(complete, IMPORTANCE_LIMIT)
+    sampled = TrialsView(view.directions, sorted(kept, key=lambda t: t.number))
     out = []
     try:
-        for i in range(len(study.directions)):
-            target = None if len(study.directions) == 1 else (lambda t, i=i: t.values[i])
-            out.append(param_importances(study, target=target))
+        for i in range(len(view.directions)):
+            target = None if len(view.directions) == 1 else (lambda t, i=i: t.values[i])
+            out.append(param_importances(sampled, target=target))
     except ValueError as error:
         return [], f"Not computed: {error}."
-    return out, ""
+    return out, shown_note(len(sampled.trials), len(complete), "completed trials", "an even random sample")
 
 
-def _importance_table(shares: list[dict[str, float]], study: Study) -> str:
+def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: str) -> str:
     names = list(shares[0])
     heads = ["Importance"] if len(shares) == 1 else [f"Objective {i}" for i in range(len(shares))]
     rows = "".join("<tr><td>" + html.escape(n) + "</td>" + "".join(f"<td>{s[n]:.3f}</td>" for s in shares) + "</tr>"
                    for n in names)
+    caption = f'<p class="subset">Estimated from {html.escape(note)}</p>' if note else ""
     return ('<table id="importances"><thead><tr><th>Parameter</th>' + "".join(f"<th>{h}</th>" for h in heads) +
-            f"</tr></thead><tbody>{rows}</tbody></table>")
+            f"</tr></thead><tbody>{rows}</tbody></table>{caption}")
 
 
-def _summary(study: Study) -> str:
-    trials = study.trials
-    directions = ", ".join(d.name.lower() for d in study.directions)
+def _summary(study: Study, view: TrialsView) -> str:
+    trials = view.trials
+    directions = ", ".join(d.name.lower() for d in view.directions)
     where = study.storage.url if study.storage is not None else "this process's memory"
     items = [("Study", study.study_name), ("Storage", where), ("Directions", directions),
-             ("Trials", f"{len(trials)} ({counts_text(trials)})"
-              if trials else "none")]
+             ("Trials", f"{len(trials)} ({counts_text(trials)})" if trials else "none")]
     complete = any(t.state == TrialState.Complete for t in trials)
-    if complete and len(study.directions) == 1:
+    if complete and len(view.directions) == 1:
         best = study.best_trial
         items += [("Best trial", str(best.number)), ("Best value", f"{best.value:.6g}")]
-        items += [(f"Best {name}", repr(value)) for name, value in sorted(best.params.items())]
+        items += [(f"Best {name}", repr(value)) for name, value in best.params.items()]
     elif complete:
         items.append(("Pareto front", ", ".join(str(t.number) for t in study.best_trials) + " (trial numbers)"))
     rows = "".join(f"<tr><th>{html.escape(k)}</th><td>{html.escape(v)}</td></tr>" for k, v in items)
     return f'<table id="summary">{rows}</table>'
-
-
-def _trial_table(study: Study) -> str:
-    columns, rows = trial_records(study)
-    if not rows:
-        return '<p class="missing">No trials yet.</p>'
-    head = "".join(f"<th>{html.escape(c)}</th>" for c in columns)
-    body = "".join("<tr>" + "".join(_cell(row.get(c)) for c in columns) + "</tr>" for row in rows)
-    return (f'<div class="trials"><table class="sortable" id="trials"><thead><tr>{head}</tr></thead>'
-            f"<tbody>{body}</tbody></table></div>")
-
-
-def _cell(value: Any) -> str:
-    if value is None:
-        return "<td></td>"
-    if isinstance(value, datetime.datetime):
-        return f"<td>{value.isoformat(sep=' ', timespec='seconds')}</td>"
-    if isinstance(value, datetime.timedelta):
-        seconds = value.total_seconds()
-        return f'<td data-sort="{seconds!r}">{seconds:.3f} s</td>'
-    if isinstance(value, float):
-        return f'<td data-sort="{value!r}">{value:.6g}</td>'
-    return f"<td>{html.escape(str(value))}</td>"

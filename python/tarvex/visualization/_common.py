@@ -16,9 +16,15 @@ def pyplot(where: str) -> Any:
     return require("matplotlib.pyplot", "visualization", where)
 
 
+def literal(text: str) -> str:
+    """User text (a parameter, choice or objective name) as matplotlib shows it as written: it
+    would otherwise read text between dollar signs as mathematics, or fail on it."""
+    return text.replace("$", r"\$")
+
+
 def note(ax: Any, text: str) -> None:
     """A remark the plot makes about itself (left-out trials, too few points), drawn in the plot."""
-    ax.text(0.01, 0.99, text, transform=ax.transAxes, ha="left", va="top", fontsize=8, color="0.35")
+    ax.text(0.01, 0.99, literal(text), transform=ax.transAxes, ha="left", va="top", fontsize=8, color="0.35")
 
 
 def dropped(n: int) -> str:

@@ -8,7 +8,7 @@ from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
 from .._space import Axis
-from ._common import VALUE_MAP, dropped, note, pyplot
+from ._common import VALUE_MAP, dropped, literal, note, pyplot
 from ._slice import place, slices
 
 if TYPE_CHECKING:
@@ -22,19 +22,26 @@ def pair_points(chosen, x: Axis, y: Axis) -> list[tuple[Any, Any, float]]:
             if x.name in t.params and y.name in t.params]
 
 
-def triangulate(xs: list[float], ys: list[float], x_log: bool, y_log: bool) -> Any:
-    """The trials' triangulation, in exponent space for log-scaled axes: contours interpolate
-    inside the trials' hull only. None for fewer than three distinct points or points on one line."""
+def triangulate(xs: list[float], ys: list[float], zs: list[float], x_log: bool, y_log: bool) -> Any:
+    """The trials' triangulation, in exponent space for log-scaled axes, and the value at each of
+    its points: contours interpolate inside the trials' hull only. Trials at one point (integers
+    and steps repeat) count as one, at their mean value; a triangulation of repeated points would
+    be degenerate and slow. None for fewer than three distinct points or points on one line."""
     from matplotlib.tri import Triangulation
 
-    tx = [math.log10(v) if x_log else v for v in xs]
-    ty = [math.log10(v) if y_log else v for v in ys]
-    if len(set(zip(tx, ty))) < 3:
+    merged: dict[tuple[float, float], list[float]] = {}
+    for x, y, z in zip(xs, ys, zs):
+        merged.setdefault((x, y), []).append(z)
+    if len(merged) < 3:
         return None
+    points = list(merged)
+    tx = [math.log10(x) if x_log else x for x, _ in points]
+    ty = [math.log10(y) if y_log else y for _, y in points]
     try:
-        return Triangulation(tx, ty)
+        triangles = Triangulation(tx, ty)
     except (RuntimeError, ValueError):  # all points on one line
         return None
+    return triangles, points, [sum(v) / len(v) for v in merged.values()]
 
 
 def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
@@ -54,10 +61,12 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
         place(ax, x, "x")
         place(ax, y, "y")
         return coloured if levels else None
-    triangles = triangulate(xs, ys, x.log, y.log) if len(levels) > 1 else None
-    if triangles is not None:
-        grid = Triangulation(xs, ys, triangles.triangles)  # the same triangles, drawn on the plot's axes
-        filled = ax.tricontourf(grid, zs, levels=levels, cmap=VALUE_MAP, alpha=0.85)
+    found = triangulate(xs, ys, zs, x.log, y.log) if len(levels) > 1 else None
+    if found is not None:
+        triangles, points, values = found
+        # The same triangles, drawn on the plot's axes.
+        grid = Triangulation([p for p, _ in points], [q for _, q in points], triangles.triangles)
+        filled = ax.tricontourf(grid, values, levels=levels, cmap=VALUE_MAP, alpha=0.85)
     if filled is None:
         note(ax, "too few trials spread over this pair for contours")
     ax.scatter(xs, ys, c="black", s=8, zorder=3)
@@ -91,9 +100,9 @@ def plot_contour(study: Study, params: Iterable[str] | None = None, *,
     if n > 1:
         for i, axis in enumerate(space):
             panels[i][i].axis("off")
-            panels[i][i].text(0.5, 0.5, axis.name, ha="center", va="center", transform=panels[i][i].transAxes)
+            panels[i][i].text(0.5, 0.5, literal(axis.name), ha="center", va="center", transform=panels[i][i].transAxes)
     if filled is not None:
-        fig.colorbar(filled, ax=panels.ravel().tolist(), label=chosen.name)
+        fig.colorbar(filled, ax=panels.ravel().tolist(), label=literal(chosen.name))
     else:
         note(panels[0][0], f"all values are {lo:.6g}" if hi == lo else "no contours")
     fig.suptitle("Contour plot")

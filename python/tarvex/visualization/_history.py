@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from .._space import Target, target_of
-from ._common import dropped, note, pyplot
+from ._common import dropped, literal, note, pyplot
 
 if TYPE_CHECKING:
     from .._study import Study
@@ -58,10 +58,10 @@ def plot_optimization_history(study: Study, *, target: Callable[[FrozenTrial], f
     series = history_series(study, target, target_name, where)
     fig, panels = plt.subplots(1, len(series), figsize=(6.4 * len(series), 4.2), squeeze=False)
     for ax, s in zip(panels[0], series):
-        ax.scatter(s.numbers, s.values, s=14, color="#1f77b4", label=s.name, zorder=2)
+        ax.scatter(s.numbers, s.values, s=14, color="#1f77b4", label=literal(s.name), zorder=2)
         ax.step(s.numbers, s.best, where="post", color="#d62728", label="Best so far", zorder=3)
         ax.set_xlabel("Trial")
-        ax.set_ylabel(s.name)
+        ax.set_ylabel(literal(s.name))
         ax.set_title("Optimization history")
         ax.legend(loc="best", fontsize=8)
         if s.n_dropped:

@@ -6,7 +6,7 @@ from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
 from ..importance import param_importances
-from ._common import pyplot
+from ._common import literal, pyplot
 
 if TYPE_CHECKING:
     from .._study import Study
@@ -22,10 +22,11 @@ def plot_param_importances(study: Study, params: Iterable[str] | None = None, *,
     shares = param_importances(study, params=params, target=target, seed=seed)
     names = list(shares)[::-1]
     fig, ax = plt.subplots(figsize=(6.4, 0.9 + 0.35 * len(names)))
-    bars = ax.barh(names, [shares[n] for n in names], color="#1f77b4")
+    bars = ax.barh(range(len(names)), [shares[n] for n in names], color="#1f77b4")
+    ax.set_yticks(range(len(names)), [literal(n) for n in names])
     for bar, name in zip(bars, names):
         ax.text(bar.get_width(), bar.get_y() + bar.get_height() / 2, f" {shares[name]:.2f}", va="center", fontsize=8)
     ax.set_xlim(0, 1.1 * max(shares.values()))
-    ax.set_xlabel(f"Importance for {target_name or 'the objective value'}")
+    ax.set_xlabel(literal(f"Importance for {target_name or 'the objective value'}"))
     ax.set_title("Parameter importances")
     return ax

@@ -7,7 +7,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 from .._space import Axis, axes, target_of
-from ._common import VALUE_MAP, dropped, note, pyplot
+from ._common import VALUE_MAP, dropped, literal, note, pyplot
 
 if TYPE_CHECKING:
     from .._study import Study
@@ -90,13 +90,13 @@ def plot_parallel_coordinate(study: Study, params: Iterable[str] | None = None, 
     for x, column in zip(xs, data.columns):
         ax.axvline(x, color="0.3", lw=0.8)
         for tick, label in zip(column.ticks, column.labels):
-            ax.text(x + 0.03, tick, label, fontsize=7, va="center", color="0.25")
+            ax.text(x + 0.03, tick, literal(label), fontsize=7, va="center", color="0.25")
     ax.set_xlim(-0.2, len(xs) - 0.6)
     ax.set_ylim(-0.05, 1.05)
-    ax.set_xticks(xs, [c.name for c in data.columns], rotation=20 if len(xs) > 5 else 0)
+    ax.set_xticks(xs, [literal(c.name) for c in data.columns], rotation=20 if len(xs) > 5 else 0)
     ax.set_yticks([])
     ax.set_title("Parallel coordinates")
-    fig.colorbar(lines, ax=ax, label=data.value_name)
+    fig.colorbar(lines, ax=ax, label=literal(data.value_name))
     if data.notes:
         note(ax, "; ".join(data.notes))
     return ax

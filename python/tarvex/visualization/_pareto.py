@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from .._space import completed
-from ._common import dropped, note, pyplot
+from ._common import dropped, literal, note, pyplot
 
 if TYPE_CHECKING:
     from .._study import Study
@@ -47,11 +47,22 @@ def pareto(study: Study, targets: Callable[[FrozenTrial], Sequence[float]] | Non
     finite = [(n, p) for n, p in points if all(math.isfinite(v) for v in p)]
     if not finite:
         raise ValueError(f"{where}: none of the {len(points)} completed trials has finite values")
-    front, dominated = [], []
-    for number, p in finite:
-        beaten = any(_dominates(q, p, signs) for _, q in finite)
-        (dominated if beaten else front).append((number, p))
+    front = nondominated(finite, signs)
+    on_front = {number for number, _ in front}
+    dominated = [(n, p) for n, p in finite if n not in on_front]
     return Front(names, sorted(front, key=lambda item: item[1][0]), dominated, len(points) - len(finite))
+
+
+def nondominated(points: Sequence[tuple[int, list[float]]], signs: Sequence[float]) -> list[tuple[int, list[float]]]:
+    """The points no other point dominates (equal points do not dominate each other). In
+    lexicographic order of the signed values a point can be dominated only by one before it, and
+    then by one already on the front: a sweep compares each point with the front alone."""
+    order = sorted(points, key=lambda item: [s * v for s, v in zip(signs, item[1])])
+    front: list[tuple[int, list[float]]] = []
+    for number, p in order:
+        if not any(_dominates(q, p, signs) for _, q in front):
+            front.append((number, p))
+    return front
 
 
 def _dominates(a: list[float], b: list[float], signs: list[float]) -> bool:
@@ -77,10 +88,10 @@ def plot_pareto_front(study: Study, *, targets: Callable[[FrozenTrial], Sequence
             ax.scatter(*coords, **style)
     if not three and len(data.front) > 1:
         ax.plot(*zip(*(p for _, p in data.front)), color="#d62728", lw=0.8, alpha=0.6)
-    ax.set_xlabel(data.names[0])
-    ax.set_ylabel(data.names[1])
+    ax.set_xlabel(literal(data.names[0]))
+    ax.set_ylabel(literal(data.names[1]))
     if three:
-        ax.set_zlabel(data.names[2])
+        ax.set_zlabel(literal(data.names[2]))
     ax.set_title("Pareto front")
     ax.legend(loc="best", fontsize=8)
     if data.n_dropped and not three:

@@ -6,7 +6,7 @@ from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
 from .._space import Axis, axes, target_of
-from ._common import dropped, grid_shape, note, pyplot
+from ._common import dropped, grid_shape, literal, note, pyplot
 
 if TYPE_CHECKING:
     from .._study import Study
@@ -31,10 +31,10 @@ def place(ax: Any, axis: Axis, which: str) -> None:
     set_label = ax.set_xlabel if which == "x" else ax.set_ylabel
     if axis.categorical:
         set_ticks = ax.set_xticks if which == "x" else ax.set_yticks
-        set_ticks(range(len(axis.choices)), [axis.label(c) for c in axis.choices])
+        set_ticks(range(len(axis.choices)), [literal(axis.label(c)) for c in axis.choices])
     elif axis.log:
         (ax.set_xscale if which == "x" else ax.set_yscale)("log")
-    set_label(axis.name)
+    set_label(literal(axis.name))
 
 
 def coordinate(axis: Axis, value: Any) -> float:
@@ -61,7 +61,7 @@ def plot_slice(study: Study, params: Iterable[str] | None = None, *,
     for ax in flat[len(space):]:
         ax.set_visible(False)
     for row in panels:
-        row[0].set_ylabel(chosen.name)
+        row[0].set_ylabel(literal(chosen.name))
     fig.colorbar(scatter, ax=list(flat[:len(space)]), label="Trial")
     fig.suptitle("Slice plot")
     if chosen.n_dropped:

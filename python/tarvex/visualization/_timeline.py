@@ -5,6 +5,7 @@ from __future__ import annotations
 import datetime
 import heapq
 from dataclasses import dataclass
+from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any
 
 from ._common import STATE_COLOURS, pyplot
@@ -17,8 +18,8 @@ if TYPE_CHECKING:
 class Span:
     number: int
     state: str
-    start: datetime.datetime
-    end: datetime.datetime
+    start: Any  # a datetime.datetime, or as lanes was given
+    end: Any
     lane: int
 
 
@@ -31,16 +32,21 @@ def spans(study: Study, where: str, now: datetime.datetime | None = None) -> lis
     if not trials:
         raise ValueError(f"{where}: the study has no trials")
     now = now or datetime.datetime.now()
-    runs = sorted(((t.datetime_start, t.datetime_complete or now, t.number, t.state.name) for t in trials))
+    return lanes((t.datetime_start, t.datetime_complete or now, t.number, t.state.name) for t in trials)
+
+
+def lanes(runs: Iterable[tuple[Any, Any, int, str]]) -> list[Span]:
+    """Spans of runs given as (start, end, number, state), their times of any one comparable kind."""
     free: list[int] = []
-    busy: list[tuple[datetime.datetime, int]] = []  # (end, lane)
+    busy: list[tuple[Any, int]] = []  # (end, lane)
     out = []
-    for start, end, number, state in runs:
+    for start, end, number, state in sorted(runs):
         while busy and busy[0][0] <= start:
             heapq.heappush(free, heapq.heappop(busy)[1])
         lane = heapq.heappop(free) if free else len(busy)
-        heapq.heappush(busy, (max(end, start), lane))
-        out.append(Span(number, state, start, max(end, start), lane))
+        end = end if end > start else start
+        heapq.heappush(busy, (end, lane))
+        out.append(Span(number, state, start, end, lane))
     return out
 
 
