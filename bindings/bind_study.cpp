@@ -144,16 +144,24 @@ void bind_study(py::module_& m) {
                         call_trial_end(fn, t, alive, run);
                     };
                 }
-                without_interpreter_lock([&] {
-                    if (multi_objective) {
-                        study.optimize_mo([&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
-                                          n_trials, n_jobs, timeout, on_end);
-                    } else {
-                        study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); }, n_trials,
-                                       n_jobs, timeout, on_end);
-                    }
-                });
-                if (run.interrupted.load()) {  // the run stopped for it: raised now that it is over
+                bool failed = false;
+                try {
+                    without_interpreter_lock([&] {
+                        if (multi_objective) {
+                            study.optimize_mo([&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
+                                              n_trials, n_jobs, timeout, on_end);
+                        } else {
+                            study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); }, n_trials,
+                                           n_jobs, timeout, on_end);
+                        }
+                    });
+                } catch (const std::exception&) {
+                    // Storing the trial a Ctrl-C failed may fail in turn (a storage given up on):
+                    // the interruption is what the caller hears of.
+                    if (!run.interrupted.load()) throw;
+                    failed = true;
+                }
+                if (run.interrupted.load() || failed) {  // the run stopped for it: raised now that it is over
                     PyErr_SetNone(PyExc_KeyboardInterrupt);
                     throw py::error_already_set();
                 }

@@ -111,8 +111,8 @@ class PostgresConnection : public ISqlConnection {
 public:
     PostgresConnection(const std::vector<std::pair<std::string, std::string>>& options, std::string label,
                        std::shared_ptr<const Patience> patience)
-        : label(std::move(label)), patience(std::move(patience)) {
-        connect(options);
+        : options(options), label(std::move(label)), patience(std::move(patience)) {
+        connect();
     }
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
@@ -169,7 +169,7 @@ public:
     void lock_schema() override { query("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")"); }
 
 private:
-    void connect(const std::vector<std::pair<std::string, std::string>>& options) {
+    void connect() {
         // Defaults first: a keyword given again by the URL overrides them. Keepalives find a
         // connection whose peer vanished; the user timeout ends sends that are never answered.
         const std::string timeout_ms = std::to_string(std::llround(patience->timeout.count() * 1000));
@@ -225,23 +225,29 @@ private:
     }
 
     // A wait given up leaves the protocol in an unknown state: the connection is closed (the
-    // server rolls back whatever it had not committed) and every later call says why.
+    // server rolls back whatever it had not committed) and the next call opens a new one. A
+    // connection the server lost stays lost: every later call says why.
     template <class F>
     auto guarded(F&& f) {
-        if (!conn) throw SqlError(closed_because, SqlError::Kind::Lost);
+        if (!lost_because.empty()) throw SqlError(lost_because, SqlError::Kind::Lost);
+        if (!conn) connect();
         try {
             return f();
         } catch (const SqlError& e) {
-            if (e.kind == SqlError::Kind::Lost || PQstatus(conn) != CONNECTION_OK) close(e.what());
+            if (e.kind == SqlError::Kind::TimedOut) {
+                close();
+            } else if (e.kind == SqlError::Kind::Lost || PQstatus(conn) != CONNECTION_OK) {
+                lost_because = e.what();
+                close();
+            }
             throw;
         } catch (...) {  // interrupted
-            close(label + ": the connection was closed after a wait was interrupted; open the storage again");
+            close();
             throw;
         }
     }
 
-    void close(const std::string& why) {
-        if (closed_because.empty()) closed_because = why;
+    void close() {
         PQfinish(conn);
         conn = nullptr;
         statements.clear();
@@ -365,9 +371,10 @@ private:
     }
 
     PGconn* conn = nullptr;  // null once closed
+    const std::vector<std::pair<std::string, std::string>> options;
     const std::string label;
     const std::shared_ptr<const Patience> patience;
-    std::string closed_because;
+    std::string lost_because;  // why the server's connection was lost; empty while it is not
     std::unordered_map<std::string, std::string> statements;  // sql -> prepared statement name
 };
 

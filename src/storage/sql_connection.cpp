@@ -30,14 +30,17 @@ void Patience::check(Clock::time_point since, const std::string& label, const st
         interrupt();
         throw StorageInterrupted(label + ": interrupted while waiting for " + what);
     }
-    // Another thread's interruption ends the waits under way within a second of it.
+    // After an interruption waits end within a second, those that the run it stopped still makes
+    // included; once two seconds pass without one, waits are as patient as before.
     if (const Clock::rep at = interrupted_at.load(); at != 0) {
-        const Clock::time_point end = Clock::time_point(Clock::duration(at)) + std::chrono::seconds(1);
-        if (since < end && now >= end) throw StorageInterrupted(label + ": interrupted while waiting for " + what);
+        if (now - Clock::time_point(Clock::duration(at)) < std::chrono::seconds(2) && now - since >= std::chrono::seconds(1)) {
+            interrupt();
+            throw StorageInterrupted(label + ": interrupted while waiting for " + what);
+        }
     }
     if (now - since > timeout) {
         throw SqlError(label + ": gave up waiting for " + what + " after " + std::to_string(std::lround(timeout.count())) +
-                       " s (the storage's timeout)");
+                       " s (the storage's timeout)", SqlError::Kind::TimedOut);
     }
 }
 

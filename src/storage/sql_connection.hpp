@@ -41,6 +41,7 @@ public:
         Refused,   // the database refused the statement (code says why)
         Lost,      // the connection is gone
         ReadOnly,  // the database may be read but not written here
+        TimedOut,  // the database did not answer within the storage's timeout
     };
     SqlError(const std::string& message, Kind kind = Kind::Refused, std::string code = "")
         : std::runtime_error(message), kind(kind), code(std::move(code)) {}
@@ -60,15 +61,15 @@ public:
     // Throws StorageInterrupted (see database_storage.hpp) if the caller gave up, SqlError once
     // the wait that began at since has outlasted the timeout; what says what is waited for.
     void check(Clock::time_point since, const std::string& label, const std::string& what) const;
-    // Gives up, within a second, every wait of every thread that is under way or starts in that
-    // second (another thread took a Ctrl-C). Safe from a signal handler.
+    // Another thread took a Ctrl-C: from now on every wait of every thread gives up after a
+    // second, until two seconds pass without one given up. Safe from a signal handler.
     void interrupt() const noexcept { interrupted_at.store(Clock::now().time_since_epoch().count()); }
 
     const std::chrono::duration<double> timeout;
 
 private:
     const std::function<bool()> interrupted;
-    mutable std::atomic<Clock::rep> interrupted_at{0};
+    mutable std::atomic<Clock::rep> interrupted_at{0};  // the last interruption or wait given up for one
 };
 
 enum class Transaction {

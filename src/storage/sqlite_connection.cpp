@@ -1,7 +1,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <string_view>
 #include <cmath>
 #include <exception>
 #include <thread>
@@ -27,6 +30,14 @@ public:
             sqlite3_close(db);
             db = nullptr;
             rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | base, nullptr);
+        }
+        if (rc == SQLITE_OK && !how.create && sqlite3_db_readonly(db, "main") == 1 && !readable()) {
+            // A database in write-ahead mode on a read-only folder cannot make its shared-memory
+            // file: opened as unchanging, it is read without one.
+            sqlite3_close(db);
+            db = nullptr;
+            rc = sqlite3_open_v2(("file:" + uri_path(path) + "?immutable=1").c_str(), &db,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         }
         if (rc != SQLITE_OK) {
             const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -68,6 +79,29 @@ public:
 
 private:
     struct Busy {};
+
+    // Whether the schema can be read (a read-only connection to a WAL database may not).
+    bool readable() {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &stmt, nullptr);
+        const bool ok = rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW;
+        sqlite3_finalize(stmt);
+        return ok;
+    }
+
+    static std::string uri_path(const std::string& path) {
+        std::string out;
+        for (const unsigned char c : path) {
+            if (std::isalnum(c) || std::string_view("/-_.~").find(static_cast<char>(c)) != std::string_view::npos) {
+                out += static_cast<char>(c);
+            } else {
+                char escaped[4];
+                std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+                out += escaped;
+            }
+        }
+        return out;
+    }
 
     // A file that is missing or empty is no database to read: opening it would make one.
     void require_database_file(const std::string& path) const {
