@@ -35,6 +35,8 @@ std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double hea
 void bind_storage(py::module_& m) {
     using Released = py::call_guard<py::gil_scoped_release>;  // database round trips need no interpreter
 
+    py::register_exception<DuplicateStudy>(m, "DuplicateStudyError", PyExc_ValueError)
+        .attr("__doc__") = "A study of that name exists already in the storage.";
     // A wait given up for a Ctrl-C is the KeyboardInterrupt it was; a missing SQLite file is one.
     py::register_exception_translator([](std::exception_ptr error) {
         try {
@@ -64,7 +66,7 @@ void bind_storage(py::module_& m) {
         .def(py::init(&open_storage), py::arg("url"), py::arg("heartbeat_grace") = 60.0, py::kw_only(),
              py::arg("timeout") = 60.0, py::arg("create") = false)
         .def("create_study", &DatabaseStorage::create_study, py::arg("name"), py::arg("directions"), Released(),
-             "Raises ValueError when a study of that name exists.")
+             "Raises DuplicateStudyError (a ValueError) when a study of that name exists.")
         .def("load_study", &DatabaseStorage::load_study, py::arg("name"), Released(),
              "Raises IndexError when there is none.")
         .def("delete_study", &DatabaseStorage::delete_study, py::arg("name"), Released(),

@@ -20,6 +20,11 @@ postgres_start() {  # [extra server options, e.g. "-c fsync=off"]
     TARVEX_PG_RUN=("${run_as[@]}" "$bin/pg_ctl" -D "$TARVEX_PG_DIR/data")
     "${run_as[@]}" "$bin/initdb" -D "$TARVEX_PG_DIR/data" -U tarvex -A trust --no-sync >"$TARVEX_PG_DIR/initdb.log" 2>&1 ||
         { cat "$TARVEX_PG_DIR/initdb.log" >&2; return 1; }
+    # The role tarvex_secret signs in with its password (tests of how passwords are handled);
+    # everyone else is trusted, on loopback only.
+    local hba="$TARVEX_PG_DIR/data/pg_hba.conf"
+    { echo "host all tarvex_secret 127.0.0.1/32 scram-sha-256"; cat "$hba"; } >"$hba.new" && mv "$hba.new" "$hba"
+    [ -z "${run_as[*]}" ] || chown postgres: "$hba"
     "${TARVEX_PG_RUN[@]}" -w -t 60 -l "$TARVEX_PG_DIR/server.log" start \
         -o "-c listen_addresses=127.0.0.1 -p $port -k $TARVEX_PG_DIR -c max_connections=200 $*" >/dev/null ||
         { cat "$TARVEX_PG_DIR/server.log" >&2; return 1; }

@@ -60,6 +60,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A study of the name asked for exists already.
+class DuplicateStudy : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
 // A SQLite database that is not there (or an empty file) where it was to be read.
 class StorageNotFound : public std::runtime_error {
 public:
@@ -78,7 +84,8 @@ public:
     DatabaseStorage& operator=(const DatabaseStorage&) = delete;
     ~DatabaseStorage();
 
-    // Throws std::invalid_argument when a study of that name exists, or for a name holding NUL.
+    // Throws DuplicateStudy when a study of that name exists, std::invalid_argument for a name
+    // holding NUL or too long for the database.
     StudyRecord create_study(const std::string& name, const std::vector<StudyDirection>& directions);
     // Throws std::out_of_range when there is none.
     StudyRecord load_study(const std::string& name);

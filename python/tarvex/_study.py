@@ -254,15 +254,15 @@ def create_study(direction: str | StudyDirection = "minimize", *,
     name = study_name if study_name is not None else f"study-{uuid.uuid4().hex[:12]}"
     try:
         record = db.create_study(name, parsed)
-    except ValueError:
+    except _tarvex.DuplicateStudyError:
         if not load_if_exists:
-            raise ValueError(f"a study named {name!r} already exists in {db.url}; "
+            raise ValueError(f"a study named {_shown(name)} already exists in {db.url}; "
                              "pass load_if_exists=True to continue it, or use tv.load_study") from None
         record = find_study(db, name)
         if list(record.directions) != parsed:
             def shown(ds):
                 return "/".join(d.name.lower() for d in ds)
-            raise ValueError(f"study {name!r} in {db.url} is {shown(record.directions)}; "
+            raise ValueError(f"study {_shown(name)} in {db.url} is {shown(record.directions)}; "
                              f"create_study asked for {shown(parsed)}") from None
     return study_in_storage(db, record, sampler, pruner)
 
@@ -271,6 +271,11 @@ def study_in_storage(db: DatabaseStorage, record: _tarvex.StudyRecord, sampler: 
                      pruner: _tarvex.IPruner | None) -> Study:
     sampler, pruner = _checked(sampler, pruner)
     return Study(_tarvex.Study.in_storage(db, record, sampler, pruner), record.name, sampler, pruner, db)
+
+
+def _shown(name: str) -> str:
+    text = repr(name)
+    return text if len(text) <= 80 else text[:77] + "..."
 
 
 def _checked(sampler: Any, pruner: Any) -> tuple[_tarvex.ISampler, _tarvex.IPruner | None]:

@@ -7,7 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "../common/plain_text.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
 #include "tarvex/thread_exit.hpp"
@@ -74,7 +73,7 @@ TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial
         throw;  // the thread is being ended: its trial goes with it
     } catch (const std::exception& e) {
         trial.state = TrialState::Failed;
-        trial.fail_reason = detail::shown_text(e.what());  // a NUL would cut it short in a database
+        trial.fail_reason = e.what();
     } catch (...) {
         trial.state = TrialState::Failed;
         trial.fail_reason = "an exception of unknown type";

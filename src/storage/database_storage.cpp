@@ -168,7 +168,7 @@ StudyRecord DatabaseStorage::create_study(const std::string& name, const std::ve
         if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the study name", name));
         throw;
     }
-    if (rows.at(0).empty()) throw std::invalid_argument("a study named '" + shown(name) + "' already exists in " + url());
+    if (rows.at(0).empty()) throw DuplicateStudy("a study named '" + shown(name) + "' already exists in " + url());
     return StudyRecord{rows[0][0].integer(0), name, directions};
 }
 
@@ -376,7 +376,7 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
                                  "); it is stored as Failed");
     }
     if (rows.at(updated_at).empty()) {
-        throw std::runtime_error(url() + ": trial " + std::to_string(trial.trial_id) + " is no longer in the database");
+        throw SqlError(url() + ": trial " + std::to_string(trial.trial_id) + " is no longer in the database");
     }
     std::map<std::string, std::string> noted;
     if (ran_here && !rows.at(presumed_at).empty()) noted.emplace("presumed_lost", rows[presumed_at][0].text(0));

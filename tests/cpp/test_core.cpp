@@ -1,5 +1,7 @@
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <random>
 #include <thread>
 
 #include "stubs.hpp"
@@ -25,6 +27,7 @@ TEST(Trial, HeldNamesAnswerFromParamsAndDetachedTrialsRefuseNewOnes) {
     EXPECT_EQ(suggest_x(t, 5, 6), 0.5);  // the first value and distribution stay
     EXPECT_EQ(std::get<FloatDist>(t.distributions.at("x")).high, 1.0);
     EXPECT_THROW(t.suggest_int("x", 0, 3, false, 1), std::bad_variant_access);
+    EXPECT_EQ(error_of([&] { t.suggest_int("x", 0, 3, false, 1); }), "suggest_int('x'): 'x' holds a float in this trial.");
     EXPECT_EQ(sampler->sample_calls, 1);
     Trial detached(0, 0);
     EXPECT_EQ(error_of([&] { suggest_x(detached); }), "Trial is not attached to a Study.");
@@ -186,4 +189,91 @@ TEST(Results, ParetoFrontKeepsTheNonDominatedInIdOrder) {
     EXPECT_EQ(front[1].values, (std::vector<double>{1, 2}));
     EXPECT_TRUE(Study::dominates({std::nan(""), 1}, {0, 2}, {Min, Min}));  // NaN neither helps nor hurts
     EXPECT_TRUE(Study::dominates({1, 1, 1}, {2}, {Min, Min}));           // compared over shared indices
+}
+
+TEST(Results, BestTrialIsKeptAsAPassInIdOrderWouldFindIt) {
+    // The reference: the first Complete trial, replaced only by a strictly better later one.
+    const auto scan = [](const std::vector<Trial>& trials, bool maximize) -> int {
+        const Trial* best = nullptr;
+        for (const Trial& t : trials) {
+            if (t.state != TrialState::Complete) continue;
+            if (!best || (maximize ? t.value() > best->value() : t.value() < best->value())) best = &t;
+        }
+        return best ? best->trial_id : -1;
+    };
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        const bool maximize = round % 2;
+        Study s(maximize ? Max : Min);
+        std::vector<int> order(12);
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), rng);  // stored out of order, as workers finish
+        for (const int id : order) {
+            Trial t(id, s.study_id);
+            const int kind = static_cast<int>(rng() % 6);
+            t.state = kind == 0 ? TrialState::Failed : TrialState::Complete;
+            if (t.state == TrialState::Complete) t.values = {kind == 1 ? std::nan("") : static_cast<double>(rng() % 4)};
+            s.storage->update_trial(t);
+            if (rng() % 4 == 0) {  // stored again, in another version
+                t.state = rng() % 2 ? TrialState::Complete : TrialState::Pruned;
+                t.values = t.state == TrialState::Complete ? std::vector<double>{static_cast<double>(rng() % 4)} : std::vector<double>{};
+                s.storage->update_trial(t);
+            }
+            const int expected = scan(s.trials(), maximize);
+            EXPECT_EQ(expected < 0 ? -1 : s.best_trial().trial_id, expected) << "round " << round;
+        }
+    }
+}
+
+TEST(InMemoryStorage, KeepsEveryFieldOfATrialExactly) {
+    InMemoryStorage storage;
+    Trial t(4, 9);
+    t.state = TrialState::Failed;
+    t.values = {1.5, -0.0};
+    t.params = {{"z", 0.25}, {"a", 3}, {"by_hand", std::string("t")}, {"c", std::string("x")}};
+    t.param_order = {"z", "a", "c", "gone"};  // by_hand unlisted; a name not held is dropped
+    t.distributions = {{"z", FloatDist{0, 1, false, 0.25}}, {"a", IntDist{1, 9, true, 1}},
+                       {"c", CategoricalDist{{"x", "y"}}}, {"unused", FloatDist{0, 2, false, std::nullopt}}};
+    t.fixed_params = {{"z", 0.25}};
+    t.intermediate_values = {{3, 0.5}, {3, std::nan("")}};
+    t.user_attrs = {{"k", "v"}};
+    t.system_attrs = {{"presumed_lost", "heartbeat lost"}};
+    t.fail_reason = "ValueError: bad";
+    t.datetime_complete = t.datetime_start + std::chrono::seconds(2);
+    storage.update_trial(t);
+    const Trial back = storage.get_trial(4);
+    EXPECT_EQ(back.params, t.params);
+    EXPECT_EQ(back.distributions, t.distributions);
+    EXPECT_EQ(back.param_order, (std::vector<std::string>{"z", "a", "c"}));
+    EXPECT_EQ(back.fixed_params, t.fixed_params);
+    EXPECT_EQ(back.user_attrs, t.user_attrs);
+    EXPECT_EQ(back.system_attrs, t.system_attrs);
+    EXPECT_EQ(back.fail_reason, t.fail_reason);
+    EXPECT_EQ(back.datetime_start, t.datetime_start);
+    EXPECT_EQ(back.datetime_complete, t.datetime_complete);
+    EXPECT_TRUE(std::signbit(back.values[1]) && std::isnan(back.intermediate_values[1].second));
+    t.study_id = 10;  // stored again under another study: it moves there
+    storage.update_trial(t);
+    EXPECT_EQ(storage.n_trials(9), 0);
+    EXPECT_EQ(storage.get_all_trials(10).size(), 1u);
+    int visited = 0;
+    storage.visit_trials(10, [&](const Trial& seen) { visited += seen.trial_id; });
+    EXPECT_EQ(visited, 4);
+}
+
+TEST(Study, TextHoldingNulIsRefusedWhereItEnters) {
+    Study s(Min, std::make_shared<StubSampler>());
+    Trial t = s.make_trial();
+    const std::string nul("a\0b", 3);
+    EXPECT_EQ(error_of([&] { t.suggest_float(nul, 0, 1, false, std::nullopt); }),
+              "suggest_float: the name must not contain NUL characters (\\0), got 'a\\0b'.");
+    EXPECT_THROW(t.suggest_categorical("c", {"ok", nul}), std::invalid_argument);
+    EXPECT_THROW(t.set_user_attr(nul, "v"), std::invalid_argument);
+    EXPECT_THROW(t.set_user_attr("k", nul), std::invalid_argument);
+    EXPECT_TRUE(t.params.empty() && t.user_attrs.empty());
+    EXPECT_THROW(s.enqueue_trial({{nul, 1}}), std::invalid_argument);
+    EXPECT_THROW(s.add_trial({{"x", nul}}, {1.0}), std::invalid_argument);
+    Trial asked = s.ask();
+    s.tell(std::move(asked), TrialState::Failed, {}, nul);
+    EXPECT_EQ(s.trials().at(0).fail_reason, "a\\0b");  // a reason is kept, its NUL written out
 }

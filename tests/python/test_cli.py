@@ -3,6 +3,8 @@
 import csv
 import io
 import json
+import math
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -94,13 +96,89 @@ def test_report_and_delete(url, capsys, tmp_path):
     (["best", "--storage", "{url}"], "--study"),
     (["report", "--storage", "{url}", "--study", "mo", "--out", "/nonexistent/dir/r.html"], "cannot write"),
     ([], "COMMAND"),
+    (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}"], "is the study's database"),
+    (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}-wal"], "is the study's database"),
 ])
 def test_bad_arguments_exit_2_with_one_line(url, capsys, argv, message):
+    database = url[len("sqlite:///"):]
+    before = Path(database).read_bytes()
     with pytest.raises(SystemExit) as exited:
-        main([a.replace("{url}", url) for a in argv])
+        main([a.replace("{url}", url).replace("{db}", database) for a in argv])
     err = capsys.readouterr().err
     assert exited.value.code == 2 and message in err
     assert err.strip().splitlines()[-1].startswith("tarvex")
+    assert Path(database).read_bytes() == before
+
+
+@pytest.mark.parametrize("command", [["studies"], ["best", "--study", "s"], ["trials", "--study", "s"],
+                                     ["report", "--study", "s", "--out", "r.html"], ["delete", "--study", "s", "--yes"]])
+def test_a_missing_database_is_named_and_never_made(tmp_path, capsys, command, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    for name, content in (("tpyo.db", None), ("empty.db", b"")):
+        if content is not None:
+            (tmp_path / name).write_bytes(content)
+        with pytest.raises(SystemExit) as exited:
+            main([command[0], "--storage", f"sqlite:///{name}", *command[1:]])
+        err = capsys.readouterr().err
+        assert exited.value.code == 2 and len(err.strip().splitlines()) == 1
+        assert ("there is no database file 'tpyo.db'" if content is None else "'empty.db' is empty") in err
+        assert sorted(p.name for p in tmp_path.iterdir()) == (["empty.db"] if content is not None else [])
+        assert content is None or (tmp_path / name).read_bytes() == b""
+
+
+def test_failures_after_the_storage_opens_exit_2_with_one_line(tmp_path):
+    import sqlite3
+
+    foreign = tmp_path / "other.db"
+    sqlite3.connect(foreign).execute("CREATE TABLE t (x)").connection.commit()
+    url = f"sqlite:///{tmp_path}/ok.db"
+    tv.create_study(storage=url, study_name="s").optimize(lambda t: t.suggest_float("x", 0, 1), 2)
+    for argv, stdout in ((["studies", "--storage", f"sqlite:///{foreign}"], None),
+                         (["trials", "--storage", url, "--study", "s"], "/dev/full")):
+        with open(stdout or os.devnull, "w") as out:
+            done = subprocess.run([sys.executable, "-m", "tarvex", *argv], stdout=out, stderr=subprocess.PIPE, text=True,
+                                  timeout=60)
+        assert done.returncode == 2 and len(done.stderr.strip().splitlines()) == 1, done.stderr
+        assert "not a tarvex database" in done.stderr if stdout is None else "No space left" in done.stderr
+
+
+def test_stored_text_reaches_the_terminal_escaped_and_exports_are_safe(tmp_path, capsys):
+    url = f"sqlite:///{tmp_path}/s.db"
+    study = tv.create_study(storage=url, study_name="s")
+    payload = "\x1b]52;c;ZXZpbA==\x07=cmd|' /C calc'!A0"
+    study.enqueue_trial({payload: 1.5, "n": -2, "f": "=1+2"})
+
+    def objective(trial):
+        trial.set_user_attr("curve", [1.0, math.nan, math.inf, {"k": -math.inf}])
+        trial.set_user_attr("note", "@SUM(A1)")
+        trial.suggest_categorical("f", ["=1+2", "-x"])
+        return trial.suggest_float(payload, 0, 9) + trial.suggest_int("n", -5, 5) + 1e-9
+
+    study.optimize(objective, 1)
+    for argv in (["best", "--storage", url, "--study", "s"], ["trials", "--storage", url, "--study", "s"],
+                 ["studies", "--storage", url]):
+        code, out, _ = run(capsys, *argv)
+        assert code == 0 and "\x1b" not in out and "\x07" not in out
+    assert "\\x1b]52;c;ZXZpbA==\\x07" in run(capsys, "best", "--storage", url, "--study", "s")[1]
+    _, out, _ = run(capsys, "trials", "--storage", url, "--study", "s", "--format", "json")
+    record = json.loads(out, parse_constant=lambda c: pytest.fail(f"{c} is not JSON"))[0]
+    assert record["user_attrs_curve"] == [1.0, None, None, {"k": None}]
+    _, out, _ = run(capsys, "trials", "--storage", url, "--study", "s", "--format", "csv")
+    header, row = list(csv.reader(io.StringIO(out)))
+    assert all(not cell.startswith(("=", "+", "-", "@")) for cell in header + row if not _is_number(cell))
+    cell = dict(zip(header, row))  # text neutralised, numbers exact
+    assert cell["params_f"] == "'=1+2" and cell["user_attrs_note"] == "'@SUM(A1)"
+    assert float(cell["params_n"]) == -2 and float(cell["value"]) == study.best_value
+    done = subprocess.run([sys.executable, "-m", "tarvex", "--version"], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and done.stdout.strip() == f"tarvex {tv.__version__}"
+
+
+def _is_number(cell):
+    try:
+        float(cell)
+    except ValueError:
+        return False
+    return True
 
 
 def test_console_script_and_module_answer_help():

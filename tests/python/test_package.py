@@ -196,3 +196,106 @@ def test_ctrl_c_stops_the_run_and_keeps_every_finished_trial(n_jobs):
     finished, running, reasons = run.stdout.strip().split(maxsplit=2)
     assert int(finished) >= 5 and running == "0"
     assert reasons == ("['interrupted']" if n_jobs == 1 else "[]")
+
+
+def test_values_are_taken_as_what_they_stand_for():
+    np = pytest.importorskip("numpy")
+    study = tv.create_study(sampler=tv.RandomSampler(seed=3))
+    results = iter([np.asarray(0.5), np.float32(0.25), [np.float64(2.0)], 10**400, "x", None, True])
+    study.optimize(lambda t: next(results), 7)
+    trials = study.trials
+    assert [t.value for t in trials[:3]] == [0.5, 0.25, 2.0] and trials[6].value == 1.0
+    assert [t.state for t in trials[3:6]] == [S.Failed] * 3 and "too large for a float" in trials[3].fail_reason
+    choices = list(np.logspace(-3, 0, 4)) + [np.int64(7), np.bool_(True)]
+    picked = []
+    study.optimize(lambda t: picked.append(t.suggest_categorical("c", choices)) or 0.0, 8)
+    assert set(map(type, picked)) <= {float, int, bool} and set(picked) <= {0.001, 0.01, 0.1, 1.0, 7, True}
+    study.enqueue_trial({"big": 2**40, "n": np.int64(3), "big_int": 2**40})
+    seen = {}
+    with pytest.raises(ValueError, match="Enqueued value for 'big_int' does not fit a 32-bit int"):
+        study.optimize(lambda t: seen.update(big=t.suggest_float("big", 0, 1), n=t.suggest_int("n", 0, 5))
+                       or t.suggest_int("big_int", 0, 5), 1)
+    assert seen == {"big": 2.0**40, "n": 3}
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda t: t.suggest_int("n", 10, 1e3), TypeError, r"suggest_int\('n'\): high must be an int, got 1000.0"),
+    (lambda t: t.suggest_int("n", 0, 2**31), ValueError, r"high must fit a 32-bit int"),
+    (lambda t: t.suggest_float("x", "a", 1), TypeError, r"suggest_float\('x'\): low must be a number, got 'a'"),
+    (lambda t: (t.suggest_float("x", 0, 1), t.suggest_int("x", 0, 1)), ValueError,
+     r"'x' was suggested in this trial as a float in \[0, 1\], and is now asked as an int in \[0, 1\]"),
+    (lambda t: (t.suggest_float("x", 0, 1), t.suggest_float("x", 5, 6)), ValueError,
+     r"as a float in \[0, 1\], and is now asked as a float in \[5, 6\]"),
+    (lambda t: (t.suggest_categorical("c", ["a"]), t.suggest_categorical("c", ["a", "b"])), ValueError,
+     "as a categorical of 1 choices, and is now asked as a categorical of 2 choices"),
+    (lambda t: t.suggest_categorical("c", []), ValueError, r"suggest_categorical\('c'\): choices must not be empty"),
+])
+def test_suggest_mistakes_get_one_line_naming_the_parameter(call, error, message):
+    study = tv.create_study()
+    with pytest.raises(error, match=message) as raised:
+        study.optimize(call, 1)
+    assert "\n" not in str(raised.value)
+    study.enqueue_trial({"x": "text"})
+    with pytest.raises(ValueError, match="""the value enqueued for 'x' is the text "text", not a number"""):
+        study.optimize(lambda t: t.suggest_float("x", 0, 1), 1)
+    for bad in (lambda: tv.HyperbandPruner(min_resource=100, max_resource=10),
+                lambda: study.optimize(quadratic, 1, n_jobs=2**31 - 1)):
+        with pytest.raises(ValueError, match="min_resource must be at most max_resource|n_jobs must be"):
+            bad()
+
+
+def test_parameters_keep_their_suggestion_order_everywhere(tmp_path):
+    names = ["zeta", "alpha", "mid", "beta"]
+
+    def objective(trial):
+        return sum(trial.suggest_float(name, 0, 1) for name in names)
+
+    for storage in (None, f"sqlite:///{tmp_path}/s.db"):
+        study = tv.create_study(storage=storage, sampler=tv.RandomSampler(seed=1))
+        study.optimize(objective, 3)
+        study.add_trial({"zeta": 0.0, "alpha": 0.0, "mid": 0.0, "beta": -1.0}, -1.0)
+        assert list(study.best_params) == names and list(study.trials[0].params) == names
+        assert [c[len("params_"):] for c in study.to_dataframe().columns if c.startswith("params_")] == names
+
+
+def test_frozen_trials_copy_and_pickle_exactly():
+    import copy
+    import pickle
+
+    study = tv.create_study(sampler=tv.RandomSampler(seed=2))
+
+    def objective(trial):
+        trial.suggest_categorical("c", [None, 1.5, "s"])
+        trial.suggest_int("n", 0, 9, step=3)
+        trial.report(math.nan, -1)
+        trial.set_user_attr("k", {"a": [1, None]})
+        return trial.suggest_float("x", 1e-3, 1, log=True)
+
+    study.optimize(objective, 2)
+    study.optimize(lambda t: 1 / 0, 1, catch=ZeroDivisionError)
+    for trial in study.trials:
+        for twin in (pickle.loads(pickle.dumps(trial)), copy.deepcopy(trial), copy.copy(trial)):
+            assert twin == trial and twin.params == trial.params and twin.fail_reason == trial.fail_reason
+            assert twin.distributions == trial.distributions and twin.datetime_start == trial.datetime_start
+    assert study.trials[0] != study.trials[1]
+
+
+LOGGING = """
+import logging, sys
+import tarvex as tv
+if sys.argv[1] == "configured":
+    logging.basicConfig(format="app: %(message)s")
+elif sys.argv[1] == "quiet":
+    logging.getLogger("tarvex").setLevel(logging.ERROR)
+tv.create_study().optimize(lambda trial: None, 2)
+"""
+
+
+@pytest.mark.parametrize("setup, lines", [("default", ["tarvex WARNING: Trial 0 failed", "tarvex WARNING: Trial 1 failed"]),
+                                          ("configured", ["app: Trial 0 failed", "app: Trial 1 failed"]),
+                                          ("quiet", [])])
+def test_failed_trials_are_visible_until_the_application_says_otherwise(setup, lines):
+    run = subprocess.run([sys.executable, "-c", LOGGING, setup], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0 and run.stdout == ""
+    got = run.stderr.strip().splitlines()
+    assert [line[:len(expected)] for line, expected in zip(got, lines)] == lines and len(got) == len(lines)

@@ -122,3 +122,41 @@ def test_a_study_with_nothing_to_show_still_reports_why(browser, tmp_path):
     assert browser.errors == []
     missing = browser.evaluate("Array.from(document.querySelectorAll('p.missing')).map(p => p.textContent)")
     assert any("no completed trials" in m for m in missing) and any("No trials yet" in m for m in missing)
+
+
+def test_a_large_study_draws_subsets_and_pages_every_trial(browser, tmp_path, monkeypatch):
+    from tarvex.report import _charts, _table
+
+    monkeypatch.setattr(_charts, "LIMITS", {k: 40 for k in _charts.LIMITS})
+    monkeypatch.setattr(_table, "ROWS_PER_PAGE", 25)
+    payload = "</script><script>window.hacked = 1</script>"
+    study = tv.create_study(sampler=tv.RandomSampler(seed=3))
+    study.optimize(lambda t: t.suggest_float(payload, 0, 1) + t.suggest_int("n", 0, 3), 120)
+    path = tmp_path / "large.html"
+    study.report(str(path))
+    browser.open(path)
+    browser.wait_for("document.body.dataset.ready === 'true'")
+    assert browser.errors == [] and browser.evaluate("window.hacked === undefined")
+    notes = browser.evaluate("Array.from(document.querySelectorAll('.annotation-text')).map(e => e.textContent)")
+    assert "40 of 120 trials shown: the best and a random sample of the others" in notes
+    heads = browser.evaluate("Array.from(document.querySelectorAll('#trials th')).map(th => th.textContent)")
+    assert f"params_{payload}" in heads
+    value = heads.index("value")
+    first_rows = f"Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[{value}].dataset.sort)"
+    browser.evaluate(f"document.querySelectorAll('#trials th')[{value}].click()")
+    assert float(browser.evaluate(first_rows)[0]) == study.best_value  # sorted over every page
+    seen = []
+    for page in range(5):
+        seen += browser.evaluate(f"Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[0].textContent)")
+        assert browser.evaluate("document.querySelector('.pager span').textContent").startswith(f"Page {page + 1} of 5")
+        browser.evaluate("document.querySelectorAll('.pager button')[1].click()")
+    assert sorted(int(n) for n in seen) == list(range(120))
+
+
+def test_a_report_is_written_whole_or_not_at_all(study, tmp_path, monkeypatch):
+    path = tmp_path / "report.html"
+    path.write_text("the earlier report")
+    monkeypatch.setattr(_page.os, "replace", lambda *a: (_ for _ in ()).throw(OSError("disk full")))
+    with pytest.raises(OSError, match="disk full"):
+        study.report(str(path))
+    assert path.read_text() == "the earlier report" and [p.name for p in tmp_path.iterdir()] == ["report.html"]

@@ -15,34 +15,9 @@ import pytest
 
 import tarvex as tv
 
+from conftest import WORKER, psql, server_url
+
 S = tv.TrialState
-WORKER = [sys.executable, str(Path(__file__).with_name("storage_worker.py"))]
-
-
-def server_url():
-    url = os.environ.get("TARVEX_TEST_POSTGRES")
-    if not url:
-        pytest.fail("TARVEX_TEST_POSTGRES is not set: run scripts/test.sh, which starts a PostgreSQL server")
-    return url
-
-
-def psql(sql, database="postgres"):
-    url = server_url()
-    subprocess.run(["psql", "-q", "-v", "ON_ERROR_STOP=1", url[:url.rfind("/") + 1] + database, "-c", sql],
-                   check=True, capture_output=True)
-
-
-@pytest.fixture(params=["sqlite", "postgresql"])
-def url(request, tmp_path):
-    """A new, empty database of each backend."""
-    if request.param == "sqlite":
-        yield f"sqlite:///{tmp_path}/study.db"
-        return
-    name = f"py_{uuid.uuid4().hex[:16]}"
-    psql(f"CREATE DATABASE {name}")
-    base = server_url()
-    yield base[:base.rfind("/") + 1] + name
-    psql(f"DROP DATABASE {name} WITH (FORCE)")
 
 
 def test_four_processes_share_one_study(url):

@@ -278,3 +278,27 @@ def test_plots_draw_without_a_display(tmp_path):
               "import matplotlib; print(matplotlib.get_backend())")
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
     assert out.stdout.strip().lower() == "agg" and (tmp_path / "slice.png").stat().st_size > 1000
+
+
+@pytest.fixture(scope="module")
+def dollar_names():
+    study = tv.create_study(sampler=tv.RandomSampler(seed=4))
+
+    def objective(trial):
+        x = trial.suggest_float(r"$\undefinedcmd$", 0, 1)
+        choice = trial.suggest_categorical("$x$", [r"$\undefinedcmd$", "plain"])
+        trial.suggest_int("n", 1, 5)
+        return x + (choice == "plain")
+
+    study.optimize(objective, 30)
+    return study
+
+
+@pytest.mark.parametrize("plot", [vis.plot_slice, vis.plot_contour, vis.plot_parallel_coordinate,
+                                  vis.plot_param_importances])
+def test_user_text_is_drawn_as_written_not_as_mathematics(dollar_names, plot):
+    drawn = plot(dollar_names)
+    figure = getattr(drawn, "figure", drawn)
+    figure.canvas.draw()  # mathematics would be parsed (and \undefinedcmd refused) here
+    texts = {t.get_text() for t in figure.findobj(matplotlib.text.Text)}
+    assert r"\$\undefinedcmd\$" in texts and not any(t.startswith("$") for t in texts)
