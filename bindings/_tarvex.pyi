@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -183,6 +183,10 @@ class Trial:
     @property
     def values(self) -> list[float]:
         ...
+class DuplicateStudyError(ValueError):
+    """
+    A study of that name exists already in the storage.
+    """
 class StudyRecord:
     """
     A study kept in a DatabaseStorage.
@@ -208,7 +212,7 @@ class DatabaseStorage:
         ...
     def create_study(self, name: str, directions: collections.abc.Sequence[StudyDirection]) -> StudyRecord:
         """
-        Raises ValueError when a study of that name exists.
+        Raises DuplicateStudyError (a ValueError) when a study of that name exists.
         """
     def delete_study(self, name: str) -> None:
         """
