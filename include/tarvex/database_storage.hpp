@@ -30,6 +30,7 @@ namespace detail {
 class ISqlConnection;
 class Patience;
 class Heartbeat;
+struct SqlStatement;
 struct StorageUrl;
 }  // namespace detail
 
@@ -126,6 +127,12 @@ private:
                       const ParamValue& value);
     void record_report(std::int64_t study_id, int number, std::size_t index, std::int32_t step, double value);
     void record_user_attr(std::int64_t study_id, int number, const std::string& key, const std::string& value);
+    // Writes what add appends about the trial number running here, in one transaction that marks
+    // the trial changed; null, writing nothing, for a trial not running here. With mutex held;
+    // name_kind and name say what was too long for the database's index, if that is refused.
+    LiveTrial* record_running(std::int64_t study_id, int number,
+                              const std::function<void(std::vector<detail::SqlStatement>&, std::int64_t row)>& add,
+                              const char* name_kind, const std::string& name);
     void enqueue(std::int64_t study_id, const ParamMap& params);
     std::optional<ParamMap> take_enqueued(std::int64_t study_id, int number);
     bool has_study(std::int64_t study_id);

@@ -227,52 +227,54 @@ int DatabaseStorage::start_trial(std::int64_t study_id) {
     return number;
 }
 
+DatabaseStorage::LiveTrial* DatabaseStorage::record_running(
+    std::int64_t study_id, int number, const std::function<void(std::vector<SqlStatement>&, std::int64_t)>& add,
+    const char* name_kind, const std::string& name) {
+    const auto it = live.find({study_id, number});
+    if (it == live.end()) return nullptr;  // not running here: stored whole when it is stored
+    std::vector<SqlStatement> writes{detail::kNextChange};
+    add(writes, it->second.row);
+    writes.push_back(detail::mark_changed(it->second.row));
+    try {
+        db->transaction(Transaction::Fleeting, writes);
+    } catch (const SqlError& e) {
+        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), name_kind, name));
+        throw;
+    }
+    return &it->second;
+}
+
 void DatabaseStorage::record_param(std::int64_t study_id, int number, const std::string& name, const Distribution& dist,
                                    const ParamValue& value) {
     const auto lock = use();
     const auto it = live.find({study_id, number});
-    if (it == live.end()) return;  // not running here: stored whole when it is stored
-    LiveTrial& trial = it->second;
-    const auto position = static_cast<std::int64_t>(trial.params.size());
-    std::vector<SqlStatement> writes{detail::kNextChange};
-    detail::insert_params(writes, trial.row, {{&name, &value, &dist, position}});
-    writes.push_back(detail::mark_changed(trial.row));
-    try {
-        db->transaction(Transaction::Fleeting, writes);
-    } catch (const SqlError& e) {
-        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the parameter name", name));
-        throw;
+    const auto position = it == live.end() ? 0 : static_cast<std::int64_t>(it->second.params.size());
+    const auto add = [&](std::vector<SqlStatement>& writes, std::int64_t row) {
+        detail::insert_params(writes, row, {{&name, &value, &dist, position}});
+    };
+    if (LiveTrial* trial = record_running(study_id, number, add, "the parameter name", name)) {
+        trial->params.insert_or_assign(name, std::pair(value, dist));
     }
-    trial.params.insert_or_assign(name, std::pair(value, dist));
 }
 
 void DatabaseStorage::record_report(std::int64_t study_id, int number, std::size_t index, std::int32_t step, double value) {
     const auto lock = use();
-    const auto it = live.find({study_id, number});
-    if (it == live.end()) return;
-    LiveTrial& trial = it->second;
-    std::vector<SqlStatement> writes{detail::kNextChange};
-    detail::insert_reports(writes, trial.row, {{static_cast<std::int64_t>(index), step, value}});
-    writes.push_back(detail::mark_changed(trial.row));
-    db->transaction(Transaction::Fleeting, writes);
-    trial.n_reports = std::max(trial.n_reports, index + 1);
+    const auto add = [&](std::vector<SqlStatement>& writes, std::int64_t row) {
+        detail::insert_reports(writes, row, {{static_cast<std::int64_t>(index), step, value}});
+    };
+    if (LiveTrial* trial = record_running(study_id, number, add, "the report", "")) {
+        trial->n_reports = std::max(trial->n_reports, index + 1);
+    }
 }
 
 void DatabaseStorage::record_user_attr(std::int64_t study_id, int number, const std::string& key, const std::string& value) {
     const auto lock = use();
-    const auto it = live.find({study_id, number});
-    if (it == live.end()) return;
-    LiveTrial& trial = it->second;
-    std::vector<SqlStatement> writes{detail::kNextChange};
-    detail::insert_attrs(writes, "tarvex_user_attrs", trial.row, {{&key, &value}});
-    writes.push_back(detail::mark_changed(trial.row));
-    try {
-        db->transaction(Transaction::Fleeting, writes);
-    } catch (const SqlError& e) {
-        if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the user attribute key", key));
-        throw;
+    const auto add = [&](std::vector<SqlStatement>& writes, std::int64_t row) {
+        detail::insert_attrs(writes, "tarvex_user_attrs", row, {{&key, &value}});
+    };
+    if (LiveTrial* trial = record_running(study_id, number, add, "the user attribute key", key)) {
+        trial->user_attrs.insert_or_assign(key, value);
     }
-    trial.user_attrs.insert_or_assign(key, value);
 }
 
 std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {

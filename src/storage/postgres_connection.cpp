@@ -275,18 +275,23 @@ private:
         return guarded([&] {
             const TextParams params(values, label);
             const std::string& name = statement(sql, params.size());
-            Clock::time_point since = Clock::now();
-            if (!PQsendQueryPrepared(conn, name.c_str(), params.size(), params.values(), nullptr, nullptr, 0)) {
-                throw failure(PQerrorMessage(conn));
-            }
-            flush(since, "the server to take a statement");
-            PGresult* const raw = next_result(since, "the server to answer");
-            if (!raw) throw failure(PQerrorMessage(conn));
-            const Result result(raw);
-            while (PGresult* const more = next_result(since, "the server to answer")) PQclear(more);
-            if (!result.ok()) throw failure(result.r);
-            return rows_of(result.r);
+            return answer(PQsendQueryPrepared(conn, name.c_str(), params.size(), params.values(), nullptr, nullptr, 0),
+                          "the server to answer");
         });
+    }
+
+    // The rows of the one command just sent (sent: whether sending it worked), once the server
+    // has answered; a refusal throws.
+    SqlRows answer(int sent, const std::string& what) {
+        if (!sent) throw failure(PQerrorMessage(conn));
+        Clock::time_point since = Clock::now();
+        flush(since, "the server to take a statement");
+        PGresult* const raw = next_result(since, what);
+        if (!raw) throw failure(PQerrorMessage(conn));
+        const Result result(raw);
+        while (PGresult* const more = next_result(since, what)) PQclear(more);
+        if (!result.ok()) throw failure(result.r);
+        return rows_of(result.r);
     }
 
     // Sends the statements as one pipeline and returns the rows of those from keep_from up to
@@ -359,14 +364,7 @@ private:
     const std::string& statement(const std::string& sql, int n_params) {
         if (const auto it = statements.find(sql); it != statements.end()) return it->second;
         std::string name = "tarvex_" + std::to_string(statements.size());
-        Clock::time_point since = Clock::now();
-        if (!PQsendPrepare(conn, name.c_str(), sql.c_str(), n_params, nullptr)) throw failure(PQerrorMessage(conn));
-        flush(since, "the server to take a statement");
-        PGresult* const raw = next_result(since, "the server to prepare a statement");
-        if (!raw) throw failure(PQerrorMessage(conn));
-        const Result result(raw);
-        while (PGresult* const more = next_result(since, "the server to prepare a statement")) PQclear(more);
-        if (!result.ok()) throw failure(result.r);
+        answer(PQsendPrepare(conn, name.c_str(), sql.c_str(), n_params, nullptr), "the server to prepare a statement");
         return statements.emplace(sql, std::move(name)).first->second;
     }
 

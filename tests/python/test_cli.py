@@ -124,6 +124,10 @@ def test_a_missing_database_is_named_and_never_made(tmp_path, capsys, command, m
         assert ("there is no database file 'tpyo.db'" if content is None else "'empty.db' is empty") in err
         assert sorted(p.name for p in tmp_path.iterdir()) == (["empty.db"] if content is not None else [])
         assert content is None or (tmp_path / name).read_bytes() == b""
+    for call in (lambda: tv.load_study(study_name="s", storage="sqlite:///tpyo.db"), lambda: tv.study_names("sqlite:///tpyo.db")):
+        with pytest.raises(FileNotFoundError, match="there is no database file 'tpyo.db'"):
+            call()
+    assert not (tmp_path / "tpyo.db").exists()
 
 
 def test_failures_after_the_storage_opens_exit_2_with_one_line(tmp_path):

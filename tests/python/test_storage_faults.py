@@ -2,6 +2,7 @@
 that may not write, storages that vanish, and passwords that must never show. Every process runs
 with a bounded wait."""
 
+import contextlib
 import datetime
 import json
 import os
@@ -171,9 +172,10 @@ def test_heartbeats_keep_the_database_clock(pg_database, tmp_path):
         tv.DatabaseStorage(url, heartbeat_grace=0.4)
 
 
-@pytest.mark.parametrize("n_jobs", [1, 2])
-@pytest.mark.parametrize("block", ["sqlite lock", "frozen server"])
-def test_ctrl_c_stops_a_run_blocked_on_its_storage(block, n_jobs, tmp_path, request):
+@contextlib.contextmanager
+def blocked(block, timeout, n_jobs, tmp_path, request):
+    """A run of storage_worker.py's "blocked" mode whose storage stops answering at its trial 3:
+    another process takes SQLite's write lock, or the PostgreSQL server freezes."""
     if block == "sqlite lock":
         path = tmp_path / "s.db"
         url = f"sqlite:///{path}"
@@ -181,26 +183,29 @@ def test_ctrl_c_stops_a_run_blocked_on_its_storage(block, n_jobs, tmp_path, requ
         database = request.getfixturevalue("pg_database")
         url = database_url(database)
     tv.create_study(storage=url, study_name="s")
-    run = worker("blocked", url, 60, n_jobs)
+    run = worker("blocked", url, timeout, n_jobs)
     assert run.stdout.readline() == "blocking\n"
-    if block == "sqlite lock":
-        holder = worker("lock", path, 30)
-        assert holder.stdout.readline() == "locked\n"
-        frozen = []
-    else:
-        frozen = stop_backends(database)
+    holder, frozen = (worker("lock", path, 30), []) if block == "sqlite lock" else (None, stop_backends(database))
+    assert holder is None or holder.stdout.readline() == "locked\n"
     try:
+        yield run, url
+    finally:
+        for pid in frozen:
+            os.kill(pid, signal.SIGCONT)
+        if holder:
+            holder.kill()
+            holder.wait()
+
+
+@pytest.mark.parametrize("n_jobs", [1, 2])
+@pytest.mark.parametrize("block", ["sqlite lock", "frozen server"])
+def test_ctrl_c_stops_a_run_blocked_on_its_storage(block, n_jobs, tmp_path, request):
+    with blocked(block, 60, n_jobs, tmp_path, request) as (run, url):
         time.sleep(1.5)
         interrupted = time.monotonic()
         run.send_signal(signal.SIGINT)
         out, _ = run.communicate(timeout=30)
         assert time.monotonic() - interrupted < 3.0
-    finally:
-        for pid in frozen:
-            os.kill(pid, signal.SIGCONT)
-        if not frozen:
-            holder.kill()
-            holder.wait()
     assert json.loads(out)[0] == "KeyboardInterrupt"
     trials = read(url)
     assert [t.state for t in trials[:3]] == [S.Complete] * 3  # finished ones are kept
@@ -208,28 +213,11 @@ def test_ctrl_c_stops_a_run_blocked_on_its_storage(block, n_jobs, tmp_path, requ
 
 @pytest.mark.parametrize("block", ["sqlite lock", "frozen server"])
 def test_waits_end_at_the_timeout_saying_what_they_waited_for(block, tmp_path, request):
-    if block == "sqlite lock":
-        path = tmp_path / "s.db"
-        url = f"sqlite:///{path}"
-    else:
-        database = request.getfixturevalue("pg_database")
-        url = database_url(database)
-    tv.create_study(storage=url, study_name="s")
-    run = worker("blocked", url, 1, 1)
-    assert run.stdout.readline() == "blocking\n"
-    frozen = stop_backends(database) if block == "frozen server" else []
-    holder = worker("lock", path, 30) if not frozen else None
-    try:
+    with blocked(block, 1, 1, tmp_path, request) as (run, _):
         out, _ = run.communicate(timeout=30)
-    finally:
-        for pid in frozen:
-            os.kill(pid, signal.SIGCONT)
-        if holder:
-            holder.kill()
-            holder.wait()
     kind, message = json.loads(out)
     assert kind == "RuntimeError" and "gave up waiting for" in message and "after 1 s" in message, message
-    assert ("lock" if holder else "server") in message
+    assert ("lock" if block == "sqlite lock" else "server") in message
 
 
 def test_enqueued_trials_are_taken_once_by_any_process(url):
