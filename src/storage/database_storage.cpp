@@ -209,19 +209,23 @@ int DatabaseStorage::start_trial(std::int64_t study_id) {
     const std::string now = db->now_sql();
     // Numbers are taken with the change counter locked, so none is taken twice; the unique key
     // would refuse it anyway. The oldest enqueued parameter set goes with the new trial.
-    const auto rows = db->transaction(Transaction::Fleeting, {
+    // A worker idle for a while beats as its trial starts: the trial is never judged by an old beat.
+    const bool beat = heartbeat->needs_beat();
+    std::vector<SqlStatement> writes{
         detail::kNextChange,
-        {"UPDATE tarvex_workers SET last_seen = " + now + " WHERE worker_id = $1", {worker}},
         {"INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change, worker_id)"
          " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), " + detail::kRunning +
          ", $2, 0, " + now + ", " + detail::kChange + ", $3) RETURNING number, trial_id", {study_id, now_ns(), worker}},
         {"DELETE FROM tarvex_enqueued WHERE enqueued_id = (SELECT min(enqueued_id) FROM tarvex_enqueued WHERE study_id = $1)"
-         " RETURNING params", {study_id}}});
-    const SqlRow& started = rows.at(2).at(0);
+         " RETURNING params", {study_id}}};
+    if (beat) writes.push_back({"UPDATE tarvex_workers SET last_seen = " + now + " WHERE worker_id = $1", {worker}});
+    const auto rows = db->transaction(Transaction::Fleeting, writes);
+    if (beat) heartbeat->beaten();
+    const SqlRow& started = rows.at(1).at(0);
     if (started.integer(0) > std::numeric_limits<int>::max()) throw std::overflow_error("trial number beyond the 32-bit range");
     const int number = static_cast<int>(started.integer(0));
     LiveTrial trial{started.integer(1), std::nullopt, {}, 0, {}};
-    if (!rows.at(3).empty()) trial.enqueued = detail::param_map_from_text(rows[3][0].text(0));
+    if (!rows.at(2).empty()) trial.enqueued = detail::param_map_from_text(rows[2][0].text(0));
     live.insert_or_assign({study_id, number}, std::move(trial));
     heartbeat->set_running(true);
     return number;
@@ -367,15 +371,15 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
     try {
         rows = db->transaction(Transaction::Durable, writes);
     } catch (const SqlError& e) {
-        if (e.kind == SqlError::Kind::Lost || e.kind == SqlError::Kind::ReadOnly) throw;
+        if (e.kind != SqlError::Kind::Refused) throw;
         // Stored as it is, the trial was refused: it is stored Failed, with why, rather than
         // left Running.
         const std::string why = too_long(e) ? "a name or key too long for this database's index" : e.what();
         db->transaction(Transaction::Durable, {detail::kNextChange, {
             "UPDATE tarvex_trials SET state = " + detail::kFailed + ", datetime_complete = $2, fail_reason = $3, change = " +
             detail::kChange + " WHERE trial_id = $1", {row, ns_of(trial.datetime_complete), "could not be stored: " + why}}});
-        throw std::runtime_error(url() + ": trial " + std::to_string(trial.trial_id) + " could not be stored (" + why +
-                                 "); it is stored as Failed");
+        throw SqlError(url() + ": trial " + std::to_string(trial.trial_id) + " could not be stored (" + why +
+                       "); it is stored as Failed");
     }
     if (rows.at(updated_at).empty()) {
         throw SqlError(url() + ": trial " + std::to_string(trial.trial_id) + " is no longer in the database");

@@ -65,6 +65,7 @@ std::int64_t Heartbeat::worker_id(ISqlConnection& db) {
     const auto rows = db.transaction(Transaction::Durable, {{
         "INSERT INTO tarvex_workers (last_seen, started) VALUES (" + now + ", " + now + ") RETURNING worker_id", {}}});
     id = rows.at(0).at(0).integer(0);
+    beaten();
 #ifdef F_OFD_SETLK
     // Without the lock (a file that cannot be made here) the heartbeat alone keeps the trials.
     if (lock_path) {
@@ -79,6 +80,14 @@ std::int64_t Heartbeat::worker_id(ISqlConnection& db) {
     thread = std::thread([this] { beat(); });
     return *id;
 }
+
+bool Heartbeat::needs_beat() const {
+    const auto since = std::chrono::steady_clock::now() - std::chrono::steady_clock::time_point(
+                                                              std::chrono::steady_clock::duration(last_beat.load()));
+    return since > interval / 2;
+}
+
+void Heartbeat::beaten() noexcept { last_beat.store(std::chrono::steady_clock::now().time_since_epoch().count()); }
 
 void Heartbeat::set_running(bool now_running) {
     {
@@ -103,6 +112,7 @@ void Heartbeat::beat() {
         try {
             if (!beats) beats = connect(patience);
             beats->query("UPDATE tarvex_workers SET last_seen = " + beats->now_sql() + " WHERE worker_id = $1", {worker});
+            beaten();
         } catch (const SqlError& e) {
             if (e.kind == SqlError::Kind::Lost) beats.reset();
         } catch (const std::exception&) {

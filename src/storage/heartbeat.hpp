@@ -4,6 +4,7 @@
 // database, which the system releases when the process dies.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -45,6 +46,10 @@ public:
     std::int64_t worker_id(ISqlConnection& db);
     // Beats go out while trials run.
     void set_running(bool running);
+    // Whether the worker's last heartbeat is old enough that a trial starting now should write one
+    // (its start does, in its own transaction), and that one was written.
+    bool needs_beat() const;
+    void beaten() noexcept;
 
 private:
     void beat();
@@ -58,6 +63,7 @@ private:
     std::mutex mutex;
     std::optional<std::int64_t> id;  // guarded by mutex
     bool running = false;            // guarded by mutex
+    std::atomic<std::chrono::steady_clock::rep> last_beat{0};  // when a heartbeat was last written
     std::condition_variable_any wake;
     std::thread thread;  // joined by the destructor
 };

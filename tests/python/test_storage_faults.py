@@ -247,9 +247,10 @@ def test_a_study_deleted_under_its_workers_is_named(url):
     study = tv.create_study(storage=url, study_name="s")
 
     def objective(trial):
+        x = trial.suggest_float("x", 0, 1)
         if trial.number == 2:
-            tv.delete_study(study_name="s", storage=url)
-        return trial.suggest_float("x", 0, 1)
+            tv.delete_study(study_name="s", storage=url)  # its value is stored into a study that is gone
+        return x
 
     with pytest.raises(RuntimeError, match="the study 's' was deleted while this process was working on it"):
         study.optimize(objective, 5)
