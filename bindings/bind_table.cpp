@@ -60,22 +60,10 @@ struct Collected {
         values.push_back(t.values);
         start.push_back(local_ns(t.datetime_start));
         complete.push_back(t.state == TrialState::Running ? 0 : local_ns(t.datetime_complete));
-        const auto add_param = [&](const std::string& name, const ParamValue& value) {
-            auto& c = column(params, param_at, name);
+        for (const auto* p : t.ordered_params().params) {
+            auto& c = column(params, param_at, p->first);
             c.rows.push_back(row);
-            c.values.push_back(value);
-        };
-        std::size_t listed = 0;
-        for (const std::string& name : t.param_order) {
-            if (const auto it = t.params.find(name); it != t.params.end()) {
-                add_param(name, it->second);
-                ++listed;
-            }
-        }
-        if (listed != t.params.size()) {
-            for (const auto& [name, value] : t.params) {
-                if (std::find(t.param_order.begin(), t.param_order.end(), name) == t.param_order.end()) add_param(name, value);
-            }
+            c.values.push_back(p->second);
         }
         for (const auto& [key, value] : t.user_attrs) {
             auto& c = column(attrs, attr_at, key);

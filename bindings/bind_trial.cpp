@@ -45,14 +45,7 @@ Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive) {
 
 py::dict ordered_params(const Trial& t) {
     py::dict out;
-    for (const std::string& name : t.param_order) {
-        if (const auto it = t.params.find(name); it != t.params.end()) out[py::str(name)] = py::cast(it->second);
-    }
-    if (out.size() != t.params.size()) {
-        for (const auto& [name, value] : t.params) {
-            if (!out.contains(py::str(name))) out[py::str(name)] = py::cast(value);
-        }
-    }
+    for (const auto* p : t.ordered_params().params) out[py::cast(p->first)] = py::cast(p->second);
     return out;
 }
 

@@ -103,6 +103,14 @@ public:
     void set_user_attr(const std::string& key, const std::string& value);
     std::string get_user_attr(const std::string& key) const;
 
+    // The parameters in the order the trial got them: those param_order lists (each once, in
+    // its order), then n_listed onwards the others params holds.
+    struct OrderedParams {
+        std::vector<const ParamMap::value_type*> params;
+        std::size_t n_listed;
+    };
+    OrderedParams ordered_params() const;
+
     std::int32_t trial_id;
     std::int32_t study_id;
     TrialState state = TrialState::Running;

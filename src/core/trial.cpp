@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_set>
 
 #include "../common/plain_text.hpp"
 #include "tarvex/study.hpp"
@@ -77,6 +80,27 @@ void Trial::report(double value, int step) {
         intermediate_values.pop_back();
         throw;
     }
+}
+
+Trial::OrderedParams Trial::ordered_params() const {
+    OrderedParams out{{}, 0};
+    out.params.reserve(params.size());
+    // A few names are compared directly; many go through a set.
+    std::unordered_set<std::string_view> taken;
+    const bool many = params.size() > 16;
+    const auto take = [&](const ParamMap::value_type& p) {
+        const bool fresh = many ? taken.insert(p.first).second
+                                : std::none_of(out.params.begin(), out.params.end(), [&](const auto* q) { return q == &p; });
+        if (fresh) out.params.push_back(&p);
+    };
+    for (const std::string& name : param_order) {
+        if (const auto it = params.find(name); it != params.end()) take(*it);
+    }
+    out.n_listed = out.params.size();
+    if (out.n_listed != params.size()) {
+        for (const auto& p : params) take(p);
+    }
+    return out;
 }
 
 bool Trial::should_prune() const { return prune_hook ? prune_hook(*this) : false; }

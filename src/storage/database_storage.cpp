@@ -330,17 +330,7 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
         if (!same) params.push_back({&name, &value, d, position});
         ++position;
     };
-    std::vector<const std::string*> listed;
-    for (const std::string& name : trial.param_order) {
-        const auto p = trial.params.find(name);
-        if (p != trial.params.end() && std::find(listed.begin(), listed.end(), &p->first) == listed.end()) {
-            listed.push_back(&p->first);
-            add_param(p->first, p->second);
-        }
-    }
-    for (const auto& [name, value] : trial.params) {
-        if (std::find(listed.begin(), listed.end(), &name) == listed.end()) add_param(name, value);
-    }
+    for (const auto* p : trial.ordered_params().params) add_param(p->first, p->second);
     detail::insert_params(writes, row, params);
     detail::insert_values(writes, row, trial.values);
     std::size_t first_report = done.n_reports;

@@ -22,6 +22,23 @@ double read_double(std::istringstream& in) {
     return v;
 }
 
+std::string sized(const std::string& text) {
+    std::string out = std::to_string(text.size());
+    out += ':';
+    out += text;
+    return out;
+}
+
+std::string read_sized(std::istringstream& in) {
+    std::size_t length = 0;
+    in >> length;
+    if (in.get() != ':') throw std::invalid_argument("no ':'");
+    std::string text(length, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(length));
+    if (in.gcount() != static_cast<std::streamsize>(length)) throw std::invalid_argument("short text");
+    return text;
+}
+
 }  // namespace
 
 std::string distribution_text(const Distribution& dist) {
@@ -35,7 +52,7 @@ std::string distribution_text(const Distribution& dist) {
     }
     const auto& choices = std::get<CategoricalDist>(dist).choices;
     std::string out = "categorical " + std::to_string(choices.size()) + " ";
-    for (const std::string& c : choices) out += std::to_string(c.size()) + ":" + c;
+    for (const std::string& c : choices) out += sized(c);
     return out;
 }
 
@@ -69,15 +86,7 @@ Distribution distribution_from_text(const std::string& text) {
             in >> n;
             in.get();  // the space before the choices
             CategoricalDist c;
-            for (std::size_t k = 0; k < n; ++k) {
-                std::size_t length = 0;
-                in >> length;
-                if (in.get() != ':') throw std::invalid_argument("no ':'");
-                std::string choice(length, '\0');
-                in.read(choice.data(), static_cast<std::streamsize>(length));
-                if (in.gcount() != static_cast<std::streamsize>(length)) throw std::invalid_argument("short choice");
-                c.choices.push_back(std::move(choice));
-            }
+            for (std::size_t k = 0; k < n; ++k) c.choices.push_back(read_sized(in));
             if (in.fail()) throw std::invalid_argument("short");
             return c;
         }
@@ -87,23 +96,6 @@ Distribution distribution_from_text(const std::string& text) {
 }
 
 namespace {
-
-std::string sized(const std::string& text) {
-    std::string out = std::to_string(text.size());
-    out += ':';
-    out += text;
-    return out;
-}
-
-std::string read_sized(std::istringstream& in) {
-    std::size_t length = 0;
-    in >> length;
-    if (in.get() != ':') throw std::invalid_argument("no ':'");
-    std::string text(length, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(length));
-    if (in.gcount() != static_cast<std::streamsize>(length)) throw std::invalid_argument("short text");
-    return text;
-}
 
 std::string read_until_semicolon(std::istringstream& in) {
     std::string token;

@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 #include <typeinfo>
-#include <unordered_set>
 
 #include "best_tracker.hpp"
 #include "tarvex/storage.hpp"
@@ -135,26 +134,11 @@ struct InMemoryStorage::State {
         record.study_id = trial.study_id;
         record.state = trial.state;
         record.values = std::forward<T>(trial).values;
+        const Trial::OrderedParams ordered = trial.ordered_params();
         record.params.clear();
-        record.params.reserve(trial.params.size());
-        // Names that params lacks, or listed twice, are not kept in the order. A few names are
-        // compared directly; many go through a set.
-        std::unordered_set<std::string_view> kept;
-        const bool many = trial.params.size() > 16;
-        const auto listed = [&](const std::string& name) {
-            if (many) return !kept.insert(name).second;
-            return std::any_of(record.params.begin(), record.params.end(), [&](const KeptParam& p) { return slots[p.slot].name == name; });
-        };
-        for (const std::string& name : trial.param_order) {
-            const auto it = trial.params.find(name);
-            if (it != trial.params.end() && !listed(name)) record.params.push_back(keep(name, it->second, trial));
-        }
-        record.n_listed = static_cast<std::uint32_t>(record.params.size());
-        if (record.n_listed != trial.params.size()) {
-            for (const auto& [name, value] : trial.params) {
-                if (many ? !kept.contains(name) : !listed(name)) record.params.push_back(keep(name, value, trial));
-            }
-        }
+        record.params.reserve(ordered.params.size());
+        for (const auto* p : ordered.params) record.params.push_back(keep(p->first, p->second, trial));
+        record.n_listed = static_cast<std::uint32_t>(ordered.n_listed);
         record.intermediate_values = std::forward<T>(trial).intermediate_values;
         record.datetime_start = trial.datetime_start;
         record.datetime_complete = trial.datetime_complete;
