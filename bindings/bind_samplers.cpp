@@ -1,10 +1,16 @@
 #include "bindings.hpp"
+#include "python_sampler.hpp"
 #include "tarvex/samplers.hpp"
 
 namespace tarvex::python {
 
 void bind_samplers(py::module_& m) {
-    py::class_<ISampler, std::shared_ptr<ISampler>>(m, "ISampler");
+    py::class_<ISampler, PythonSampler, std::shared_ptr<ISampler>> sampler(
+        m, "ISampler",
+        "The sampler interface. A Python subclass defines sample_independent(trial, name, distribution) -> value, "
+        "and may define propose(history, trial) -> dict (a whole configuration when a trial first asks; names "
+        "outside it go to sample_independent), after_trial(trial) and before_study(directions).");
+    bind_python_sampler(sampler);
     py::class_<RandomSampler, ISampler, std::shared_ptr<RandomSampler>>(m, "RandomSampler")
         .def(py::init<std::uint64_t>(), py::arg("seed") = 0);
 

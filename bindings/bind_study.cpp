@@ -18,13 +18,11 @@ std::vector<Trial> guarded(std::vector<Trial> trials, const BoundStudy& study) {
 
 // Whether the study's own storage waits on a database: its calls are made without the
 // interpreter lock, so that other threads run meanwhile.
-bool stored_remotely(const Study& study) { return dynamic_cast<const InMemoryStorage*>(study.storage.get()) == nullptr; }
+bool stored_remotely(const Study& study) { return study.storage->is_slow(); }
 
 // Suggestions that fit a model or write to a database; a random draw kept in memory costs less
 // than releasing the lock.
-bool samples_slowly(const Study& study) {
-    return dynamic_cast<const GPSampler*>(study.sampler.get()) != nullptr || stored_remotely(study);
-}
+bool samples_slowly(const Study& study) { return study.sampler->is_slow() || stored_remotely(study); }
 
 // f(), without the interpreter lock when the study's storage is a database.
 template <class F>
@@ -193,7 +191,10 @@ void bind_study(py::module_& m) {
             [](BoundStudy& study, const Trial& trial, TrialState state, std::vector<double> values,
                std::optional<std::string> fail_reason) {
                 Trial told = trial;  // copied while the lock keeps other threads off it
-                storage_call(study, [&] { study.tell(std::move(told), state, std::move(values), std::move(fail_reason)); });
+                // Without the interpreter lock for a sampler that takes it inside the study's locks.
+                const auto tell = [&] { study.tell(std::move(told), state, std::move(values), std::move(fail_reason)); };
+                if (samples_slowly(study)) return without_interpreter_lock(tell);
+                tell();
             },
             py::arg("trial"), py::arg("state"), py::arg("values") = std::vector<double>{},
             py::arg("fail_reason") = py::none(),

@@ -49,8 +49,6 @@ py::dict ordered_params(const Trial& t) {
     return out;
 }
 
-namespace {
-
 py::dict distribution_dict(const Distribution& dist) {
     py::dict out;
     std::visit(
@@ -70,6 +68,8 @@ py::dict distribution_dict(const Distribution& dist) {
         dist);
     return out;
 }
+
+namespace {
 
 py::dict distributions_dict(const Trial& t) {
     py::dict out;

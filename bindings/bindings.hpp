@@ -53,6 +53,10 @@ public:
     std::shared_ptr<const bool> alive = std::make_shared<const bool>(true);
 };
 
+// A sampler as the core holds it; one that Python subclassed keeps its Python object alive with
+// it (python_sampler.hpp).
+std::shared_ptr<ISampler> keep_python_part(std::shared_ptr<ISampler> sampler, pybind11::handle object);
+
 }  // namespace tarvex::python
 
 namespace pybind11::detail {
@@ -91,7 +95,24 @@ class type_caster<tarvex::Trial> : public initialised_caster<tarvex::Trial> {};
 template <>
 class type_caster<tarvex::python::BoundStudy> : public initialised_caster<tarvex::python::BoundStudy> {};
 template <>
-class type_caster<std::shared_ptr<tarvex::ISampler>> : public initialised_shared_caster<tarvex::ISampler> {};
+class type_caster<std::shared_ptr<tarvex::ISampler>> : public initialised_shared_caster<tarvex::ISampler> {
+    using base = initialised_shared_caster<tarvex::ISampler>;
+
+public:
+    bool load(handle src, bool convert) {
+        source = src;
+        return base::load(src, convert);
+    }
+    explicit operator std::shared_ptr<tarvex::ISampler>&() {
+        auto& held = base::operator std::shared_ptr<tarvex::ISampler>&();
+        if (source && held) held = tarvex::python::keep_python_part(std::move(held), source);
+        source = handle();
+        return held;
+    }
+
+private:
+    handle source;
+};
 template <>
 class type_caster<std::shared_ptr<tarvex::IPruner>> : public initialised_shared_caster<tarvex::IPruner> {};
 
@@ -101,6 +122,8 @@ namespace tarvex::python {
 
 // A stored trial copy whose hooks refuse politely once its study has been destroyed.
 Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive);
+// A distribution as a dict: kind ("float", "int" or "categorical") and low, high, log, step or choices.
+py::dict distribution_dict(const Distribution& dist);
 // The trial's parameters as a dict, in the order the trial got them.
 py::dict ordered_params(const Trial& t);
 // The study's trials as a dict of columns (number, state, value or values_<i>, params_<name>,

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,6 +37,9 @@ public:
     // attributes), so that other processes and a crash see them. By default it does not: a
     // trial is stored whole when it ends, and the record_ calls below do nothing.
     virtual bool keeps_running_trials() const { return false; }
+    // Whether a call may take long enough (a database round trip) that a caller should let other
+    // threads run meanwhile.
+    virtual bool is_slow() const { return false; }
     // A running trial's parameter, as it is suggested.
     virtual void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value);
     // A running trial's report, the index-th of the trial, and a user attribute, as they are made.
@@ -92,25 +94,6 @@ private:
     mutable std::mutex mutex;
     const std::unique_ptr<State> state;  // guarded by mutex
     std::atomic<std::int32_t> next_id{0};
-};
-
-// The trials of one study as its storage last reported them, fetched incrementally: what samplers
-// and pruners read on every call without copying the study each time. Not thread-safe: its owner
-// guards it.
-class TrialCache {
-public:
-    // Fetches what was stored since the last refresh; returns those trials (new or replaced),
-    // each with the version it replaces (null for a new one).
-    struct Change {
-        StoredTrial trial;
-        StoredTrial replaced;
-    };
-    std::vector<Change> refresh(const Study& study);
-    const std::map<int, StoredTrial>& trials() const { return by_id; }
-
-private:
-    std::uint64_t cursor = 0;
-    std::map<int, StoredTrial> by_id;
 };
 
 }  // namespace tarvex

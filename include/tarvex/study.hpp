@@ -23,7 +23,11 @@ namespace tarvex {
 class ISampler;
 class IPruner;
 class IStorage;
+class PrunerState;
 class Study;
+namespace detail {
+struct Sampling;  // what a study keeps for its sampler (sampling.hpp)
+}  // namespace detail
 
 enum class TrialState : std::int32_t { Running = 0, Complete = 1, Pruned = 2, Failed = 3 };
 enum class StudyDirection : std::int32_t { Minimize = 0, Maximize = 1 };
@@ -159,11 +163,6 @@ public:
     std::vector<Trial> trials() const;
 
     Trial make_trial();
-    ParamValue _suggest(Trial& trial, const std::string& name, const Distribution& dist);
-    bool _should_prune(const Trial& trial) const;
-
-    void run_trial_so(const Objective& objective);
-    void run_trial_mo(const MultiObjective& objective);
     // n_jobs: 1 runs on the calling thread, -1 one worker per hardware thread, 0 nothing.
     // timeout in seconds; no trial starts at or after the deadline.
     void optimize(Objective objective, int n_trials, int n_jobs = 1,
@@ -208,7 +207,19 @@ public:
     const std::shared_ptr<IStorage> storage;
     const std::int32_t study_id;
 
+    // What pruner made for this study when the study took it (IPruner::make_state); null when
+    // pruner is not this study's pruner, or made nothing.
+    PrunerState* pruner_state(const IPruner& pruner) const;
+
 private:
+    // Reached through the trials' hooks only.
+    ParamValue _suggest(Trial& trial, const std::string& name, const Distribution& dist);
+    bool _should_prune(const Trial& trial) const;
+    void run_trial_so(const Objective& objective);
+    void run_trial_mo(const MultiObjective& objective);
+    // The trial's proposal (ISampler::propose), with sampler_mutex held; ended when it finishes.
+    const ParamMap& propose_for(const Trial& trial);
+    void end_proposal(int trial_id);
     template <class Runner>
     void run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout);
     template <class Result, class Assign>
@@ -216,7 +227,9 @@ private:
     // Completion time, the sampler told, the trial stored, on_end told.
     void finish(Trial&& trial, const TrialEnd& on_end);
 
-    std::mutex sampler_mutex;  // serialises this study's sample_independent calls
+    std::mutex sampler_mutex;  // serialises this study's sampler calls; guards sampling
+    std::unique_ptr<detail::Sampling> sampling;  // set by the constructor
+    std::unique_ptr<PrunerState> pruner_state_;  // set by the constructor
     std::deque<ParamMap> enqueued_params;  // guarded by queue_mutex
     std::mutex queue_mutex;
     std::atomic<bool> stopping{false};  // set by stop(), cleared when a run starts

@@ -1,9 +1,7 @@
 #include <atomic>
-#include <cmath>
-#include <limits>
 #include <stdexcept>
 
-#include "../common/plain_text.hpp"
+#include "sampling.hpp"
 #include "tarvex/pruners.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
@@ -17,29 +15,6 @@ std::int32_t next_study_id() {
     return counter.fetch_add(1);
 }
 
-// An enqueued value is converted to the kind the distribution asks for where that is lossless
-// or a plain rounding; any other mismatch is returned as it is and fails in the suggest call.
-ParamValue convert_fixed(const ParamValue& v, const std::string& name, const Distribution& dist) {
-    return std::visit(
-        [&](const auto& d) -> ParamValue {
-            using D = std::decay_t<decltype(d)>;
-            if constexpr (std::is_same_v<D, IntDist>) {
-                if (const double* x = std::get_if<double>(&v)) {
-                    const double r = std::round(*x);  // halves away from zero
-                    if (!(r >= std::numeric_limits<int>::min() && r <= std::numeric_limits<int>::max())) {
-                        throw std::invalid_argument("Enqueued value for '" + name +
-                                                    "' does not fit a 32-bit int.");
-                    }
-                    return static_cast<int>(r);
-                }
-            } else if constexpr (std::is_same_v<D, FloatDist>) {
-                if (const int* x = std::get_if<int>(&v)) return static_cast<double>(*x);
-            }
-            return v;
-        },
-        dist);
-}
-
 }  // namespace
 
 Study::Study(std::vector<StudyDirection> directions_, std::shared_ptr<ISampler> sampler_,
@@ -51,6 +26,9 @@ Study::Study(std::vector<StudyDirection> directions_, std::shared_ptr<ISampler> 
       study_id(next_study_id()) {
     // Checked last on purpose: a rejected construction has still consumed its identifier.
     if (directions.empty()) throw std::invalid_argument("Study requires at least one direction.");
+    sampling = std::make_unique<detail::Sampling>();
+    sampling->state = sampler->make_state(*this);
+    if (pruner) pruner_state_ = pruner->make_state(*this);
 }
 
 Study::Study(StudyDirection direction, std::shared_ptr<ISampler> sampler_,
@@ -91,29 +69,6 @@ Trial Study::make_trial() {
         }
     }
     return trial;
-}
-
-ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribution& dist) {
-    const char* const call = dist.index() == 0 ? "suggest_float" : dist.index() == 1 ? "suggest_int" : "suggest_categorical";
-    detail::require_plain_text(name, std::string(call) + ": the name");
-    if (const auto* c = std::get_if<CategoricalDist>(&dist)) {
-        for (const std::string& choice : c->choices) {
-            detail::require_plain_text(choice, std::string(call) + "('" + name + "'): a choice");
-        }
-    }
-    ParamValue value;
-    if (const auto fixed = trial.fixed_params.find(name); fixed != trial.fixed_params.end()) {
-        value = convert_fixed(fixed->second, name, dist);
-    } else {
-        const std::scoped_lock lock(sampler_mutex);
-        value = sampler->sample_independent(*this, trial, name, dist);
-    }
-    storage->record_param(trial.trial_id, name, dist, value);  // a storage that keeps running trials
-    return value;
-}
-
-bool Study::_should_prune(const Trial& trial) const {
-    return pruner ? pruner->should_prune(*this, trial) : false;
 }
 
 }  // namespace tarvex

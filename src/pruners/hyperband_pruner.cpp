@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "pruner_view.hpp"
-#include "tarvex/pruners.hpp"
+#include "tarvex/hyperband_pruner.hpp"
 
 namespace tarvex {
 namespace {
@@ -97,7 +97,11 @@ bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
             return index < sorted->size() && view.sign * latest > (*sorted)[index];
         }
     };
-    return views.with(study, Judge{&first_value_at, *this, trial, step, latest});
+    return detail::judge_on_view(*this, study, Judge{&first_value_at, *this, trial, step, latest});
+}
+
+std::unique_ptr<PrunerState> HyperbandPruner::make_state(const Study& study) {
+    return std::make_unique<detail::PrunerView>(study, &first_value_at);
 }
 
 }  // namespace tarvex

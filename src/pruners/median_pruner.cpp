@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "pruner_view.hpp"
-#include "tarvex/pruners.hpp"
+#include "tarvex/median_pruner.hpp"
 
 namespace tarvex {
 
@@ -46,7 +46,11 @@ bool MedianPruner::should_prune(const Study& study, const Trial& trial) {
             return view.sign * latest > vals[i];
         }
     };
-    return views.with(study, Judge{&last_value_up_to, *this, step, latest});
+    return detail::judge_on_view(*this, study, Judge{&last_value_up_to, *this, step, latest});
+}
+
+std::unique_ptr<PrunerState> MedianPruner::make_state(const Study& study) {
+    return std::make_unique<detail::PrunerView>(study, &last_value_up_to);
 }
 
 }  // namespace tarvex

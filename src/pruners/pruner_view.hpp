@@ -7,13 +7,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "pruning_order.hpp"
-#include "tarvex/pruners.hpp"
-#include "tarvex/storage.hpp"
+#include "tarvex/pruner.hpp"
+#include "tarvex/trial_cache.hpp"
 
 namespace tarvex::detail {
 
@@ -21,7 +23,7 @@ namespace tarvex::detail {
 // (NaN included where the rule counts it).
 using ContributionAt = std::optional<double> (*)(const Trial& trial, std::int32_t step);
 
-struct PrunerView {
+struct PrunerView : PrunerState {
     // The sign-adjusted values at one step: the numbers sorted ascending, and how many were NaN.
     struct Column {
         std::vector<double> sorted;
@@ -30,7 +32,7 @@ struct PrunerView {
     };
 
     PrunerView(const Study& study, ContributionAt contribution)
-        : storage(study.storage), sign(pruning_sign(study)), contribution(contribution) {}
+        : sign(pruning_sign(study)), contribution(contribution) {}
 
     // Takes in what the storage stored since the last call.
     void refresh(const Study& study) {
@@ -50,7 +52,7 @@ struct PrunerView {
         return slot->second;
     }
 
-    std::weak_ptr<IStorage> storage;
+    std::mutex mutex;  // guards the members below: a pruner is called by several workers at once
     const double sign;  // pruning_sign of the study
     TrialCache cache;
     std::int64_t complete = 0;  // Complete trials read so far
@@ -94,14 +96,18 @@ private:
     const ContributionAt contribution;
 };
 
+// The judge's answer on the view that pruner made for the study, brought up to date first; a
+// study whose pruner is another one gets a view of its own for this call.
 template <class Judge>
-bool PrunerViews::with(const Study& study, const Judge& judge) {
-    const std::scoped_lock lock(mutex);
-    std::erase_if(views, [](const auto& kv) { return kv.second->storage.expired(); });
-    auto& view = views[study.study_id];
-    if (!view) view = std::make_unique<PrunerView>(study, judge.contribution);
-    view->refresh(study);
-    return judge(*view);
+bool judge_on_view(const IPruner& pruner, const Study& study, const Judge& judge) {
+    if (auto* const view = static_cast<PrunerView*>(study.pruner_state(pruner))) {
+        const std::scoped_lock lock(view->mutex);
+        view->refresh(study);
+        return judge(*view);
+    }
+    PrunerView view(study, judge.contribution);
+    view.refresh(study);
+    return judge(view);
 }
 
 }  // namespace tarvex::detail

@@ -5,12 +5,15 @@
 #include <stdexcept>
 #include <variant>
 
-#include "tarvex/samplers.hpp"
+#include "gp_state.hpp"
+#include "tarvex/gp_sampler.hpp"
+#include "tarvex/history.hpp"
 
 namespace tarvex {
+namespace {
 
 // The models' training data: one row per trial that ran with parameters.
-struct detail::TrainingData {
+struct TrainingData {
     SearchSpace space;
     std::vector<std::string> layout;  // parameter names in column order
     Eigen::MatrixXd X;
@@ -18,27 +21,6 @@ struct detail::TrainingData {
     std::vector<char> real;  // whether a row is an observation (not imputed)
     int n_obs = 0;
 };
-
-namespace {
-
-using detail::TrainingData;
-
-constexpr int kRefine = 10;          // best candidates refined by L-BFGS
-constexpr double kRefineTol = 1e-9;  // a refinement stops once a step gains less than this, relatively
-// The acquisition's optimum sits next to the best observations once the model knows the
-// landscape; candidates around them, down to a thousandth of the cube, find it precisely.
-constexpr int kCentres = 3;          // best observations that local candidates surround
-constexpr double kLocalScale = 0.1;  // largest spread of the local candidates, in unit-cube coordinates
-// A study's fit starts from its previous one, which moves little with one more observation;
-// random restarts, which look for other optima of the likelihood, run on every tenth fit.
-constexpr int kRestartEvery = 10;
-// Standardised over all observations, the values near the optimum differ by less than the
-// model's noise floor, and the global model stops resolving them. So every third
-// recommendation of a study with enough observations comes from a local model: the
-// observations nearest the best one, standardised on their own values.
-constexpr int kLocalEvery = 3;
-constexpr int kMinLocalRows = 25;  // a local model takes max(25, 5 d) observations
-
 
 // Whether a trial's outcome is an observation the model can take as it is.
 bool observed(const Trial& t) {
@@ -128,16 +110,7 @@ bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::Row
     return row.allFinite();
 }
 
-}  // namespace
 
-void GPSampler::before_study(const Study& study) {
-    if (study.directions.size() != 1) {
-        throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(study.directions.size()) +
-                                    " directions) cannot be sampled by a GP over one value; use RandomSampler.");
-    }
-}
-
-namespace {
 
 // The acquisition optimiser's setting for a recommendation over space.
 AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace& space) {
@@ -147,12 +120,12 @@ AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace
     cfg.beta = config.beta;
     cfg.auto_beta = config.auto_beta;
     cfg.n_cand = config.n_cand;
-    cfg.n_refine = kRefine;
+    cfg.n_refine = config.n_refine;
     cfg.snap = [&space](Eigen::Ref<Eigen::VectorXd> x) { space.snap(x); };
     cfg.free = space.continuous_mask();
     cfg.n_local = config.n_local;
-    cfg.local_scale = kLocalScale;
-    cfg.rel_ftol = kRefineTol;
+    cfg.local_scale = config.local_scale;
+    cfg.rel_ftol = config.refine_tol;
     return cfg;
 }
 
@@ -191,69 +164,22 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
     return optimise_acquisition(gp, static_cast<int>(X.cols()), z.minCoeff(), m, cfg, rng);
 }
 
-}  // namespace
-
-ParamMap GPSampler::compute_recommendation(const Study& study, const Trial& trial) {
-    before_study(study);  // also for samplers used without optimize
-    std::erase_if(memories, [](const auto& kv) { return kv.second.storage.expired(); });
-    StudyMemory& memory = memories[study.study_id];
-    if (memory.storage.expired()) memory.storage = study.storage;
-    memory.trials.refresh(study);
-    std::vector<const Trial*> ran;      // every finished trial that used parameters
-    std::vector<const Trial*> running;  // trials the storage records as running (in any process)
-    for (const auto& [id, t] : memory.trials.trials()) {
-        if (t->params.empty()) continue;
-        if (t->state != TrialState::Running) {
-            ran.push_back(t.get());
-        } else if (id != trial.trial_id) {
-            running.push_back(t.get());
-        }
-    }
-    const auto n_obs = std::count_if(ran.begin(), ran.end(), [](const Trial* t) { return observed(*t); });
-    if (config.n_warmup > n_obs || n_obs == 0) return {};
-
-    TrainingData data = build_training_data(ran, study.directions.front() == StudyDirection::Maximize);
-    const SearchSpace& space = data.space;
-    if (space.specs.empty()) return {};
-    const int d = space.total_unit_dim();
-    const int m_local = std::max(kMinLocalRows, 5 * d);
-    const bool local = n_obs >= 2 * m_local && memory.recommendations++ % kLocalEvery == kLocalEvery - 1;
-    const Eigen::VectorXd x =
-        local ? local_proposal(data, config, m_local, rng) : global_proposal(study, trial, running, data, memory);
-
-    ParamMap rec;
-    Eigen::Index c = 0;
-    for (const ParamSpec& spec : space.specs) {
-        const int k = space.unit_dim(spec.name);
-        rec.emplace(spec.name, space.from_unit_block(spec.name, x.segment(c, k)));
-        c += k;
-    }
-    pending.insert_or_assign(TrialKey{study.study_id, trial.trial_id}, rec);
-    return rec;
-}
-
-Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& trial,
-                                           const std::vector<const Trial*>& running, TrainingData& data,
-                                           StudyMemory& memory) {
+// The point maximising the acquisition of a model of every trial, running ones as placeholders
+// at the mean observed value, which steers concurrent trials apart.
+Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector<const ParamMap*>& pending,
+                                TrainingData& data, detail::GPStudyState& memory, std::mt19937_64& rng) {
     const SearchSpace& space = data.space;
     const int d = space.total_unit_dim();
     Eigen::MatrixXd& X = data.X;
     Eigen::VectorXd& y = data.y;
     const Eigen::Index n_rows = X.rows();
-
-    // This study's running trials enter as placeholders at the mean observed value, which steers
-    // concurrent trials apart: those this sampler recommended, and those the storage records as
-    // running elsewhere (other processes), with the parameters they have so far.
-    if (!pending.empty() || !running.empty()) {
+    if (!pending.empty()) {
         double liar = 0;
         for (Eigen::Index i = 0; i < n_rows; ++i) liar += data.real[i] ? y[i] / data.n_obs : 0.0;
-        Eigen::MatrixXd rows(static_cast<Eigen::Index>(pending.size() + running.size()), d);
+        Eigen::MatrixXd rows(static_cast<Eigen::Index>(pending.size()), d);
         Eigen::Index m = 0;
-        for (const auto& [key, rec] : pending) {
-            if (key.study_id == study.study_id && key.trial_id != trial.trial_id && encode(space, rec, rows.row(m))) ++m;
-        }
-        for (const Trial* t : running) {
-            if (!pending.count(TrialKey{study.study_id, t->trial_id}) && encode(space, t->params, rows.row(m))) ++m;
+        for (const ParamMap* params : pending) {
+            if (encode(space, *params, rows.row(m))) ++m;
         }
         X.conservativeResize(n_rows + m, Eigen::NoChange);
         X.bottomRows(m) = rows.topRows(m);
@@ -270,7 +196,7 @@ Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& tria
     if (memory.layout == data.layout && memory.kernel_params.size() == kernel->n_params()) {
         kernel->set_params(memory.kernel_params);
         if (config.fit_noise) noise_var = memory.noise_var;
-        warm_fits = (memory.fits_since_restarts + 1) % kRestartEvery;
+        warm_fits = (memory.fits_since_restarts + 1) % config.restart_every;
     }
     GaussianProcess gp(std::move(kernel), noise_var, warm_fits == 0 ? config.n_restarts : 0);
     gp.use_priors = config.use_priors;
@@ -283,9 +209,47 @@ Eigen::VectorXd GPSampler::global_proposal(const Study& study, const Trial& tria
     memory.fits_since_restarts = warm_fits;
 
     AcqOptConfig cfg = acquisition_config(config, space);
-    const std::vector<Eigen::Index> centres = best_first(data, z, kCentres);  // the best observations
+    const std::vector<Eigen::Index> centres = best_first(data, z, static_cast<std::size_t>(config.n_centres));
     cfg.centres = X(centres, Eigen::all);
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
+}
+
+}  // namespace
+
+ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* state) {
+    if (history.directions.size() != 1) {
+        throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(history.directions.size()) +
+                                    " directions) cannot be sampled by a GP over one value; use RandomSampler.");
+    }
+    detail::GPStudyState scratch;  // for a study that holds no state of this sampler
+    auto* const held = dynamic_cast<detail::GPStudyState*>(state);
+    detail::GPStudyState& memory = held ? *held : scratch;
+    std::vector<const Trial*> ran;  // every finished trial that used parameters
+    for (const auto& [id, t] : history.trials) {
+        if (!t->params.empty() && t->state != TrialState::Running) ran.push_back(t.get());
+    }
+    const auto n_obs = std::count_if(ran.begin(), ran.end(), [](const Trial* t) { return observed(*t); });
+    if (config.n_warmup > n_obs || n_obs == 0) return {};
+
+    TrainingData data = build_training_data(ran, history.directions.front() == StudyDirection::Maximize);
+    const SearchSpace& space = data.space;
+    if (space.specs.empty()) return {};
+    const int d = space.total_unit_dim();
+    const int m_local = std::max(config.min_local_rows, 5 * d);
+    const std::scoped_lock lock(mutex);
+    const bool local = config.local_every > 0 && n_obs >= 2 * m_local &&
+                       memory.recommendations++ % config.local_every == config.local_every - 1;
+    const Eigen::VectorXd x =
+        local ? local_proposal(data, config, m_local, rng) : global_proposal(config, history.pending, data, memory, rng);
+
+    ParamMap rec;
+    Eigen::Index c = 0;
+    for (const ParamSpec& spec : space.specs) {
+        const int k = space.unit_dim(spec.name);
+        rec.emplace(spec.name, space.from_unit_block(spec.name, x.segment(c, k)));
+        c += k;
+    }
+    return rec;
 }
 
 }  // namespace tarvex

@@ -1,8 +1,10 @@
-#include "tarvex/samplers.hpp"
+#include "tarvex/sampler.hpp"
 
 namespace tarvex {
 
 void ISampler::before_study(const Study&) {}
 void ISampler::after_trial(const Study&, const Trial&) {}
+ParamMap ISampler::propose(const History&, const Trial&, SamplerState*) { return {}; }
+std::unique_ptr<SamplerState> ISampler::make_state(const Study&) { return nullptr; }
 
 }  // namespace tarvex

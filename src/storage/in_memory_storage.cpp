@@ -293,15 +293,4 @@ StoredTrial InMemoryStorage::best_trial(int study_id, StudyDirection direction) 
     return best ? std::make_shared<const Trial>(state->trial_of(*best)) : nullptr;
 }
 
-std::vector<TrialCache::Change> TrialCache::refresh(const Study& study) {
-    std::vector<Change> changes;
-    for (StoredTrial& trial : study.storage->trials_since(study.study_id, cursor)) {
-        auto [slot, added] = by_id.try_emplace(trial->trial_id, trial);
-        StoredTrial replaced;
-        if (!added) replaced = std::exchange(slot->second, trial);
-        changes.push_back({std::move(trial), std::move(replaced)});
-    }
-    return changes;
-}
-
 }  // namespace tarvex

@@ -25,6 +25,7 @@ public:
     std::vector<Trial> get_all_trials(int study_id) const override;
     int n_trials(int study_id) const override;
     bool keeps_running_trials() const override { return true; }
+    bool is_slow() const override { return true; }
     void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value) override;
     void record_report(int trial_id, std::size_t index, std::int32_t step, double value) override;
     void record_user_attr(int trial_id, const std::string& key, const std::string& value) override;

@@ -1,0 +1,86 @@
+// Bayesian optimisation with a Gaussian-process model of the objective.
+#pragma once
+
+#include <Eigen/Core>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tarvex/acquisition.hpp"
+#include "tarvex/sampler.hpp"
+#include "tarvex/search_space.hpp"
+
+namespace tarvex {
+
+struct GPSamplerConfig {
+    KernelType kernel = KernelType::Matern52;
+    AcquisitionType acq = AcquisitionType::LogEI;
+    double noise_var = 1e-6;  // initial observation-noise variance, of the standardised targets
+    bool use_priors = true;   // log-normal priors on the kernel hyperparameters
+    bool fit_noise = false;   // fit the noise variance too
+    int n_restarts = 2;       // random restarts of a cold hyperparameter fit, and of every restart_every-th warm one
+    int n_warmup = 8;         // completed trials needed before the model is used
+    double xi = 0.0;          // improvement margin of EI, LogEI and PI
+    double beta = 2.0;        // UCB weight, unless auto_beta
+    bool auto_beta = true;    // UCB weight 2 ln(n_obs + 1)
+    int n_cand = 1024;        // candidates scored per recommendation; at least 1
+    std::uint64_t seed = 0;   // 0: a nondeterministic generator, fixed warm-up shifts
+    int max_fit_rows = 200;   // hyperparameters fitted on at most this many observations (0: all)
+    int n_local = 32;         // extra candidates around each of the best observations
+
+    // How the acquisition is maximised. The optimum sits next to the best observations once the
+    // model knows the landscape; candidates around them, down to a thousandth of the cube, find
+    // it precisely.
+    int n_refine = 10;          // best candidates refined by L-BFGS
+    double refine_tol = 1e-9;   // a refinement stops once a step gains less than this, relatively
+    int n_centres = 3;          // best observations that local candidates surround
+    double local_scale = 0.1;   // largest spread of the local candidates, in unit-cube coordinates
+    // A study's fit starts from its previous one, which moves little with one more observation;
+    // random restarts, which look for other optima of the likelihood, run on every
+    // restart_every-th fit.
+    int restart_every = 10;
+    // Standardised over all observations, the values near the optimum differ by less than the
+    // model's noise floor, and the global model stops resolving them. So every local_every-th
+    // recommendation of a study with enough observations (twice the local model's rows) comes
+    // from a local model: the max(min_local_rows, 5 d) observations nearest the best one,
+    // standardised on their own values. 0: never.
+    int local_every = 3;
+    int min_local_rows = 25;
+
+    // Throws std::invalid_argument naming the first field out of range.
+    void validate() const;
+};
+
+// Bayesian optimisation for single-objective studies. Once n_warmup trials have completed, each
+// trial gets one whole proposal: a GP fitted to every trial that ran with parameters (failed,
+// pruned and non-finite ones at the worst completed value, running ones at the mean), the
+// acquisition maximised over the configurations the space can take. The space follows the
+// parameter names and the newest distributions those trials used. Before that, and for names
+// outside the proposal, values come from a shifted Halton sequence with one dimension per name.
+class GPSampler : public ISampler {
+public:
+    // Throws std::invalid_argument for a config that validate() rejects.
+    explicit GPSampler(GPSamplerConfig config);
+    // Throws std::invalid_argument for a multi-objective study, before any trial runs.
+    void before_study(const Study& study) override;
+    // The warm-up value: point trial_id + 1 of the name's Halton dimension.
+    ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                  const Distribution& dist) override;
+    bool proposes() const override { return true; }
+    ParamMap propose(const History& history, const Trial& trial, SamplerState* state) override;
+    std::unique_ptr<SamplerState> make_state(const Study& study) override;
+    bool is_slow() const override { return true; }
+
+    const GPSamplerConfig config;
+
+private:
+    std::mutex mutex;
+    std::mt19937_64 rng;                              // guarded by mutex; only proposals draw
+    std::unordered_map<std::string, int> dim_index;  // guarded by mutex; warm-up dimension per name
+    int next_dim = 0;                                 // guarded by mutex
+};
+
+}  // namespace tarvex

@@ -1,0 +1,46 @@
+// The sampler interface: where a trial's parameter values come from.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tarvex/history.hpp"
+#include "tarvex/study.hpp"
+
+namespace tarvex {
+
+// What a sampler keeps of one study between its calls; made by the sampler, owned by the study.
+class SamplerState {
+public:
+    virtual ~SamplerState() = default;
+};
+
+// A sampler answers in two stages. When a trial first needs a value the study does not fix,
+// propose may return a whole configuration from the study's history; the study keeps it for
+// the trial and serves its values to the suggest calls that ask for those names with a
+// distribution that can produce them. Every other name goes to sample_independent.
+class ISampler {
+public:
+    virtual ~ISampler() = default;
+    // Once per optimisation run, before its first trial is created.
+    virtual void before_study(const Study& study);
+    // Only for a name the trial holds neither in params nor in fixed_params.
+    virtual ParamValue sample_independent(const Study& study, const Trial& trial,
+                                          const std::string& name, const Distribution& dist) = 0;
+    // Once per finished run trial, before it is written to storage.
+    virtual void after_trial(const Study& study, const Trial& trial);
+
+    // Whether propose is worth calling: a sampler that answers only name by name says false (the
+    // default), and the study reads no history for it.
+    virtual bool proposes() const { return false; }
+    // The configuration for trial, or an empty map for none. Called at most once per trial, with
+    // the study's sampling lock held; state is what make_state gave this study (possibly null).
+    virtual ParamMap propose(const History& history, const Trial& trial, SamplerState* state);
+    // Made once, when a study takes this sampler; dies with the study. By default nothing.
+    virtual std::unique_ptr<SamplerState> make_state(const Study& study);
+    // Whether a call may take long enough (a model fit) that a caller should let other threads
+    // run meanwhile.
+    virtual bool is_slow() const { return false; }
+};
+
+}  // namespace tarvex
