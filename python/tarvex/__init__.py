@@ -15,6 +15,7 @@
 import _tarvex
 
 from . import _logging, importance, report, visualization
+from ._custom_sampler import CustomSampler, Distribution, History
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._storage import DatabaseStorage, delete_study, load_study, study_names
@@ -31,7 +32,7 @@ AcquisitionType = _tarvex.AcquisitionType
 # Warnings show on stderr until the application configures logging (see tarvex._logging).
 _logging.install()
 
-__all__ = ["AcquisitionType", "DatabaseStorage", "FrozenTrial", "GPSampler", "HyperbandPruner", "KernelType",
+__all__ = ["AcquisitionType", "CustomSampler", "DatabaseStorage", "Distribution", "FrozenTrial", "History", "GPSampler", "HyperbandPruner", "KernelType",
            "MedianPruner", "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState",
            "__version__", "create_study", "delete_study", "importance", "load_study", "report", "study_names",
            "visualization"]

@@ -6,6 +6,7 @@ from typing import Any
 
 import _tarvex
 
+from ._custom_sampler import CustomSampler
 from ._values import check_text
 
 DatabaseStorage = _tarvex.DatabaseStorage
@@ -35,7 +36,7 @@ def find_study(storage: DatabaseStorage, name: str) -> _tarvex.StudyRecord:
         raise KeyError(str(e)) from None
 
 
-def load_study(*, study_name: str, storage: str | DatabaseStorage, sampler: _tarvex.ISampler | None = None,
+def load_study(*, study_name: str, storage: str | DatabaseStorage, sampler: _tarvex.ISampler | CustomSampler | None = None,
                pruner: _tarvex.IPruner | None = None):
     """The stored study of that name, continued where it stopped: its trials are read from the
     storage, new ones are written there. Raises KeyError when there is none.

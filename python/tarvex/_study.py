@@ -10,6 +10,7 @@ from typing import Any
 
 import _tarvex
 
+from ._custom_sampler import CustomSampler, core_sampler
 from ._optimize import Run, check_catch
 from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
@@ -34,7 +35,7 @@ class Study:
     """One optimisation problem: its directions, sampler and pruner, and the record of its trials.
     Make one with tv.create_study."""
 
-    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler, pruner: _tarvex.IPruner | None,
+    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler | CustomSampler, pruner: _tarvex.IPruner | None,
                  storage: DatabaseStorage | None = None) -> None:
         self._core = core
         self.study_name = name
@@ -215,7 +216,7 @@ class Study:
 
 
 def create_study(direction: str | StudyDirection = "minimize", *,
-                 directions: Sequence[str | StudyDirection] | None = None, sampler: _tarvex.ISampler | None = None,
+                 directions: Sequence[str | StudyDirection] | None = None, sampler: _tarvex.ISampler | CustomSampler | None = None,
                  pruner: _tarvex.IPruner | None = None, storage: str | DatabaseStorage | None = None,
                  study_name: str | None = None, load_if_exists: bool = False) -> Study:
     """A new study.
@@ -247,7 +248,7 @@ def create_study(direction: str | StudyDirection = "minimize", *,
         raise TypeError(f"load_if_exists must be True or False, got {load_if_exists!r}")
     sampler, pruner = _checked(sampler, pruner)
     if storage is None:
-        core = _tarvex.Study(parsed, sampler, pruner)
+        core = _tarvex.Study(parsed, core_sampler(sampler), pruner)
         return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
 
     db = open_storage(storage, "create_study", create=True)
@@ -267,10 +268,11 @@ def create_study(direction: str | StudyDirection = "minimize", *,
     return study_in_storage(db, record, sampler, pruner)
 
 
-def study_in_storage(db: DatabaseStorage, record: _tarvex.StudyRecord, sampler: _tarvex.ISampler | None,
+def study_in_storage(db: DatabaseStorage, record: _tarvex.StudyRecord, sampler: _tarvex.ISampler | CustomSampler | None,
                      pruner: _tarvex.IPruner | None) -> Study:
     sampler, pruner = _checked(sampler, pruner)
-    return Study(_tarvex.Study.in_storage(db, record, sampler, pruner), record.name, sampler, pruner, db)
+    core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
+    return Study(core, record.name, sampler, pruner, db)
 
 
 def _shown(name: str) -> str:
@@ -278,11 +280,10 @@ def _shown(name: str) -> str:
     return text if len(text) <= 80 else text[:77] + "..."
 
 
-def _checked(sampler: Any, pruner: Any) -> tuple[_tarvex.ISampler, _tarvex.IPruner | None]:
+def _checked(sampler: Any, pruner: Any) -> tuple[_tarvex.ISampler | CustomSampler, _tarvex.IPruner | None]:
     if sampler is None:
         sampler = RandomSampler()
-    if not isinstance(sampler, _tarvex.ISampler):
-        raise TypeError(f"sampler must be a tarvex sampler such as tv.RandomSampler(), got {sampler!r}")
+    core_sampler(sampler)  # checks its type
     if pruner is not None and not isinstance(pruner, _tarvex.IPruner):
         raise TypeError(f"pruner must be a tarvex pruner such as tv.MedianPruner(), or None, got {pruner!r}")
     return sampler, pruner
