@@ -42,8 +42,15 @@ def main():
     study.optimize(objective, n_trials=1000)
     param_importances(study)  # imports scikit-learn once, outside the timing
     print(f"param_importances, 1000 trials x 5 parameters: {best_of(lambda: param_importances(study)):.2f} s")
-    for plot in (vis.plot_optimization_history, vis.plot_intermediate_values, vis.plot_parallel_coordinate,
-                 vis.plot_slice, vis.plot_contour, vis.plot_param_importances, vis.plot_timeline):
+    for plot in (
+        vis.plot_optimization_history,
+        vis.plot_intermediate_values,
+        vis.plot_parallel_coordinate,
+        vis.plot_slice,
+        vis.plot_contour,
+        vis.plot_param_importances,
+        vis.plot_timeline,
+    ):
         print(f"{plot.__name__}: {best_of(lambda: plot(study)):.2f} s")
     with tempfile.TemporaryDirectory() as scratch:
         path = Path(scratch, "report.html")

@@ -49,7 +49,9 @@ def large_memory_study(n: int) -> None:
     study.optimize(lambda t: t.suggest_float("x", 0, 1) + t.suggest_float("y", -1, 1) + t.suggest_int("n", 0, 10), n)
     ran = time.perf_counter() - start
     gc.collect()
-    print(f"{n:,} trials of 3 parameters in memory: run {ran:.1f} s, {(rss() - before) / n:.0f} B per trial (target <= 600)")
+    print(
+        f"{n:,} trials of 3 parameters in memory: run {ran:.1f} s, {(rss() - before) / n:.0f} B per trial (target <= 600)"
+    )
     for name in ("best_value", "best_trial", "best_params"):
         print(f"  {name}: {per_call(lambda: getattr(study, name)):.2f} µs per call (target <= 10)")
     runs = []
@@ -82,9 +84,11 @@ def large_report(n: int) -> None:
                 browser.wait_for("document.body.dataset.ready === 'true'", timeout=120)
                 loads.append(time.perf_counter() - start)
                 assert browser.errors == [], browser.errors
-    print(f"report of {n:,} trials (5 parameters, 5 reports each): written in {min(writes):.1f} s, best of 3 "
-          f"(target <= 10), {size:.1f} MB (target <= 10), drawn in headless Chromium in {loads[0]:.1f} s in a new "
-          f"browser and {statistics.median(loads[1:]):.1f} s when opened again (target <= 5)")
+    print(
+        f"report of {n:,} trials (5 parameters, 5 reports each): written in {min(writes):.1f} s, best of 3 "
+        f"(target <= 10), {size:.1f} MB (target <= 10), drawn in headless Chromium in {loads[0]:.1f} s in a new "
+        f"browser and {statistics.median(loads[1:]):.1f} s when opened again (target <= 5)"
+    )
 
 
 if __name__ == "__main__":

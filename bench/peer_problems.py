@@ -9,10 +9,17 @@ import numpy as np
 
 HARTMANN3_A = np.array([[3.0, 10, 30], [0.1, 10, 35], [3.0, 10, 30], [0.1, 10, 35]])
 HARTMANN3_P = 1e-4 * np.array([[3689, 1170, 2673], [4699, 4387, 7470], [1091, 8732, 5547], [381, 5743, 8828]])
-HARTMANN6_A = np.array([[10, 3, 17, 3.5, 1.7, 8], [0.05, 10, 17, 0.1, 8, 14],
-                        [3, 3.5, 1.7, 10, 17, 8], [17, 8, 0.05, 10, 0.1, 14]])
-HARTMANN6_P = 1e-4 * np.array([[1312, 1696, 5569, 124, 8283, 5886], [2329, 4135, 8307, 3736, 1004, 9991],
-                               [2348, 1451, 3522, 2883, 3047, 6650], [4047, 8828, 8732, 5743, 1091, 381]])
+HARTMANN6_A = np.array(
+    [[10, 3, 17, 3.5, 1.7, 8], [0.05, 10, 17, 0.1, 8, 14], [3, 3.5, 1.7, 10, 17, 8], [17, 8, 0.05, 10, 0.1, 14]]
+)
+HARTMANN6_P = 1e-4 * np.array(
+    [
+        [1312, 1696, 5569, 124, 8283, 5886],
+        [2329, 4135, 8307, 3736, 1004, 9991],
+        [2348, 1451, 3522, 2883, 3047, 6650],
+        [4047, 8828, 8732, 5743, 1091, 381],
+    ]
+)
 HARTMANN_ALPHA = np.array([1.0, 1.2, 3.0, 3.2])
 
 
@@ -34,8 +41,12 @@ def six_hump_camel(x):
 def ackley(x):
     x = np.asarray(x, dtype=float)
     d = len(x)
-    return float(-20 * math.exp(-0.2 * math.sqrt(np.sum(x * x) / d))
-                 - math.exp(np.sum(np.cos(2 * math.pi * x)) / d) + 20 + math.e)
+    return float(
+        -20 * math.exp(-0.2 * math.sqrt(np.sum(x * x) / d))
+        - math.exp(np.sum(np.cos(2 * math.pi * x)) / d)
+        + 20
+        + math.e
+    )
 
 
 ACTIVATION_COST = {"relu": 0.0, "tanh": 0.4, "sigmoid": 1.2}
@@ -46,10 +57,12 @@ def training_loss(lr, layers, activation, dropout):
     """A stand-in for tuning a network: a log-scaled learning rate whose best value shifts with
     depth, an integer depth whose best value depends on the activation, a categorical activation
     and a float dropout. Minimum 0 at lr = 10^-2.5 (depth 5), 5 layers, relu, dropout 0.2."""
-    return ((math.log10(lr) + 2.0 + 0.1 * layers) ** 2
-            + 0.15 * (layers - ACTIVATION_DEPTH[activation]) ** 2
-            + ACTIVATION_COST[activation]
-            + 6.0 * (dropout - 0.2) ** 2)
+    return (
+        (math.log10(lr) + 2.0 + 0.1 * layers) ** 2
+        + 0.15 * (layers - ACTIVATION_DEPTH[activation]) ** 2
+        + ACTIVATION_COST[activation]
+        + 6.0 * (dropout - 0.2) ** 2
+    )
 
 
 class Problem:
@@ -62,16 +75,19 @@ class Problem:
 PROBLEMS = [
     Problem("Branin (2-D)", 0.397887357729738, [(-5.0, 10.0), (0.0, 15.0)], branin),
     Problem("Six-hump camel (2-D)", -1.031628453489877, [(-3.0, 3.0), (-2.0, 2.0)], six_hump_camel),
-    Problem("Hartmann-3 (3-D)", -3.862782147820756, [(0.0, 1.0)] * 3,
-            lambda x: hartmann(x, HARTMANN3_A, HARTMANN3_P)),
+    Problem("Hartmann-3 (3-D)", -3.862782147820756, [(0.0, 1.0)] * 3, lambda x: hartmann(x, HARTMANN3_A, HARTMANN3_P)),
     Problem("Ackley (4-D)", 0.0, [(-32.768, 32.768)] * 4, ackley),
-    Problem("Hartmann-6 (6-D)", -3.322368011415515, [(0.0, 1.0)] * 6,
-            lambda x: hartmann(x, HARTMANN6_A, HARTMANN6_P)),
+    Problem("Hartmann-6 (6-D)", -3.322368011415515, [(0.0, 1.0)] * 6, lambda x: hartmann(x, HARTMANN6_A, HARTMANN6_P)),
     Problem("Mixed int/log/categorical (4-D)", 0.0, mixed=True),
 ]
 
-OPTIMISERS = ["tarvex GPSampler", "tarvex GPSampler, module defaults", "tarvex RandomSampler", "skopt gp_minimize",
-              "hyperopt TPE"]
+OPTIMISERS = [
+    "tarvex GPSampler",
+    "tarvex GPSampler, module defaults",
+    "tarvex RandomSampler",
+    "skopt gp_minimize",
+    "hyperopt TPE",
+]
 # The defaults the public package gives GPSampler; _tarvex keeps the compiled module's own.
 BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6}
 ACTIVATIONS = list(ACTIVATION_COST)
@@ -84,9 +100,12 @@ def run_tarvex(problem, budget, seed, sampler):
 
     def objective(trial):
         if problem.mixed:
-            y = training_loss(trial.suggest_float("lr", 1e-5, 1.0, log=True), trial.suggest_int("layers", 1, 8),
-                              trial.suggest_categorical("activation", ACTIVATIONS),
-                              trial.suggest_float("dropout", 0.0, 0.6))
+            y = training_loss(
+                trial.suggest_float("lr", 1e-5, 1.0, log=True),
+                trial.suggest_int("layers", 1, 8),
+                trial.suggest_categorical("activation", ACTIVATIONS),
+                trial.suggest_float("dropout", 0.0, 0.6),
+            )
         else:
             y = problem.function([trial.suggest_float(f"x{i}", lo, hi) for i, (lo, hi) in enumerate(problem.bounds)])
         values.append(y)
@@ -118,8 +137,12 @@ def run_hyperopt(problem, budget, seed):
     from hyperopt import Trials, fmin, hp, tpe
 
     if problem.mixed:
-        space = {"lr": hp.loguniform("lr", math.log(1e-5), 0.0), "layers": hp.uniformint("layers", 1, 8),
-                 "activation": hp.choice("activation", ACTIVATIONS), "dropout": hp.uniform("dropout", 0.0, 0.6)}
+        space = {
+            "lr": hp.loguniform("lr", math.log(1e-5), 0.0),
+            "layers": hp.uniformint("layers", 1, 8),
+            "activation": hp.choice("activation", ACTIVATIONS),
+            "dropout": hp.uniform("dropout", 0.0, 0.6),
+        }
 
         def loss(p):
             return training_loss(p["lr"], int(p["layers"]), p["activation"], p["dropout"])
@@ -130,8 +153,15 @@ def run_hyperopt(problem, budget, seed):
             return problem.function(list(p))
 
     trials = Trials()
-    fmin(loss, space, algo=tpe.suggest, max_evals=budget, trials=trials, rstate=np.random.default_rng(seed),
-         show_progressbar=False)
+    fmin(
+        loss,
+        space,
+        algo=tpe.suggest,
+        max_evals=budget,
+        trials=trials,
+        rstate=np.random.default_rng(seed),
+        show_progressbar=False,
+    )
     return [float(v) for v in trials.losses()]
 
 

@@ -19,7 +19,8 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import peer_problems as pp  # noqa: E402
-from python_overhead import bare_loop, module_loop, objective as trivial, package_loop  # noqa: E402
+from python_overhead import bare_loop, module_loop, package_loop  # noqa: E402
+from python_overhead import objective as trivial
 
 BUDGETS = (50, 100)
 FLOOR = 1e-8  # log-scale plots need a positive regret
@@ -116,13 +117,22 @@ def loop_overhead():
     from hyperopt import Trials, fmin, hp, rand
 
     def hyperopt_loop(n):
-        fmin(lambda p: trivial(_Fixed(p["x"])), {"x": hp.uniform("x", -10.0, 10.0)}, algo=rand.suggest, max_evals=n,
-             trials=Trials(), rstate=np.random.default_rng(1), show_progressbar=False)
+        fmin(
+            lambda p: trivial(_Fixed(p["x"])),
+            {"x": hp.uniform("x", -10.0, 10.0)},
+            algo=rand.suggest,
+            max_evals=n,
+            trials=Trials(),
+            rstate=np.random.default_rng(1),
+            show_progressbar=False,
+        )
 
-    return {"tarvex RandomSampler (package)": per_trial_us(package_loop, 20_000),
-            "_tarvex RandomSampler (compiled module)": per_trial_us(module_loop, 20_000),
-            "hyperopt rand.suggest": per_trial_us(hyperopt_loop, 1_000),
-            "bare Python loop": per_trial_us(bare_loop, 20_000)}
+    return {
+        "tarvex RandomSampler (package)": per_trial_us(package_loop, 20_000),
+        "_tarvex RandomSampler (compiled module)": per_trial_us(module_loop, 20_000),
+        "hyperopt rand.suggest": per_trial_us(hyperopt_loop, 1_000),
+        "bare Python loop": per_trial_us(bare_loop, 20_000),
+    }
 
 
 class _Fixed:
@@ -169,10 +179,16 @@ def propose_skopt(n_obs, repeats):
     rng = np.random.default_rng(n_obs)
     times = []
     for r in range(repeats):
-        opt = Optimizer(space, cook_estimator("GP", space=space, random_state=r, noise="gaussian"),
-                        n_initial_points=10, acq_func="gp_hedge", acq_optimizer="lbfgs", random_state=r,
-                        acq_optimizer_kwargs={"n_points": 10000, "n_restarts_optimizer": 5, "n_jobs": 1},
-                        acq_func_kwargs={"xi": 0.01, "kappa": 1.96})
+        opt = Optimizer(
+            space,
+            cook_estimator("GP", space=space, random_state=r, noise="gaussian"),
+            n_initial_points=10,
+            acq_func="gp_hedge",
+            acq_optimizer="lbfgs",
+            random_state=r,
+            acq_optimizer_kwargs={"n_points": 10000, "n_restarts_optimizer": 5, "n_jobs": 1},
+            acq_func_kwargs={"xi": 0.01, "kappa": 1.96},
+        )
         points = [hartmann6_point(rng) for _ in range(n_obs)]
         opt.tell([list(x) for x, _ in points[:-1]], [y for _, y in points[:-1]])
         x, y = points[-1]
@@ -200,10 +216,10 @@ def render(args, traces, seconds, overhead, propose, plots, elapsed):
         f"The {BUDGETS[0]}-evaluation figures are the first {BUDGETS[0]} evaluations of the "
         f"{BUDGETS[-1]}-evaluation runs: none of these optimisers changes its behaviour with the budget, "
         "so a shorter run with the same seed makes the same evaluations. Best median in bold; "
-        "\"wins\" counts the problems where an optimiser has the best median.",
+        '"wins" counts the problems where an optimiser has the best median.',
         "",
-        "\"tarvex GPSampler\" runs with the defaults the public package gives it (improvement margin xi = 0, "
-        "noise variance 1e-6); \"module defaults\" is `_tarvex.GPSampler()` as the compiled module defines it "
+        '"tarvex GPSampler" runs with the defaults the public package gives it (improvement margin xi = 0, '
+        'noise variance 1e-6); "module defaults" is `_tarvex.GPSampler()` as the compiled module defines it '
         "(xi = 0.003, noise variance 1e-4).",
         "",
         "The mixed problem tunes a stand-in for a network: learning rate on a log scale in [1e-5, 1], "
@@ -214,29 +230,53 @@ def render(args, traces, seconds, overhead, propose, plots, elapsed):
     for budget in BUDGETS:
         table, _ = quality_table(traces, budget)
         out += [f"### {budget} evaluations", "", table, ""]
-    out += ["Wall time per optimisation run, mean over all problems and seeds "
-            f"({args.workers} runs in parallel, one thread each):", ""]
+    out += [
+        "Wall time per optimisation run, mean over all problems and seeds "
+        f"({args.workers} runs in parallel, one thread each):",
+        "",
+    ]
     runs = len(pp.PROBLEMS) * args.seeds
     out += [f"- {o}: {seconds[o] / runs:.2f} s" for o in pp.OPTIMISERS]
-    out += ["", "### Convergence", "", "Median best-so-far regret against evaluations, log scale "
-            f"(regret floored at {FLOOR:g}).", ""]
+    out += [
+        "",
+        "### Convergence",
+        "",
+        f"Median best-so-far regret against evaluations, log scale (regret floored at {FLOOR:g}).",
+        "",
+    ]
     out += [f"![{name}](img/{file})" for name, file in plots]
-    out += ["", "## Overhead", "", "### Loop overhead per trial, trivial objective", "",
-            "| Loop | µs per trial | ratio to bare loop |", "|---|---|---|"]
+    out += [
+        "",
+        "## Overhead",
+        "",
+        "### Loop overhead per trial, trivial objective",
+        "",
+        "| Loop | µs per trial | ratio to bare loop |",
+        "|---|---|---|",
+    ]
     bare = overhead["bare Python loop"]
     out += [f"| {k} | {v:.2f} | {v / bare:.1f}× |" for k, v in overhead.items()]
-    out += ["", "The bare loop: a minimal trial whose `suggest_float` draws a uniform number and records it in a "
-            "dict, the same objective, and the (params, value) pair appended to a list (`bench/python_overhead.py`). "
-            "Best of three runs of 20,000 trials (1,000 for hyperopt).", "",
-            "### Time to propose one point, 6-D (Hartmann-6 observations)", "",
-            "| Observations | tarvex GPSampler (ms) | skopt gp_minimize's optimiser (ms) | skopt / tarvex |",
-            "|---|---|---|---|"]
+    out += [
+        "",
+        "The bare loop: a minimal trial whose `suggest_float` draws a uniform number and records it in a "
+        "dict, the same objective, and the (params, value) pair appended to a list (`bench/python_overhead.py`). "
+        "Best of three runs of 20,000 trials (1,000 for hyperopt).",
+        "",
+        "### Time to propose one point, 6-D (Hartmann-6 observations)",
+        "",
+        "| Observations | tarvex GPSampler (ms) | skopt gp_minimize's optimiser (ms) | skopt / tarvex |",
+        "|---|---|---|---|",
+    ]
     for n, (t, s) in propose.items():
         out.append(f"| {n} | {t:.1f} | {s:.1f} | {s / t:.1f}× |")
-    out += ["", "tarvex: one trial of a study holding the observations (model fit and acquisition search). "
-            "scikit-optimize: `Optimizer.tell` of the last observation then `ask`, with the settings "
-            "`gp_minimize` uses by default (fitting and acquisition search happen in `tell`). Median of "
-            f"{args.repeats} proposals.", ""]
+    out += [
+        "",
+        "tarvex: one trial of a study holding the observations (model fit and acquisition search). "
+        "scikit-optimize: `Optimizer.tell` of the last observation then `ask`, with the settings "
+        "`gp_minimize` uses by default (fitting and acquisition search happen in `tell`). Median of "
+        f"{args.repeats} proposals.",
+        "",
+    ]
     return "\n".join(out)
 
 

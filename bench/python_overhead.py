@@ -63,13 +63,17 @@ def main():
     print(f"serial, {n} trials, one suggest_float, trivial objective (best of 5):")
     print(f"  bare Python loop  {bare:.2f} us/trial")
     print(f"  _tarvex           {module:.2f} us/trial  ({module / bare:.2f}x bare)")
-    print(f"  tarvex            {package:.2f} us/trial  ({package / bare:.2f}x bare, +{package - module:.2f} us over _tarvex)")
+    print(
+        f"  tarvex            {package:.2f} us/trial  ({package / bare:.2f}x bare, +{package - module:.2f} us over _tarvex)"
+    )
     m = 400
     study = lambda: tv.create_study(sampler=tv.RandomSampler(seed=7))  # noqa: E731
     serial = per_trial_us(lambda k: study().optimize(napping, k), m, repeats=1)
     parallel = per_trial_us(lambda k: study().optimize(napping, k, n_jobs=4), m, repeats=1)
-    print(f"1 ms sleep, {m} trials: serial {serial:.0f} us/trial, n_jobs=4 {parallel:.0f} us/trial, "
-          f"speed-up {serial / parallel:.2f}x")
+    print(
+        f"1 ms sleep, {m} trials: serial {serial:.0f} us/trial, n_jobs=4 {parallel:.0f} us/trial, "
+        f"speed-up {serial / parallel:.2f}x"
+    )
 
 
 if __name__ == "__main__":

@@ -62,8 +62,10 @@ def soak(name, n_trials, pruner, timeout):
     lost = len(chosen) - len(trials)
     wrong = sum(1 for t in trials if chosen.get(t.trial_id) != t.state)
     duplicated = len(ids) - len(set(ids))
-    print(f"{name:<34} {len(chosen):>7} started {len(trials):>7} stored  lost {lost}  duplicated {duplicated}  "
-          f"wrong state {wrong}  {len(chosen) / elapsed:>9,.0f} trials/s  {grown / max(len(trials), 1):>6,.0f} B/trial")
+    print(
+        f"{name:<34} {len(chosen):>7} started {len(trials):>7} stored  lost {lost}  duplicated {duplicated}  "
+        f"wrong state {wrong}  {len(chosen) / elapsed:>9,.0f} trials/s  {grown / max(len(trials), 1):>6,.0f} B/trial"
+    )
     return len(chosen), lost + duplicated + wrong
 
 
@@ -71,11 +73,14 @@ def main():
     total = int(sys.argv[1]) if len(sys.argv) > 1 else 200_000
     # Pruners read every stored trial on each call, so their runs are kept smaller.
     big, small = total * 9 // 20, total // 20
-    runs = [("no pruner", big, None, None), ("MedianPruner", small, tv.MedianPruner(), None),
-            ("HyperbandPruner", small, tv.HyperbandPruner(max_resource=3), None),
-            ("MedianPruner, 1 s timeout", 2 * small, tv.MedianPruner(n_startup_trials=20), 1.0),
-            # The first run again once its study is gone: memory is reused, not accumulated.
-            ("no pruner, repeated", big, None, None)]
+    runs = [
+        ("no pruner", big, None, None),
+        ("MedianPruner", small, tv.MedianPruner(), None),
+        ("HyperbandPruner", small, tv.HyperbandPruner(max_resource=3), None),
+        ("MedianPruner, 1 s timeout", 2 * small, tv.MedianPruner(n_startup_trials=20), 1.0),
+        # The first run again once its study is gone: memory is reused, not accumulated.
+        ("no pruner, repeated", big, None, None),
+    ]
     started = faults = 0
     base = rss_bytes()
     for name, n_trials, pruner, timeout in runs:
@@ -84,8 +89,10 @@ def main():
         gc.collect()
     gc.collect()
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    print(f"total {started} trials started, {faults} lost, duplicated or wrong; "
-          f"RSS after all studies are gone {(rss_bytes() - base) / 2**20:+.1f} MiB, peak RSS {peak / 2**20:.1f} MiB")
+    print(
+        f"total {started} trials started, {faults} lost, duplicated or wrong; "
+        f"RSS after all studies are gone {(rss_bytes() - base) / 2**20:+.1f} MiB, peak RSS {peak / 2**20:.1f} MiB"
+    )
     sys.exit(1 if faults else 0)
 
 

@@ -5,10 +5,22 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'RandomSampler', 'Study', 'StudyDirection', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'ParamKindError', 'RandomSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
+    """
+class StudyNotFoundError(KeyError, IndexError):
+    """
+    No study of that name in the storage (a KeyError and an IndexError).
+    """
+class StorageError(RuntimeError):
+    """
+    The storage failed: the database refused a statement, or the connection was lost or timed out.
+    """
+class ParamKindError(ValueError, RuntimeError):
+    """
+    A parameter asked for as another kind than the value it holds (a ValueError and a RuntimeError).
     """
 class TrialState:
     """
@@ -309,7 +321,28 @@ class Study:
     def trials(self) -> list[Trial]:
         ...
 class ISampler:
-    pass
+    """
+    The sampler interface. A Python subclass defines sample_independent(trial, name, distribution) -> value, and may define propose(history, trial) -> dict (a whole configuration when a trial first asks; names outside it go to sample_independent), after_trial(trial) and before_study(directions).
+    """
+    class History:
+        """
+        What propose reads of the study, copied for the call.
+        """
+        @property
+        def directions(self) -> list[StudyDirection]:
+            ...
+        @property
+        def pending(self) -> list:
+            """
+            The configurations of the study's other running trials, as dicts.
+            """
+        @property
+        def trials(self) -> list:
+            """
+            The study's stored trials, ascending number: finished ones, and running ones that a database keeps.
+            """
+    def __init__(self) -> None:
+        ...
 class RandomSampler(ISampler):
     def __init__(self, seed: typing.SupportsInt = 0) -> None:
         ...

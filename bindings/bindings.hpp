@@ -5,6 +5,7 @@
 #include <pybind11/cast.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "tarvex/pruners.hpp"
@@ -142,6 +143,14 @@ ParamMap to_param_map(const py::dict& params);
 // One such value; where names the argument in messages.
 ParamValue to_param_value(const py::handle& value, const std::string& where);
 
+// A parameter asked for as another kind than the value the trial holds or was enqueued, as the
+// package's suggest calls find it.
+class ParamKindMismatch : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+void bind_errors(py::module_& m);
 void bind_enums(py::module_& m);
 void bind_trial(py::module_& m);
 void bind_study(py::module_& m);

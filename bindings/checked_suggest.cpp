@@ -89,7 +89,7 @@ const T* held(const Trial& t, const std::string& name, const std::string& call, 
                                     ", and is now asked " + described(asked) + "; a parameter keeps its distribution within a trial");
     }
     if (!v) {
-        throw std::invalid_argument(call + ": '" + name + "' holds " + kind_of(value->second) +
+        throw ParamKindMismatch(call + ": '" + name + "' holds " + kind_of(value->second) +
                                     " in this trial; a parameter keeps its kind within a trial");
     }
     return v;
@@ -100,7 +100,7 @@ void check_fixed(const Trial& t, const std::string& name, const std::string& cal
     const auto fixed = t.fixed_params.find(name);
     if (fixed == t.fixed_params.end()) return;
     if (numeric && std::holds_alternative<std::string>(fixed->second)) {
-        throw std::invalid_argument(call + ": the value enqueued for '" + name + "' is the text " +
+        throw ParamKindMismatch(call + ": the value enqueued for '" + name + "' is the text " +
                                     std::get<std::string>(fixed->second) + ", not a number");
     }
 }

@@ -107,7 +107,13 @@ std::shared_ptr<ISampler> keep_python_part(std::shared_ptr<ISampler> sampler, py
 }
 
 void bind_python_sampler(py::class_<ISampler, PythonSampler, std::shared_ptr<ISampler>>& cls) {
-    cls.def(py::init<>());
+    // The interface itself is no sampler: only a subclass is made (as its alias).
+    cls.def(py::init(
+        []() -> ISampler* {
+            throw py::type_error("ISampler is an interface: subclass it and define sample_independent(trial, name, "
+                                 "distribution)");
+        },
+        [] { return new PythonSampler(); }));
     py::class_<PythonHistory>(cls, "History", "What propose reads of the study, copied for the call.")
         .def_property_readonly("directions", [](const PythonHistory& h) { return h.directions; })
         .def_property_readonly(

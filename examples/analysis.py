@@ -34,8 +34,13 @@ def objective(trial):
     return loss
 
 
-study = tv.create_study(storage="sqlite:///analysis.db", study_name="mlp", load_if_exists=True,
-                        sampler=tv.GPSampler(seed=3), pruner=tv.MedianPruner(n_startup_trials=5))
+study = tv.create_study(
+    storage="sqlite:///analysis.db",
+    study_name="mlp",
+    load_if_exists=True,
+    sampler=tv.GPSampler(seed=3),
+    pruner=tv.MedianPruner(n_startup_trials=5),
+)
 study.optimize(objective, n_trials=40)
 print(f"best loss {study.best_value:.4f} with {study.best_params}")
 

@@ -1,8 +1,8 @@
 """A sampler of your own: an evolution strategy written in Python as a tv.CustomSampler.
 
 Once a few trials have completed, each new trial is a mutation of one of the best completed
-ones (chosen at random among the top five); categorical parameters are copied from that parent or, now and then, drawn afresh.
-Until then, and for any parameter the proposal leaves out, values are drawn uniformly.
+ones (chosen at random among the top five); categorical parameters are copied from that parent
+or, now and then, drawn afresh. Until then, and for any parameter the proposal leaves out, values are drawn uniformly.
 """
 
 import math

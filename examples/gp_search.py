@@ -19,5 +19,7 @@ for sampler in (tv.GPSampler(seed=1), tv.RandomSampler(seed=1)):
     study = tv.create_study(sampler=sampler)
     study.optimize(branin, n_trials=40)
     best = study.best_trial
-    print(f"{type(sampler).__name__:>13}: best value {best.value:.5f} at x = {best.params['x']:.4f}, "
-          f"y = {best.params['y']:.4f} (known optimum {OPTIMUM:.5f})")
+    print(
+        f"{type(sampler).__name__:>13}: best value {best.value:.5f} at x = {best.params['x']:.4f}, "
+        f"y = {best.params['y']:.4f} (known optimum {OPTIMUM:.5f})"
+    )

@@ -17,10 +17,12 @@ CLASSES = np.unique(y)
 
 def make_objective(epochs_run):
     def objective(trial):
-        model = SGDClassifier(alpha=trial.suggest_float("alpha", 1e-6, 1e-1, log=True),
-                              eta0=trial.suggest_float("eta0", 1e-4, 1.0, log=True),
-                              learning_rate=trial.suggest_categorical("schedule", ["constant", "invscaling", "adaptive"]),
-                              random_state=0)
+        model = SGDClassifier(
+            alpha=trial.suggest_float("alpha", 1e-6, 1e-1, log=True),
+            eta0=trial.suggest_float("eta0", 1e-4, 1.0, log=True),
+            learning_rate=trial.suggest_categorical("schedule", ["constant", "invscaling", "adaptive"]),
+            random_state=0,
+        )
         accuracy = 0.0
         for epoch in range(1, EPOCHS + 1):
             model.partial_fit(X_train, y_train, classes=CLASSES)
@@ -39,5 +41,7 @@ for name, pruner in (("no pruning", None), ("HyperbandPruner", tv.HyperbandPrune
     study = tv.create_study(direction="maximize", sampler=tv.RandomSampler(seed=3), pruner=pruner)
     study.optimize(make_objective(epochs_run), n_trials=30)
     pruned = len(study.get_trials(states=tv.TrialState.Pruned))
-    print(f"{name:>16}: best accuracy {study.best_value:.3f}, {pruned} of 30 trials pruned, "
-          f"{len(epochs_run)} of {30 * EPOCHS} epochs run")
+    print(
+        f"{name:>16}: best accuracy {study.best_value:.3f}, {pruned} of 30 trials pruned, "
+        f"{len(epochs_run)} of {30 * EPOCHS} epochs run"
+    )

@@ -55,6 +55,18 @@ struct StorageOptions {
     std::function<bool()> interrupted;
 };
 
+// A storage that failed: a database that refused a statement, a connection lost or timed out.
+class StorageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// No study of the name asked for.
+class StudyNotFound : public std::out_of_range {
+public:
+    using std::out_of_range::out_of_range;
+};
+
 // A wait for the database given up because its caller was interrupted.
 class StorageInterrupted : public std::runtime_error {
 public:
@@ -139,8 +151,8 @@ private:
     // The lock on the connection; throws in a process forked from the one that opened it.
     std::unique_lock<std::mutex> use();
     // The trials of study_id changed after change, oldest change first; change moves past them.
-    std::vector<StoredTrial> changed_trials(std::int64_t study_id, int local_study_id, std::uint64_t& change);
-    Trial load_trial(std::int64_t study_id, int number, int local_study_id);
+    std::vector<StoredTrial> changed_trials(std::int64_t study_id, std::uint64_t& change);
+    Trial load_trial(std::int64_t study_id, int number);
     // Marks the study's trials whose process is gone Failed, if this process may write.
     void mark_lost_trials(std::int64_t study_id);
     void require_schema();  // with mutex held: a storage opened without create makes the tables now

@@ -1,25 +1,25 @@
 """tarvex: hyperparameter optimisation with a compiled core.
 
-    import tarvex as tv
+import tarvex as tv
 
-    def objective(trial):
-        lr = trial.suggest_float("lr", 1e-5, 1e-1, log=True)
-        layers = trial.suggest_int("layers", 1, 8)
-        return train_and_score(lr, layers)
+def objective(trial):
+    lr = trial.suggest_float("lr", 1e-5, 1e-1, log=True)
+    layers = trial.suggest_int("layers", 1, 8)
+    return train_and_score(lr, layers)
 
-    study = tv.create_study(direction="minimize", sampler=tv.GPSampler(seed=1))
-    study.optimize(objective, n_trials=50)
-    print(study.best_value, study.best_params)
+study = tv.create_study(direction="minimize", sampler=tv.GPSampler(seed=1))
+study.optimize(objective, n_trials=50)
+print(study.best_value, study.best_params)
 """
 
 import _tarvex
 
-from . import _logging, importance, report, visualization
+from . import _logging, exceptions, importance, report, visualization
 from ._custom_sampler import CustomSampler, Distribution, History
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
-from ._storage import DatabaseStorage, delete_study, load_study, study_names
-from ._study import Study, create_study
+from ._storage import DatabaseStorage, delete_study, study_names
+from ._study import Study, create_study, load_study
 from ._trial import FrozenTrial, Trial
 from ._version import __version__
 
@@ -32,7 +32,30 @@ AcquisitionType = _tarvex.AcquisitionType
 # Warnings show on stderr until the application configures logging (see tarvex._logging).
 _logging.install()
 
-__all__ = ["AcquisitionType", "CustomSampler", "DatabaseStorage", "Distribution", "FrozenTrial", "History", "GPSampler", "HyperbandPruner", "KernelType",
-           "MedianPruner", "RandomSampler", "Study", "StudyDirection", "Trial", "TrialPruned", "TrialState",
-           "__version__", "create_study", "delete_study", "importance", "load_study", "report", "study_names",
-           "visualization"]
+__all__ = [
+    "AcquisitionType",
+    "CustomSampler",
+    "DatabaseStorage",
+    "Distribution",
+    "FrozenTrial",
+    "History",
+    "GPSampler",
+    "HyperbandPruner",
+    "KernelType",
+    "MedianPruner",
+    "RandomSampler",
+    "Study",
+    "StudyDirection",
+    "Trial",
+    "TrialPruned",
+    "TrialState",
+    "__version__",
+    "create_study",
+    "delete_study",
+    "exceptions",
+    "importance",
+    "load_study",
+    "report",
+    "study_names",
+    "visualization",
+]

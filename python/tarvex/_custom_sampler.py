@@ -130,6 +130,7 @@ def core_sampler(sampler: Any) -> _tarvex.ISampler:
     if isinstance(sampler, CustomSampler):
         return sampler._core
     if not isinstance(sampler, _tarvex.ISampler):
-        raise TypeError(f"sampler must be a tarvex sampler such as tv.RandomSampler() or a tv.CustomSampler, "
-                        f"got {sampler!r}")
+        raise TypeError(
+            f"sampler must be a tarvex sampler such as tv.RandomSampler() or a tv.CustomSampler, got {sampler!r}"
+        )
     return sampler

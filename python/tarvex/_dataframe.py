@@ -24,6 +24,7 @@ def to_dataframe(study: Study):
     for column in ("datetime_start", "datetime_complete"):
         ns = numpy.array([not_a_time if v is None else v for v in table[column]], dtype=numpy.int64)
         frame[column] = ns.view("datetime64[ns]")
-    frame.insert(frame.columns.get_loc("datetime_complete") + 1, "duration",
-                 frame["datetime_complete"] - frame["datetime_start"])
+    frame.insert(
+        frame.columns.get_loc("datetime_complete") + 1, "duration", frame["datetime_complete"] - frame["datetime_start"]
+    )
     return frame

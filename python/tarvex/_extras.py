@@ -11,5 +11,6 @@ def require(module: str, extra: str, feature: str) -> ModuleType:
     try:
         return importlib.import_module(module)
     except ImportError as error:
-        raise ImportError(f"{feature} needs {module.split('.')[0]}, which is not installed: "
-                          f"pip install 'tarvex[{extra}]'") from error
+        raise ImportError(
+            f"{feature} needs {module.split('.')[0]}, which is not installed: pip install 'tarvex[{extra}]'"
+        ) from error

@@ -34,8 +34,16 @@ def check_catch(catch: Any) -> tuple[type[BaseException], ...]:
 class Run:
     """The state of one optimize call, shared by its workers."""
 
-    def __init__(self, study: Study, objective: Callable[[Trial], Any], n_trials: int | None, timeout: float | None,
-                 catch: tuple[type[BaseException], ...], callbacks: Sequence[Callable], progress: bool) -> None:
+    def __init__(
+        self,
+        study: Study,
+        objective: Callable[[Trial], Any],
+        n_trials: int | None,
+        timeout: float | None,
+        catch: tuple[type[BaseException], ...],
+        callbacks: Sequence[Callable],
+        progress: bool,
+    ) -> None:
         self.study = study
         self.user_objective = objective
         self.catch = catch
@@ -58,8 +66,13 @@ class Run:
             except pruned:
                 raise
             except catch as error:
-                logger.warning("Trial %d failed with parameters %s: %s: %s", trial.number, trial.params,
-                               type(error).__name__, error)
+                logger.warning(
+                    "Trial %d failed with parameters %s: %s: %s",
+                    trial.number,
+                    trial.params,
+                    type(error).__name__,
+                    error,
+                )
                 raise
             except BaseException as error:
                 stop(error)
@@ -78,12 +91,21 @@ class Run:
         try:
             trial = FrozenTrial(core_trial)
             if "presumed_lost" in core_trial.system_attrs:
-                logger.warning("Trial %d was presumed lost by another process (%s) while it ran here; it finished "
-                               "after all and keeps its result. A heartbeat_grace longer than this process's pauses "
-                               "avoids that.", trial.number, core_trial.system_attrs["presumed_lost"])
+                logger.warning(
+                    "Trial %d was presumed lost by another process (%s) while it ran here; it finished "
+                    "after all and keeps its result. A heartbeat_grace longer than this process's pauses "
+                    "avoids that.",
+                    trial.number,
+                    core_trial.system_attrs["presumed_lost"],
+                )
             if logger.isEnabledFor(logging.INFO):
-                logger.info("Trial %d %s: value %s, parameters %s", trial.number, trial.state.name,
-                            trial.values[0] if len(trial.values) == 1 else trial.values, trial.params)
+                logger.info(
+                    "Trial %d %s: value %s, parameters %s",
+                    trial.number,
+                    trial.state.name,
+                    trial.values[0] if len(trial.values) == 1 else trial.values,
+                    trial.params,
+                )
             if self.bar is not None:
                 self._advance(trial)
             for callback in self.callbacks:
@@ -94,8 +116,12 @@ class Run:
     @property
     def needs_trial_end(self) -> bool:
         # A stored trial may come back noted presumed lost, which is worth a warning.
-        return (bool(self.callbacks) or self.bar is not None or self.study.storage is not None
-                or logger.isEnabledFor(logging.INFO))
+        return (
+            bool(self.callbacks)
+            or self.bar is not None
+            or self.study.storage is not None
+            or logger.isEnabledFor(logging.INFO)
+        )
 
     def stop(self, error: BaseException) -> None:
         with self.lock:
@@ -122,8 +148,12 @@ class Run:
         core = self.study._core
         count = _ALL_TRIALS if n_trials is None else n_trials
         objective = self.make_objective()
-        run = lambda: core.run(objective, count, n_jobs, timeout, self.n_directions > 1,  # noqa: E731
-                               self.on_trial_end if self.needs_trial_end else None, Trial)
+        on_trial_end = self.on_trial_end if self.needs_trial_end else None
+        multi_objective = self.n_directions > 1
+
+        def run() -> None:
+            core.run(objective, count, n_jobs, timeout, multi_objective, on_trial_end, Trial)
+
         try:
             if n_jobs == 1:
                 run()

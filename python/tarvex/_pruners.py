@@ -49,19 +49,25 @@ class HyperbandPruner(_tarvex.HyperbandPruner):
         bootstrap_count: no pruning at a rung until this many other trials reached it.
     """
 
-    def __init__(self, min_resource: int = 1, max_resource: int = 81, reduction_factor: float = 3.0,
-                 bootstrap_count: int = 0) -> None:
+    def __init__(
+        self, min_resource: int = 1, max_resource: int = 81, reduction_factor: float = 3.0, bootstrap_count: int = 0
+    ) -> None:
         _count("min_resource", min_resource, 1)
         _count("max_resource", max_resource, 1)
         _count("bootstrap_count", bootstrap_count, 0)
         if min_resource > max_resource:
-            raise ValueError(f"min_resource must be at most max_resource, got min_resource={min_resource} and "
-                             f"max_resource={max_resource}")
-        if not (isinstance(reduction_factor, (int, float)) and reduction_factor > 1 and math.isfinite(reduction_factor)):
+            raise ValueError(
+                f"min_resource must be at most max_resource, got min_resource={min_resource} and "
+                f"max_resource={max_resource}"
+            )
+        if not (
+            isinstance(reduction_factor, (int, float)) and reduction_factor > 1 and math.isfinite(reduction_factor)
+        ):
             raise ValueError(f"reduction_factor must be a finite number above 1, got {reduction_factor!r}")
         super().__init__(min_resource, max_resource, float(reduction_factor), bootstrap_count)
         self._shown = (min_resource, max_resource, reduction_factor, bootstrap_count)
 
     def __repr__(self) -> str:
         return "HyperbandPruner(min_resource={}, max_resource={}, reduction_factor={}, bootstrap_count={})".format(
-            *self._shown)
+            *self._shown
+        )

@@ -70,10 +70,21 @@ class GPSampler(_tarvex.GPSampler):
     _KERNELS = {"matern52": "Matern52", "rbf": "RBF"}
     _ACQUISITIONS = {"logei": "LogEI", "ei": "EI", "pi": "PI", "ucb": "UCB"}
 
-    def __init__(self, *, kernel: str | _tarvex.KernelType = "matern52", acq: str | _tarvex.AcquisitionType = "logei",
-                 n_warmup: int = 8, xi: float = 0.0, beta: float = 2.0, n_cand: int = 1024, n_restarts: int = 2,
-                 use_priors: bool = True, fit_noise: bool = False, noise_var: float = 1e-6,
-                 seed: int | None = None) -> None:
+    def __init__(
+        self,
+        *,
+        kernel: str | _tarvex.KernelType = "matern52",
+        acq: str | _tarvex.AcquisitionType = "logei",
+        n_warmup: int = 8,
+        xi: float = 0.0,
+        beta: float = 2.0,
+        n_cand: int = 1024,
+        n_restarts: int = 2,
+        use_priors: bool = True,
+        fit_noise: bool = False,
+        noise_var: float = 1e-6,
+        seed: int | None = None,
+    ) -> None:
         kernel = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
         acq = _member(_tarvex.AcquisitionType, acq, "acq", self._ACQUISITIONS)
         for name, value in (("n_warmup", n_warmup), ("n_restarts", n_restarts)):
@@ -83,9 +94,19 @@ class GPSampler(_tarvex.GPSampler):
             raise ValueError(f"n_cand must be an int of at least 1, got {n_cand!r}")
         if not noise_var > 0:
             raise ValueError(f"noise_var must be above 0, got {noise_var!r}")
-        super().__init__(kernel=kernel, acq=acq, n_warmup=n_warmup, xi=xi, beta=beta, n_cand=n_cand,
-                         n_restarts=n_restarts, use_priors=use_priors, fit_noise=fit_noise, noise_var=noise_var,
-                         seed=core_seed(seed))
+        super().__init__(
+            kernel=kernel,
+            acq=acq,
+            n_warmup=n_warmup,
+            xi=xi,
+            beta=beta,
+            n_cand=n_cand,
+            n_restarts=n_restarts,
+            use_priors=use_priors,
+            fit_noise=fit_noise,
+            noise_var=noise_var,
+            seed=core_seed(seed),
+        )
         self._shown = {"kernel": kernel.name, "acq": acq.name, "n_warmup": n_warmup, "xi": xi, "seed": seed}
 
     def __repr__(self) -> str:

@@ -73,8 +73,10 @@ def axes(trials: Sequence[FrozenTrial], params: Iterable[str] | None, where: str
         names = list(params)
         unknown = [n for n in names if n not in seen]
         if unknown:
-            raise ValueError(f"{where}: no trial has the parameter(s) {', '.join(map(repr, unknown))}; "
-                             f"the trials have {', '.join(map(repr, seen)) or 'no parameters'}")
+            raise ValueError(
+                f"{where}: no trial has the parameter(s) {', '.join(map(repr, unknown))}; "
+                f"the trials have {', '.join(map(repr, seen)) or 'no parameters'}"
+            )
     return [_axis(name, seen[name]) for name in names]
 
 
@@ -82,7 +84,8 @@ def _axis(name: str, uses: list[tuple[Any, dict | None]]) -> Axis:
     values = [v for v, _ in uses]
     newest = next((d for _, d in reversed(uses) if d is not None), None)
     categorical = (newest is not None and newest["kind"] == "categorical") or any(
-        type(v) not in (int, float) for v in values)
+        type(v) not in (int, float) for v in values
+    )
     if categorical:
         choices: list[Any] = [decode_text(c) for c in newest["choices"]] if newest and "choices" in newest else []
         for v in values:
@@ -124,13 +127,16 @@ class Target:
     n_dropped: int
 
 
-def target_of(study: Study, target: Callable[[FrozenTrial], float] | None, target_name: str | None,
-           where: str) -> Target:
+def target_of(
+    study: Study, target: Callable[[FrozenTrial], float] | None, target_name: str | None, where: str
+) -> Target:
     """The completed trials and their value (a single-objective study's value, or target(trial))."""
     multi = len(study.directions) > 1
     if target is None and multi:
-        raise ValueError(f"{where}: the study has {len(study.directions)} objectives; pass "
-                         "target=lambda t: t.values[i] (and target_name=) to choose what to show")
+        raise ValueError(
+            f"{where}: the study has {len(study.directions)} objectives; pass "
+            "target=lambda t: t.values[i] (and target_name=) to choose what to show"
+        )
     if target is not None and not callable(target):
         raise TypeError(f"{where}: target must be a function of a trial, got {target!r}")
     trials = completed(study, where)

@@ -6,7 +6,6 @@ from typing import Any
 
 import _tarvex
 
-from ._custom_sampler import CustomSampler
 from ._values import check_text
 
 DatabaseStorage = _tarvex.DatabaseStorage
@@ -19,8 +18,10 @@ def open_storage(storage: Any, where: str, create: bool = False) -> DatabaseStor
         return storage
     if isinstance(storage, str):
         return DatabaseStorage(storage, create=create)
-    raise TypeError(f"{where}: storage must be a URL (sqlite:///path.db or postgresql://user@host:port/database) "
-                    f"or a tv.DatabaseStorage, got {type(storage).__name__}")
+    raise TypeError(
+        f"{where}: storage must be a URL (sqlite:///path.db or postgresql://user@host:port/database) "
+        f"or a tv.DatabaseStorage, got {type(storage).__name__}"
+    )
 
 
 def check_name(name: Any, where: str) -> str:
@@ -30,35 +31,15 @@ def check_name(name: Any, where: str) -> str:
 
 
 def find_study(storage: DatabaseStorage, name: str) -> _tarvex.StudyRecord:
-    try:
-        return storage.load_study(name)
-    except IndexError as e:
-        raise KeyError(str(e)) from None
-
-
-def load_study(*, study_name: str, storage: str | DatabaseStorage, sampler: _tarvex.ISampler | CustomSampler | None = None,
-               pruner: _tarvex.IPruner | None = None):
-    """The stored study of that name, continued where it stopped: its trials are read from the
-    storage, new ones are written there. Raises KeyError when there is none.
-
-    Args:
-        study_name: the study's name.
-        storage: a URL (sqlite:///path.db, postgresql://user@host:port/database) or a tv.DatabaseStorage.
-        sampler, pruner: as for tv.create_study; they learn from the stored trials.
-    """
-    from ._study import study_in_storage
-
-    db = open_storage(storage, "load_study")
-    return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner)
+    """The stored study of that name; tv.exceptions.StudyNotFoundError (a KeyError) when there is none."""
+    return storage.load_study(name)
 
 
 def delete_study(*, study_name: str, storage: str | DatabaseStorage) -> None:
-    """Deletes the stored study and all its trials. Raises KeyError when there is none."""
+    """Deletes the stored study and all its trials. Raises tv.exceptions.StudyNotFoundError (a KeyError)
+    when there is none."""
     db = open_storage(storage, "delete_study")
-    try:
-        db.delete_study(check_name(study_name, "delete_study"))
-    except IndexError as e:
-        raise KeyError(str(e)) from None
+    db.delete_study(check_name(study_name, "delete_study"))
 
 
 def study_names(storage: str | DatabaseStorage) -> list[str]:

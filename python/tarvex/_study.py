@@ -16,6 +16,7 @@ from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
 from ._trial import FrozenTrial, Trial
 from ._values import decode_params, encode_params, objective_values
+from .exceptions import DuplicateStudyError
 
 StudyDirection = _tarvex.StudyDirection
 TrialState = _tarvex.TrialState
@@ -35,8 +36,14 @@ class Study:
     """One optimisation problem: its directions, sampler and pruner, and the record of its trials.
     Make one with tv.create_study."""
 
-    def __init__(self, core: _tarvex.Study, name: str, sampler: _tarvex.ISampler | CustomSampler, pruner: _tarvex.IPruner | None,
-                 storage: DatabaseStorage | None = None) -> None:
+    def __init__(
+        self,
+        core: _tarvex.Study,
+        name: str,
+        sampler: _tarvex.ISampler | CustomSampler,
+        pruner: _tarvex.IPruner | None,
+        storage: DatabaseStorage | None = None,
+    ) -> None:
         self._core = core
         self.study_name = name
         self.sampler = sampler
@@ -60,9 +67,17 @@ class Study:
 
     # -- running ---------------------------------------------------------------------------------
 
-    def optimize(self, objective: Callable[[Trial], Any], n_trials: int | None = None, timeout: float | None = None, *,
-                 n_jobs: int = 1, catch: type[BaseException] | Iterable[type[BaseException]] = (),
-                 callbacks: Sequence[Callable[[Study, FrozenTrial], None]] = (), progress: bool = False) -> None:
+    def optimize(
+        self,
+        objective: Callable[[Trial], Any],
+        n_trials: int | None = None,
+        timeout: float | None = None,
+        *,
+        n_jobs: int = 1,
+        catch: type[BaseException] | Iterable[type[BaseException]] = (),
+        callbacks: Sequence[Callable[[Study, FrozenTrial], None]] = (),
+        progress: bool = False,
+    ) -> None:
         """Runs objective(trial) for new trials until n_trials have run, the timeout has passed, or
         the run is stopped (study.stop(), Ctrl-C). With both None it runs until stopped.
 
@@ -109,8 +124,9 @@ class Study:
             self._asked[trial.number] = trial
         return trial
 
-    def tell(self, trial: Trial | int, values: float | Sequence[float] | None = None, *,
-             state: TrialState | None = None) -> None:
+    def tell(
+        self, trial: Trial | int, values: float | Sequence[float] | None = None, *, state: TrialState | None = None
+    ) -> None:
         """Finishes an asked trial (given as itself or by number): Complete with its value (one per
         direction), or state=TrialState.Pruned or TrialState.Failed without values."""
         number = trial if type(trial) is int else getattr(trial, "number", None)
@@ -150,7 +166,9 @@ class Study:
     def add_trial(self, params: Mapping[str, Any], values: float | Sequence[float]) -> None:
         """Records a trial evaluated elsewhere as completed."""
         result = objective_values(values, len(self.directions))
-        self._core.add_trial(encode_params(params, "add_trial"), [result] if isinstance(result, (int, float)) else result)
+        self._core.add_trial(
+            encode_params(params, "add_trial"), [result] if isinstance(result, (int, float)) else result
+        )
 
     # -- results ---------------------------------------------------------------------------------
 
@@ -215,10 +233,16 @@ class Study:
         return text + ">"
 
 
-def create_study(direction: str | StudyDirection = "minimize", *,
-                 directions: Sequence[str | StudyDirection] | None = None, sampler: _tarvex.ISampler | CustomSampler | None = None,
-                 pruner: _tarvex.IPruner | None = None, storage: str | DatabaseStorage | None = None,
-                 study_name: str | None = None, load_if_exists: bool = False) -> Study:
+def create_study(
+    direction: str | StudyDirection = "minimize",
+    *,
+    directions: Sequence[str | StudyDirection] | None = None,
+    sampler: _tarvex.ISampler | CustomSampler | None = None,
+    pruner: _tarvex.IPruner | None = None,
+    storage: str | DatabaseStorage | None = None,
+    study_name: str | None = None,
+    load_if_exists: bool = False,
+) -> Study:
     """A new study.
 
     Args:
@@ -257,19 +281,48 @@ def create_study(direction: str | StudyDirection = "minimize", *,
         record = db.create_study(name, parsed)
     except _tarvex.DuplicateStudyError:
         if not load_if_exists:
-            raise ValueError(f"a study named {_shown(name)} already exists in {db.url}; "
-                             "pass load_if_exists=True to continue it, or use tv.load_study") from None
+            raise DuplicateStudyError(
+                f"a study named {_shown(name)} already exists in {db.url}; "
+                "pass load_if_exists=True to continue it, or use tv.load_study"
+            ) from None
         record = find_study(db, name)
         if list(record.directions) != parsed:
+
             def shown(ds):
                 return "/".join(d.name.lower() for d in ds)
-            raise ValueError(f"study {_shown(name)} in {db.url} is {shown(record.directions)}; "
-                             f"create_study asked for {shown(parsed)}") from None
+
+            raise ValueError(
+                f"study {_shown(name)} in {db.url} is {shown(record.directions)}; "
+                f"create_study asked for {shown(parsed)}"
+            ) from None
     return study_in_storage(db, record, sampler, pruner)
 
 
-def study_in_storage(db: DatabaseStorage, record: _tarvex.StudyRecord, sampler: _tarvex.ISampler | CustomSampler | None,
-                     pruner: _tarvex.IPruner | None) -> Study:
+def load_study(
+    *,
+    study_name: str,
+    storage: str | DatabaseStorage,
+    sampler: _tarvex.ISampler | CustomSampler | None = None,
+    pruner: _tarvex.IPruner | None = None,
+):
+    """The stored study of that name, continued where it stopped: its trials are read from the
+    storage, new ones are written there. Raises tv.exceptions.StudyNotFoundError (a KeyError) when there is none.
+
+    Args:
+        study_name: the study's name.
+        storage: a URL (sqlite:///path.db, postgresql://user@host:port/database) or a tv.DatabaseStorage.
+        sampler, pruner: as for tv.create_study; they learn from the stored trials.
+    """
+    db = open_storage(storage, "load_study")
+    return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner)
+
+
+def study_in_storage(
+    db: DatabaseStorage,
+    record: _tarvex.StudyRecord,
+    sampler: _tarvex.ISampler | CustomSampler | None,
+    pruner: _tarvex.IPruner | None,
+) -> Study:
     sampler, pruner = _checked(sampler, pruner)
     core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
     return Study(core, record.name, sampler, pruner, db)

@@ -34,7 +34,9 @@ class Trial(_tarvex.Trial):
         the values they hold); the chosen object comes back with its own type, here and in every
         record of the trial."""
         if isinstance(choices, (str, bytes)) or not isinstance(choices, Sequence):
-            raise TypeError(f"suggest_categorical({name!r}): choices must be a list or tuple, not {type(choices).__name__}")
+            raise TypeError(
+                f"suggest_categorical({name!r}): choices must be a list or tuple, not {type(choices).__name__}"
+            )
         where = f"suggest_categorical({name!r})"
         return decode_text(_suggest_categorical(self, name, [encode_choice(c, where) for c in choices]))
 
@@ -70,17 +72,24 @@ class FrozenTrial:
     number = property(lambda self: self._core.number, doc="The trial's number, unique in its study.")
     state = property(lambda self: self._core.state, doc="Running, Complete, Pruned or Failed.")
     values = property(lambda self: self._core.values, doc="One value per direction; empty unless Complete.")
-    intermediate_values = property(lambda self: self._core.intermediate_values,
-                                   doc="The (step, value) reports, in report order.")
-    distributions = property(lambda self: self._core.distributions,
-                             doc="Each parameter's distribution: kind ('float', 'int', 'categorical') and "
-                                 "low, high, log, step or choices; empty for trials added with add_trial.")
+    intermediate_values = property(
+        lambda self: self._core.intermediate_values, doc="The (step, value) reports, in report order."
+    )
+    distributions = property(
+        lambda self: self._core.distributions,
+        doc="Each parameter's distribution: kind ('float', 'int', 'categorical') and "
+        "low, high, log, step or choices; empty for trials added with add_trial.",
+    )
     datetime_start = property(lambda self: self._core.datetime_start)
-    fail_reason = property(lambda self: self._core.fail_reason,
-                           doc="Why a Failed trial failed (exception type and message); None for the others.")
-    system_attrs = property(lambda self: self._core.system_attrs,
-                            doc="What tarvex noted about the trial: presumed_lost for one declared lost (its "
-                                "heartbeat stopped) whose process finished it after all.")
+    fail_reason = property(
+        lambda self: self._core.fail_reason,
+        doc="Why a Failed trial failed (exception type and message); None for the others.",
+    )
+    system_attrs = property(
+        lambda self: self._core.system_attrs,
+        doc="What tarvex noted about the trial: presumed_lost for one declared lost (its "
+        "heartbeat stopped) whose process finished it after all.",
+    )
 
     @property
     def value(self) -> float | None:
@@ -129,6 +138,16 @@ class FrozenTrial:
 def _fields(trial: FrozenTrial) -> tuple:
     core = trial._core
     # repr tells NaN, -0.0 and the like apart where == would not.
-    return (core.number, core.state, repr(core.values), repr(list(core.params.items())), repr(core.intermediate_values),
-            core.distributions, core.user_attrs, core.system_attrs, core.datetime_start, trial.datetime_complete,
-            core.fail_reason)
+    return (
+        core.number,
+        core.state,
+        repr(core.values),
+        repr(list(core.params.items())),
+        repr(core.intermediate_values),
+        core.distributions,
+        core.user_attrs,
+        core.system_attrs,
+        core.datetime_start,
+        trial.datetime_complete,
+        core.fail_reason,
+    )

@@ -122,8 +122,10 @@ def objective_values(result: Any, n_directions: int) -> float | list[float]:
             result = items[0]
         return _number(result, 1)
     if not _is_sequence(result):
-        raise TypeError(f"the objective returned {_shown(result)}; a study with {n_directions} directions needs "
-                        f"a sequence of {n_directions} numbers")
+        raise TypeError(
+            f"the objective returned {_shown(result)}; a study with {n_directions} directions needs "
+            f"a sequence of {n_directions} numbers"
+        )
     values = [_number(v, n_directions) for v in result]
     if len(values) != n_directions:
         raise ValueError(f"the objective returned {len(values)} values; the study has {n_directions} directions")

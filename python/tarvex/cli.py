@@ -27,7 +27,8 @@ from typing import Any
 import _tarvex
 
 from ._records import state_counts, trial_records
-from ._storage import delete_study, load_study, open_storage
+from ._storage import delete_study, open_storage
+from ._study import load_study
 from ._version import __version__
 
 
@@ -67,15 +68,17 @@ def _quiet_stdout() -> None:
 
 
 def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="tarvex", description="Look at, export, report on and delete stored "
-                                     "tarvex studies.")
+    parser = argparse.ArgumentParser(
+        prog="tarvex", description="Look at, export, report on and delete stored tarvex studies."
+    )
     parser.add_argument("--version", action="version", version=f"tarvex {__version__}")
     commands = parser.add_subparsers(title="commands", required=True, metavar="COMMAND")
 
     def command(name: str, run, help_text: str, study: bool = True) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, help=help_text, description=help_text)
-        sub.add_argument("--storage", required=True, metavar="URL",
-                         help="sqlite:///path.db or postgresql://user@host:port/database")
+        sub.add_argument(
+            "--storage", required=True, metavar="URL", help="sqlite:///path.db or postgresql://user@host:port/database"
+        )
         if study:
             sub.add_argument("--study", required=True, metavar="NAME", help="the study's name")
         sub.set_defaults(command=run, name=name)
@@ -83,10 +86,15 @@ def _parser() -> argparse.ArgumentParser:
 
     command("studies", _studies, "List the stored studies: name, directions, trials by state, best value.", False)
     command("best", _best, "Show the best trial (the Pareto front of a multi-objective study).")
-    trials = command("trials", _trials, "Write every trial: number, state, values, parameters, times, "
-                     "user attributes, fail reason.")
-    trials.add_argument("--format", choices=("table", "csv", "json"), default="table",
-                        help="table (default), csv or json (one array of objects; NaN and infinities as null)")
+    trials = command(
+        "trials", _trials, "Write every trial: number, state, values, parameters, times, user attributes, fail reason."
+    )
+    trials.add_argument(
+        "--format",
+        choices=("table", "csv", "json"),
+        default="table",
+        help="table (default), csv or json (one array of objects; NaN and infinities as null)",
+    )
     report = command("report", _report, "Write a self-contained HTML report of the study.")
     report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write (not the database)")
     delete = command("delete", _delete, "Delete the study and all its trials.")
@@ -129,10 +137,15 @@ def _studies(args: argparse.Namespace) -> None:
     for record in storage.studies():
         study = load_study(study_name=record.name, storage=storage)
         counts = state_counts(study.trials)
-        rows.append({"name": record.name, "directions": "/".join(d.name.lower() for d in record.directions),
-                     "trials": sum(counts.values()),
-                     **{state: counts.get(state, 0) for state in ("Complete", "Pruned", "Failed", "Running")},
-                     "best value": _best_value(study)})
+        rows.append(
+            {
+                "name": record.name,
+                "directions": "/".join(d.name.lower() for d in record.directions),
+                "trials": sum(counts.values()),
+                **{state: counts.get(state, 0) for state in ("Complete", "Pruned", "Failed", "Running")},
+                "best value": _best_value(study),
+            }
+        )
     columns = ["name", "directions", "trials", "Complete", "Pruned", "Failed", "Running", "best value"]
     _table(columns, rows)
 
@@ -229,7 +242,11 @@ _FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
 def _csv_cell(value: Any) -> str:
     """Numbers as they are (they read back exactly); text that a spreadsheet would run as a
     formula behind a quote, as OWASP recommends for CSV files."""
-    if isinstance(value, (int, float)) and not isinstance(value, bool) or isinstance(value, (datetime.datetime, datetime.timedelta)):
+    if (
+        isinstance(value, (int, float))
+        and not isinstance(value, bool)
+        or isinstance(value, (datetime.datetime, datetime.timedelta))
+    ):
         return _text(value)
     return _csv_text(_text(value))
 

@@ -30,7 +30,11 @@ StoredTrial best_of(const Study& study) {
 
 }  // namespace
 
-Trial Study::best_trial() const { return *best_of(*this); }
+Trial Study::best_trial() const {
+    Trial best = *best_of(*this);
+    best.study_id = study_id;  // a storage shared by processes numbers the study its own way
+    return best;
+}
 
 double Study::best_value() const { return best_of(*this)->value(); }
 

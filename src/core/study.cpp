@@ -38,7 +38,11 @@ Study::Study(StudyDirection direction, std::shared_ptr<ISampler> sampler_,
 
 Study::~Study() = default;
 
-std::vector<Trial> Study::trials() const { return storage->get_all_trials(study_id); }
+std::vector<Trial> Study::trials() const {
+    std::vector<Trial> all = storage->get_all_trials(study_id);
+    for (Trial& t : all) t.study_id = study_id;  // a storage shared by processes numbers the study its own way
+    return all;
+}
 
 Trial Study::make_trial() {
     Trial trial(storage->create_trial(study_id), study_id);

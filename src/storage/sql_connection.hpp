@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+#include "tarvex/database_storage.hpp"
+
 namespace tarvex::detail {
 
 // NULL, an integer, a double or text.
@@ -35,7 +37,7 @@ struct SqlStatement {
 };
 
 // A statement the database refused, or a connection that failed; the message names the storage.
-class SqlError : public std::runtime_error {
+class SqlError : public StorageError {
 public:
     enum class Kind {
         Refused,   // the database refused the statement (code says why)
@@ -44,7 +46,7 @@ public:
         TimedOut,  // the database did not answer within the storage's timeout
     };
     SqlError(const std::string& message, Kind kind = Kind::Refused, std::string code = "")
-        : std::runtime_error(message), kind(kind), code(std::move(code)) {}
+        : StorageError(message), kind(kind), code(std::move(code)) {}
     const Kind kind;
     const std::string code;  // PostgreSQL's SQLSTATE where there is one ("54000": a value too large for an index)
 };

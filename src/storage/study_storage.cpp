@@ -17,8 +17,7 @@ auto DatabaseStudyStorage::explained(F&& f) const {
     }
 }
 
-int DatabaseStudyStorage::create_trial(int study_id) {
-    seen(study_id);
+int DatabaseStudyStorage::create_trial(int /*study_id*/) {
     return explained([&] { return db->start_trial(study.id); });
 }
 
@@ -32,20 +31,20 @@ void DatabaseStudyStorage::store_finished(Trial& trial) {
     }
 }
 
-Trial DatabaseStudyStorage::get_trial(int trial_id) const { return db->load_trial(study.id, trial_id, local_study_id.load()); }
+Trial DatabaseStudyStorage::get_trial(int trial_id) const { return db->load_trial(study.id, trial_id); }
 
-std::vector<Trial> DatabaseStudyStorage::get_all_trials(int study_id) const {
+std::vector<Trial> DatabaseStudyStorage::get_all_trials(int /*study_id*/) const {
     const std::scoped_lock lock(mutex);
-    refresh(study_id);
+    refresh();
     std::vector<Trial> out;
     out.reserve(cache.size());
     for (const auto& [id, trial] : cache) out.push_back(*trial);
     return out;
 }
 
-int DatabaseStudyStorage::n_trials(int study_id) const {
+int DatabaseStudyStorage::n_trials(int /*study_id*/) const {
     const std::scoped_lock lock(mutex);
-    refresh(study_id);
+    refresh();
     return static_cast<int>(cache.size());
 }
 
@@ -62,20 +61,19 @@ void DatabaseStudyStorage::record_user_attr(int trial_id, const std::string& key
     explained([&] { db->record_user_attr(study.id, trial_id, key, value); });
 }
 
-std::vector<StoredTrial> DatabaseStudyStorage::trials_since(int study_id, std::uint64_t& from) const {
-    seen(study_id);
-    return db->changed_trials(study.id, study_id, from);
+std::vector<StoredTrial> DatabaseStudyStorage::trials_since(int /*study_id*/, std::uint64_t& from) const {
+    return db->changed_trials(study.id, from);
 }
 
-void DatabaseStudyStorage::visit_trials(int study_id, const std::function<void(const Trial&)>& visit) const {
+void DatabaseStudyStorage::visit_trials(int /*study_id*/, const std::function<void(const Trial&)>& visit) const {
     const std::scoped_lock lock(mutex);
-    refresh(study_id);
+    refresh();
     for (const auto& [id, trial] : cache) visit(*trial);
 }
 
-StoredTrial DatabaseStudyStorage::best_trial(int study_id, StudyDirection direction) const {
+StoredTrial DatabaseStudyStorage::best_trial(int /*study_id*/, StudyDirection direction) const {
     const std::scoped_lock lock(mutex);
-    refresh(study_id);
+    refresh();
     if (best.needs_rebuild()) {
         best.reset();
         for (const auto& [id, trial] : cache) best.add(id, trial->state, trial->values);
@@ -93,9 +91,8 @@ std::optional<ParamMap> DatabaseStudyStorage::take_enqueued(int /*study_id*/, in
     return db->take_enqueued(study.id, trial_id);
 }
 
-void DatabaseStudyStorage::refresh(int study_id) const {
-    seen(study_id);
-    for (StoredTrial& t : db->changed_trials(study.id, study_id, cursor)) {
+void DatabaseStudyStorage::refresh() const {
+    for (StoredTrial& t : db->changed_trials(study.id, cursor)) {
         auto [slot, added] = cache.try_emplace(t->trial_id, t);
         if (!added) {
             best.forget(slot->second->trial_id, slot->second->state, slot->second->values);

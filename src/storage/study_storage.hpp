@@ -12,8 +12,10 @@
 
 namespace tarvex {
 
-// Trials carry the Study's own (process-local) identifier; reads keep what they fetched, so
-// each read fetches only what changed, and the best trial is kept as trials arrive.
+// Scoped to its study: the identifiers of the Study using it, which IStorage's calls carry, are
+// not needed, and the trials it reads carry the database's identifier of the study (Study's own
+// results carry the Study's). Reads keep what they fetched, so each read fetches only what
+// changed, and the best trial is kept as trials arrive.
 class DatabaseStudyStorage : public IStorage {
 public:
     DatabaseStudyStorage(std::shared_ptr<DatabaseStorage> db, StudyRecord study) : db(std::move(db)), study(std::move(study)) {}
@@ -36,17 +38,13 @@ public:
     std::optional<ParamMap> take_enqueued(int study_id, int trial_id) override;
 
 private:
-    void refresh(int study_id) const;  // with mutex held
-    // Trials read back carry the identifier of the Study working on this storage, which this
-    // storage learns from the Study's calls.
-    void seen(int study_id) const { local_study_id.store(study_id); }
+    void refresh() const;  // with mutex held
     // f(), its failures explained when the study has been deleted under this process.
     template <class F>
     auto explained(F&& f) const;
 
     const std::shared_ptr<DatabaseStorage> db;
     const StudyRecord study;
-    mutable std::atomic<int> local_study_id{0};
     mutable std::mutex mutex;
     mutable std::uint64_t cursor = 0;          // guarded by mutex
     mutable std::map<int, StoredTrial> cache;  // guarded by mutex; ascending ids

@@ -147,10 +147,10 @@ std::vector<SqlStatement> part_reads(const SqlRows& trials) {
 }
 
 std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<SqlRows>& rows, std::size_t trials_at,
-                                                       std::size_t parts_at, int local_study_id) {
+                                                       std::size_t parts_at, int study_id) {
     std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // row key -> (change, trial)
     for (const SqlRow& r : rows.at(trials_at)) {
-        Trial t(number_of(r.integer(kNumber)), local_study_id);
+        Trial t(number_of(r.integer(kNumber)), study_id);
         t.state = static_cast<TrialState>(r.integer(kState));
         t.datetime_start = time_of(r.integer(kStart));
         t.datetime_complete = time_of(r.integer(kComplete));

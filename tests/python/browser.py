@@ -21,13 +21,21 @@ class Browser:
             raise RuntimeError("chromium is not installed: run scripts/setup.sh")
         self._profile = tempfile.mkdtemp(prefix="tarvex-chromium-")
         # A small /dev/shm, as containers often have, would crash the renderer; /tmp serves instead.
-        flags = ["--headless=new", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
-                 "--remote-debugging-port=0", "--remote-allow-origins=*", f"--user-data-dir={self._profile}",
-                 f"--window-size={width},{height}"]
+        flags = [
+            "--headless=new",
+            "--disable-gpu",
+            "--disable-dev-shm-usage",
+            "--no-first-run",
+            "--remote-debugging-port=0",
+            "--remote-allow-origins=*",
+            f"--user-data-dir={self._profile}",
+            f"--window-size={width},{height}",
+        ]
         if os.geteuid() == 0:
             flags.append("--no-sandbox")  # Chromium's sandbox refuses to run as root
-        self._process = subprocess.Popen([binary, *flags, "about:blank"], stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.PIPE)
+        self._process = subprocess.Popen(
+            [binary, *flags, "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE
+        )
         port = self._port()
         with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=10) as reply:
             page = next(t for t in json.load(reply) if t["type"] == "page")

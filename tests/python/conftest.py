@@ -23,13 +23,17 @@ def database_url(name, user=None):
     base = server_url()
     if user:
         base = base.replace("//tarvex@", f"//{user}@", 1)
-    return base[:base.rfind("/") + 1] + name
+    return base[: base.rfind("/") + 1] + name
 
 
 def psql(sql, database="postgres"):
     """Runs sql as the server's superuser; returns what it printed (unaligned, tuples only)."""
-    return subprocess.run(["psql", "-q", "-tA", "-v", "ON_ERROR_STOP=1", database_url(database), "-c", sql],
-                          check=True, capture_output=True, text=True).stdout
+    return subprocess.run(
+        ["psql", "-q", "-tA", "-v", "ON_ERROR_STOP=1", database_url(database), "-c", sql],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
 
 
 @pytest.fixture
@@ -52,5 +56,6 @@ def url(request, tmp_path):
 
 def worker(*args, **popen):
     """A storage_worker.py process; its output is text, read line by line."""
-    return subprocess.Popen([*WORKER, *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            **popen)
+    return subprocess.Popen(
+        [*WORKER, *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen
+    )

@@ -101,6 +101,14 @@ def lock(path, seconds):
 
 
 if __name__ == "__main__":
-    modes = {"share": share, "hang": hang, "resume": resume, "stall": stall, "blocked": blocked, "enqueue": enqueue,
-             "take": take, "lock": lock}
+    modes = {
+        "share": share,
+        "hang": hang,
+        "resume": resume,
+        "stall": stall,
+        "blocked": blocked,
+        "enqueue": enqueue,
+        "take": take,
+        "lock": lock,
+    }
     modes[sys.argv[1]](*sys.argv[2:])

@@ -87,20 +87,23 @@ def test_report_and_delete(url, capsys, tmp_path):
     assert tv.study_names(url) == ["tune 'quoted'"]
 
 
-@pytest.mark.parametrize("argv, message", [
-    (["best", "--storage", "{url}", "--study", "nope"], "no study named 'nope'"),
-    (["trials", "--storage", "{url}", "--study", "nope"], "no study named 'nope'"),
-    (["delete", "--storage", "{url}", "--study", "nope", "--yes"], "no study named 'nope'"),
-    (["studies", "--storage", "mysql://x/y"], "mysql"),
-    (["trials", "--storage", "{url}", "--study", "mo", "--format", "xml"], "invalid choice: 'xml'"),
-    (["best", "--storage", "{url}"], "--study"),
-    (["report", "--storage", "{url}", "--study", "mo", "--out", "/nonexistent/dir/r.html"], "cannot write"),
-    ([], "COMMAND"),
-    (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}"], "is the study's database"),
-    (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}-wal"], "is the study's database"),
-])
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        (["best", "--storage", "{url}", "--study", "nope"], "no study named 'nope'"),
+        (["trials", "--storage", "{url}", "--study", "nope"], "no study named 'nope'"),
+        (["delete", "--storage", "{url}", "--study", "nope", "--yes"], "no study named 'nope'"),
+        (["studies", "--storage", "mysql://x/y"], "mysql"),
+        (["trials", "--storage", "{url}", "--study", "mo", "--format", "xml"], "invalid choice: 'xml'"),
+        (["best", "--storage", "{url}"], "--study"),
+        (["report", "--storage", "{url}", "--study", "mo", "--out", "/nonexistent/dir/r.html"], "cannot write"),
+        ([], "COMMAND"),
+        (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}"], "is the study's database"),
+        (["report", "--storage", "{url}", "--study", "mo", "--out", "{db}-wal"], "is the study's database"),
+    ],
+)
 def test_bad_arguments_exit_2_with_one_line(url, capsys, argv, message):
-    database = url[len("sqlite:///"):]
+    database = url[len("sqlite:///") :]
     before = Path(database).read_bytes()
     with pytest.raises(SystemExit) as exited:
         main([a.replace("{url}", url).replace("{db}", database) for a in argv])
@@ -110,8 +113,16 @@ def test_bad_arguments_exit_2_with_one_line(url, capsys, argv, message):
     assert Path(database).read_bytes() == before
 
 
-@pytest.mark.parametrize("command", [["studies"], ["best", "--study", "s"], ["trials", "--study", "s"],
-                                     ["report", "--study", "s", "--out", "r.html"], ["delete", "--study", "s", "--yes"]])
+@pytest.mark.parametrize(
+    "command",
+    [
+        ["studies"],
+        ["best", "--study", "s"],
+        ["trials", "--study", "s"],
+        ["report", "--study", "s", "--out", "r.html"],
+        ["delete", "--study", "s", "--yes"],
+    ],
+)
 def test_a_missing_database_is_named_and_never_made(tmp_path, capsys, command, monkeypatch):
     monkeypatch.chdir(tmp_path)
     for name, content in (("tpyo.db", None), ("empty.db", b"")):
@@ -124,7 +135,10 @@ def test_a_missing_database_is_named_and_never_made(tmp_path, capsys, command, m
         assert ("there is no database file 'tpyo.db'" if content is None else "'empty.db' is empty") in err
         assert sorted(p.name for p in tmp_path.iterdir()) == (["empty.db"] if content is not None else [])
         assert content is None or (tmp_path / name).read_bytes() == b""
-    for call in (lambda: tv.load_study(study_name="s", storage="sqlite:///tpyo.db"), lambda: tv.study_names("sqlite:///tpyo.db")):
+    for call in (
+        lambda: tv.load_study(study_name="s", storage="sqlite:///tpyo.db"),
+        lambda: tv.study_names("sqlite:///tpyo.db"),
+    ):
         with pytest.raises(FileNotFoundError, match="there is no database file 'tpyo.db'"):
             call()
     assert not (tmp_path / "tpyo.db").exists()
@@ -137,11 +151,14 @@ def test_failures_after_the_storage_opens_exit_2_with_one_line(tmp_path):
     sqlite3.connect(foreign).execute("CREATE TABLE t (x)").connection.commit()
     url = f"sqlite:///{tmp_path}/ok.db"
     tv.create_study(storage=url, study_name="s").optimize(lambda t: t.suggest_float("x", 0, 1), 2)
-    for argv, stdout in ((["studies", "--storage", f"sqlite:///{foreign}"], None),
-                         (["trials", "--storage", url, "--study", "s"], "/dev/full")):
+    for argv, stdout in (
+        (["studies", "--storage", f"sqlite:///{foreign}"], None),
+        (["trials", "--storage", url, "--study", "s"], "/dev/full"),
+    ):
         with open(stdout or os.devnull, "w") as out:
-            done = subprocess.run([sys.executable, "-m", "tarvex", *argv], stdout=out, stderr=subprocess.PIPE, text=True,
-                                  timeout=60)
+            done = subprocess.run(
+                [sys.executable, "-m", "tarvex", *argv], stdout=out, stderr=subprocess.PIPE, text=True, timeout=60
+            )
         assert done.returncode == 2 and len(done.stderr.strip().splitlines()) == 1, done.stderr
         assert "not a tarvex database" in done.stderr if stdout is None else "No space left" in done.stderr
 
@@ -159,8 +176,11 @@ def test_stored_text_reaches_the_terminal_escaped_and_exports_are_safe(tmp_path,
         return trial.suggest_float(payload, 0, 9) + trial.suggest_int("n", -5, 5) + 1e-9
 
     study.optimize(objective, 1)
-    for argv in (["best", "--storage", url, "--study", "s"], ["trials", "--storage", url, "--study", "s"],
-                 ["studies", "--storage", url]):
+    for argv in (
+        ["best", "--storage", url, "--study", "s"],
+        ["trials", "--storage", url, "--study", "s"],
+        ["studies", "--storage", url],
+    ):
         code, out, _ = run(capsys, *argv)
         assert code == 0 and "\x1b" not in out and "\x07" not in out
     assert "\\x1b]52;c;ZXZpbA==\\x07" in run(capsys, "best", "--storage", url, "--study", "s")[1]

@@ -38,8 +38,9 @@ time.sleep(0.15)
 @pytest.mark.parametrize("n_jobs", [1, 4])
 def test_interpreter_exit_during_optimize_is_clean(n_jobs):
     for _ in range(8):
-        run = subprocess.run([sys.executable, "-c", INTERPRETER_EXIT, str(n_jobs)], capture_output=True,
-                             text=True, timeout=60)
+        run = subprocess.run(
+            [sys.executable, "-c", INTERPRETER_EXIT, str(n_jobs)], capture_output=True, text=True, timeout=60
+        )
         assert run.returncode == 0, run.stderr[-2000:]
         assert run.stderr == ""
 

@@ -44,7 +44,9 @@ ints32 = st.one_of(st.integers(-(2**31), 2**31 - 1), st.sampled_from([-(2**31), 
 wild_ints = st.one_of(ints32, st.sampled_from([2**31, -(2**31) - 1, 2**64]))
 floats = st.one_of(st.floats(allow_nan=True, allow_infinity=True), st.sampled_from([0.0, 1e-300, 1e308, -1e308]))
 numbers = st.one_of(floats, wild_ints)
-param_values = st.one_of(wild_ints, floats, st.text(max_size=3), st.booleans(), st.none(), st.just([1]), st.binary(max_size=2))
+param_values = st.one_of(
+    wild_ints, floats, st.text(max_size=3), st.booleans(), st.none(), st.just([1]), st.binary(max_size=2)
+)
 param_dicts = st.dictionaries(st.one_of(names, st.integers(0, 2)), param_values, max_size=3)
 
 suggest = st.one_of(
@@ -55,31 +57,53 @@ suggest = st.one_of(
     st.tuples(st.just("prune?")),
     st.tuples(st.just("attr"), names, st.one_of(st.text(max_size=3), st.binary(max_size=2))),
 )
-endings = st.one_of(floats, ints32, st.none(), st.just("1"), st.just("raise"), st.just("pruned"),
-                    st.lists(st.one_of(floats, st.none()), max_size=3), st.tuples(floats, floats))
+endings = st.one_of(
+    floats,
+    ints32,
+    st.none(),
+    st.just("1"),
+    st.just("raise"),
+    st.just("pruned"),
+    st.lists(st.one_of(floats, st.none()), max_size=3),
+    st.tuples(floats, floats),
+)
+
 
 def built(make, *args):
     """A strategy of the object make builds, or None where its constructor rejects the arguments."""
+
     def attempt(*values):
         made = rejected(lambda: make(*values))
         return None if isinstance(made, Exception) else made
+
     return st.builds(attempt, *args)
 
 
 samplers = st.one_of(
     st.none(),
     built(tv.RandomSampler, st.integers(0, 2**64 - 1)),
-    built(lambda w, c, s: tv.GPSampler(n_warmup=w, n_cand=c, seed=s),
-          st.integers(-1, 4), st.integers(-1, 64), st.integers(0, 2**64 - 1)),
+    built(
+        lambda w, c, s: tv.GPSampler(n_warmup=w, n_cand=c, seed=s),
+        st.integers(-1, 4),
+        st.integers(-1, 64),
+        st.integers(0, 2**64 - 1),
+    ),
 )
 pruners = st.one_of(
     st.none(),
     built(tv.MedianPruner, ints32, ints32, floats),
-    built(tv.HyperbandPruner, st.integers(-3, 100), st.integers(-3, 100),
-          st.one_of(floats, st.floats(1.0, 10.0)), st.integers(-1, 5)),
+    built(
+        tv.HyperbandPruner,
+        st.integers(-3, 100),
+        st.integers(-3, 100),
+        st.one_of(floats, st.floats(1.0, 10.0)),
+        st.integers(-1, 5),
+    ),
 )
-directions = st.one_of(st.sampled_from(list(tv.StudyDirection.__members__.values())),
-                       st.lists(st.sampled_from(list(tv.StudyDirection.__members__.values())), max_size=3))
+directions = st.one_of(
+    st.sampled_from(list(tv.StudyDirection.__members__.values())),
+    st.lists(st.sampled_from(list(tv.StudyDirection.__members__.values())), max_size=3),
+)
 
 
 def fits(value, step):

@@ -14,8 +14,11 @@ from tarvex.importance import param_importances
 
 
 def study_of(objective, n=300, seed=7, directions=None):
-    s = tv.create_study(directions=directions, sampler=tv.RandomSampler(seed=seed)) if directions else \
-        tv.create_study(sampler=tv.RandomSampler(seed=seed))
+    s = (
+        tv.create_study(directions=directions, sampler=tv.RandomSampler(seed=seed))
+        if directions
+        else tv.create_study(sampler=tv.RandomSampler(seed=seed))
+    )
     s.optimize(objective, n_trials=n)
     return s
 
@@ -53,18 +56,24 @@ def test_same_seed_same_shares_and_params_and_target_select_what_is_weighed():
     s = study_of(linear, n=120)
     assert param_importances(s, seed=3) == param_importances(s, seed=3)
     assert set(param_importances(s, params=["y", "z"])) == {"y", "z"}
-    mo = study_of(lambda t: (t.suggest_float("a", 0, 1), 5 * t.suggest_float("b", 0, 1)), n=150,
-                  directions=["minimize", "minimize"])
+    mo = study_of(
+        lambda t: (t.suggest_float("a", 0, 1), 5 * t.suggest_float("b", 0, 1)),
+        n=150,
+        directions=["minimize", "minimize"],
+    )
     assert list(param_importances(mo, target=lambda t: t.values[1])) == ["b", "a"]
     with pytest.raises(ValueError, match="2 objectives.*target="):
         param_importances(mo)
 
 
-@pytest.mark.parametrize("build, message", [
-    (lambda: tv.create_study(), "no completed trials"),
-    (lambda: study_of(lambda t: t.suggest_float("x", 0, 1) * 0 + 1.0, n=10), "same value"),
-    (lambda: study_of(lambda t: 1.0, n=10), "no parameters"),
-])
+@pytest.mark.parametrize(
+    "build, message",
+    [
+        (lambda: tv.create_study(), "no completed trials"),
+        (lambda: study_of(lambda t: t.suggest_float("x", 0, 1) * 0 + 1.0, n=10), "same value"),
+        (lambda: study_of(lambda t: 1.0, n=10), "no parameters"),
+    ],
+)
 def test_nothing_to_explain_is_a_clear_value_error(build, message):
     with pytest.raises(ValueError, match=message):
         param_importances(build())

@@ -27,8 +27,15 @@ def test_module_enumerations_and_constructors():
     tv.RandomSampler(2**64 - 1)
     tv.HyperbandPruner(1, 2**31 - 1, 3)  # ladders whose last product leaves the int range still end
     tv.HyperbandPruner(1, 81, 3e9)
-    for make in (tv.Trial, tv.ISampler, tv.IPruner, lambda: tv.Study(0), lambda: tv.RandomSampler(-1),
-                 lambda: tv.GPSampler(kernel=1), lambda: tv.MedianPruner(n_startup_trials=1.5)):
+    for make in (
+        tv.Trial,
+        tv.ISampler,
+        tv.IPruner,
+        lambda: tv.Study(0),
+        lambda: tv.RandomSampler(-1),
+        lambda: tv.GPSampler(kernel=1),
+        lambda: tv.MedianPruner(n_startup_trials=1.5),
+    ):
         with pytest.raises(TypeError):
             make()
     with pytest.raises(ValueError, match="Study requires at least one direction."):
@@ -43,8 +50,13 @@ def test_enqueued_and_added_parameters_convert_by_kind():
     got = {}
 
     def objective(trial):
-        got.update(a=trial.suggest_int("a", 0, 5), b=trial.suggest_float("b", 0, 5), c=trial.suggest_int("c", 0, 5),
-                   d=trial.suggest_categorical("d", ["y"]), one=trial.suggest_float("1", 0, 1))
+        got.update(
+            a=trial.suggest_int("a", 0, 5),
+            b=trial.suggest_float("b", 0, 5),
+            c=trial.suggest_int("c", 0, 5),
+            d=trial.suggest_categorical("d", ["y"]),
+            one=trial.suggest_float("1", 0, 1),
+        )
         return 0.0
 
     study.optimize(objective, 1)
@@ -67,9 +79,13 @@ def test_text_crosses_as_str_only_and_always_reads_back():
                 call(params)
     with pytest.raises(ValueError, match="lone surrogates"):
         study.enqueue_trial({"x": "\udcff"})
-    objectives = [lambda t: t.suggest_float(b"x", 0, 1), lambda t: t.suggest_categorical("c", [b"\xfe"]),
-                  lambda t: t.set_user_attr("k", b"\xff") or 0, lambda t: t.set_user_attr(b"k", "v") or 0,
-                  lambda t: t.suggest_int("\udcff", 0, 1)]
+    objectives = [
+        lambda t: t.suggest_float(b"x", 0, 1),
+        lambda t: t.suggest_categorical("c", [b"\xfe"]),
+        lambda t: t.set_user_attr("k", b"\xff") or 0,
+        lambda t: t.set_user_attr(b"k", "v") or 0,
+        lambda t: t.suggest_int("\udcff", 0, 1),
+    ]
     for objective in objectives:
         study.optimize(objective, 1)
     study.optimize(lambda t: t.set_user_attr("ключ", "значение") or len(t.suggest_categorical("é", ["ü"])), 1)
@@ -112,11 +128,13 @@ def test_objective_results_and_errors_end_their_trial():
 
     study = tv.Study(Min)
     for result in (3, 2.5, True, None, "1.0", [1.0], ValueError("v"), KeyboardInterrupt(), tv.TrialPruned(), Stop()):
+
         def objective(trial, r=result):
             trial.report(0.5, 1)
             if isinstance(r, BaseException):
                 raise r
             return r
+
         assert study.optimize(objective, 1) is None
     assert [t.state for t in study.trials] == [S.Complete] * 3 + [S.Failed] * 5 + [S.Pruned] * 2
     assert [t.values for t in study.trials[:3]] == [[3.0], [2.5], [1.0]] and study.trials[-1].values == []

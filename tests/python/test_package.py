@@ -17,20 +17,36 @@ def quadratic(trial):
     return (trial.suggest_float("x", -3, 3) - 1) ** 2
 
 
-@pytest.mark.parametrize("spelling,direction", [("minimize", tv.StudyDirection.Minimize), ("MAXIMIZE", tv.StudyDirection.Maximize),
-                                                ("Minimize", tv.StudyDirection.Minimize), (tv.StudyDirection.Maximize, tv.StudyDirection.Maximize)])
+@pytest.mark.parametrize(
+    "spelling,direction",
+    [
+        ("minimize", tv.StudyDirection.Minimize),
+        ("MAXIMIZE", tv.StudyDirection.Maximize),
+        ("Minimize", tv.StudyDirection.Minimize),
+        (tv.StudyDirection.Maximize, tv.StudyDirection.Maximize),
+    ],
+)
 def test_directions_are_spelled_freely(spelling, direction):
     assert tv.create_study(spelling).direction == direction
     assert tv.create_study(directions=[spelling, "minimize"]).directions == [direction, tv.StudyDirection.Minimize]
 
 
-@pytest.mark.parametrize("call", [lambda: tv.create_study("up"), lambda: tv.create_study(directions=["min"]),
-                                  lambda: tv.create_study(directions=[]), lambda: tv.create_study("maximize", directions=["minimize"]),
-                                  lambda: tv.RandomSampler(seed=-1), lambda: tv.GPSampler(kernel="linear"),
-                                  lambda: tv.MedianPruner(percentile=120), lambda: tv.HyperbandPruner(reduction_factor=1),
-                                  lambda: tv.create_study().optimize(quadratic, n_trials=-1),
-                                  lambda: tv.create_study().optimize(quadratic, 1, n_jobs=0),
-                                  lambda: tv.create_study(storage="mysql://u@h/db")])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: tv.create_study("up"),
+        lambda: tv.create_study(directions=["min"]),
+        lambda: tv.create_study(directions=[]),
+        lambda: tv.create_study("maximize", directions=["minimize"]),
+        lambda: tv.RandomSampler(seed=-1),
+        lambda: tv.GPSampler(kernel="linear"),
+        lambda: tv.MedianPruner(percentile=120),
+        lambda: tv.HyperbandPruner(reduction_factor=1),
+        lambda: tv.create_study().optimize(quadratic, n_trials=-1),
+        lambda: tv.create_study().optimize(quadratic, 1, n_jobs=0),
+        lambda: tv.create_study(storage="mysql://u@h/db"),
+    ],
+)
 def test_bad_arguments_are_named(call):
     with pytest.raises(ValueError, match=r"direction|seed|kernel|percentile|reduction_factor|n_trials|n_jobs|storage"):
         call()
@@ -41,7 +57,10 @@ def test_package_surface():
     for name in tv.__all__:
         assert getattr(tv, name).__doc__, name
     assert "n_trials" in tv.Study.optimize.__doc__ and "load_if_exists" in tv.create_study.__doc__
-    assert repr(tv.GPSampler(seed=3)).startswith("GPSampler(kernel='Matern52'") and repr(tv.RandomSampler()) == "RandomSampler(seed=None)"
+    assert (
+        repr(tv.GPSampler(seed=3)).startswith("GPSampler(kernel='Matern52'")
+        and repr(tv.RandomSampler()) == "RandomSampler(seed=None)"
+    )
     study = tv.create_study(study_name="demo")
     study.optimize(quadratic, 3)
     assert repr(study).startswith("<tarvex.Study 'demo' minimize: 3 trials, best value ")
@@ -55,7 +74,9 @@ def test_categorical_choices_come_back_with_their_own_type():
     for choice in CHOICES:
         study.enqueue_trial({"c": choice, "x": 0})
     seen = []
-    study.optimize(lambda t: seen.append(t.suggest_categorical("c", CHOICES)) or t.suggest_float("x", -1, 1), len(CHOICES))
+    study.optimize(
+        lambda t: seen.append(t.suggest_categorical("c", CHOICES)) or t.suggest_float("x", -1, 1), len(CHOICES)
+    )
     assert [(type(v), v) for v in seen] == [(type(c), c) for c in CHOICES]
     stored = [t.params["c"] for t in study.trials]
     assert [(type(v), v) for v in stored] == [(type(c), c) for c in CHOICES]
@@ -154,7 +175,9 @@ def test_dataframe_columns_and_types():
     assert list(frame.columns)[:3] == ["number", "state", "value"] and "params_n" in frame and "params_x" in frame
     assert {"datetime_start", "datetime_complete", "duration", "user_attrs_tag", "fail_reason"} <= set(frame.columns)
     assert str(frame["number"].dtype) == "int64" and str(frame["value"].dtype) == "float64"
-    assert str(frame["duration"].dtype).startswith("timedelta64") and (frame["duration"] >= frame["duration"].min()).all()
+    assert (
+        str(frame["duration"].dtype).startswith("timedelta64") and (frame["duration"] >= frame["duration"].min()).all()
+    )
     failed = frame[frame["state"] == "Failed"]
     assert len(failed) and failed["value"].isna().all() and (failed["fail_reason"] == "ValueError: four").all()
     assert frame["user_attrs_tag"][3] == {"n": 3}
@@ -166,8 +189,10 @@ def test_dataframe_columns_and_types():
 def test_missing_extras_name_what_to_install(monkeypatch):
     study = tv.create_study()
     study.optimize(quadratic, 1)
-    for module, extra, call in (("tqdm", "progress", lambda: study.optimize(quadratic, 1, progress=True)),
-                                ("pandas", "dataframe", study.to_dataframe)):
+    for module, extra, call in (
+        ("tqdm", "progress", lambda: study.optimize(quadratic, 1, progress=True)),
+        ("pandas", "dataframe", study.to_dataframe),
+    ):
         monkeypatch.setitem(sys.modules, module, None)
         with pytest.raises(ImportError, match=rf"pip install 'tarvex\[{extra}\]'"):
             call()
@@ -185,7 +210,8 @@ try:
     study.optimize(objective, n_jobs=int(sys.argv[1]))
 except KeyboardInterrupt:
     trials = study.trials
-    print(len(trials), sum(t.state == tv.TrialState.Running for t in trials), [t.fail_reason for t in trials if t.fail_reason])
+    running = sum(t.state == tv.TrialState.Running for t in trials)
+    print(len(trials), running, [t.fail_reason for t in trials if t.fail_reason])
 """
 
 
@@ -209,27 +235,48 @@ def test_values_are_taken_as_what_they_stand_for():
     choices = list(np.logspace(-3, 0, 4)) + [np.int64(7), np.bool_(True)]
     picked = []
     study.optimize(lambda t: picked.append(t.suggest_categorical("c", choices)) or 0.0, 8)
-    assert set(map(type, picked)) <= {float, int, bool} and set(picked) <= {0.001, 0.01, 0.1, 1.0, 7, True}
+    assert set(map(type, picked)) <= {float, int, bool} and set(picked) <= {0.001, 0.01, 0.1, 1.0, 7}
     study.enqueue_trial({"big": 2**40, "n": np.int64(3), "big_int": 2**40})
     seen = {}
     with pytest.raises(ValueError, match="Enqueued value for 'big_int' does not fit a 32-bit int"):
-        study.optimize(lambda t: seen.update(big=t.suggest_float("big", 0, 1), n=t.suggest_int("n", 0, 5))
-                       or t.suggest_int("big_int", 0, 5), 1)
+        study.optimize(
+            lambda t: (
+                seen.update(big=t.suggest_float("big", 0, 1), n=t.suggest_int("n", 0, 5))
+                or t.suggest_int("big_int", 0, 5)
+            ),
+            1,
+        )
     assert seen == {"big": 2.0**40, "n": 3}
 
 
-@pytest.mark.parametrize("call, error, message", [
-    (lambda t: t.suggest_int("n", 10, 1e3), TypeError, r"suggest_int\('n'\): high must be an int, got 1000.0"),
-    (lambda t: t.suggest_int("n", 0, 2**31), ValueError, r"high must fit a 32-bit int"),
-    (lambda t: t.suggest_float("x", "a", 1), TypeError, r"suggest_float\('x'\): low must be a number, got 'a'"),
-    (lambda t: (t.suggest_float("x", 0, 1), t.suggest_int("x", 0, 1)), ValueError,
-     r"'x' was suggested in this trial as a float in \[0, 1\], and is now asked as an int in \[0, 1\]"),
-    (lambda t: (t.suggest_float("x", 0, 1), t.suggest_float("x", 5, 6)), ValueError,
-     r"as a float in \[0, 1\], and is now asked as a float in \[5, 6\]"),
-    (lambda t: (t.suggest_categorical("c", ["a"]), t.suggest_categorical("c", ["a", "b"])), ValueError,
-     "as a categorical of 1 choices, and is now asked as a categorical of 2 choices"),
-    (lambda t: t.suggest_categorical("c", []), ValueError, r"suggest_categorical\('c'\): choices must not be empty"),
-])
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda t: t.suggest_int("n", 10, 1e3), TypeError, r"suggest_int\('n'\): high must be an int, got 1000.0"),
+        (lambda t: t.suggest_int("n", 0, 2**31), ValueError, r"high must fit a 32-bit int"),
+        (lambda t: t.suggest_float("x", "a", 1), TypeError, r"suggest_float\('x'\): low must be a number, got 'a'"),
+        (
+            lambda t: (t.suggest_float("x", 0, 1), t.suggest_int("x", 0, 1)),
+            ValueError,
+            r"'x' was suggested in this trial as a float in \[0, 1\], and is now asked as an int in \[0, 1\]",
+        ),
+        (
+            lambda t: (t.suggest_float("x", 0, 1), t.suggest_float("x", 5, 6)),
+            ValueError,
+            r"as a float in \[0, 1\], and is now asked as a float in \[5, 6\]",
+        ),
+        (
+            lambda t: (t.suggest_categorical("c", ["a"]), t.suggest_categorical("c", ["a", "b"])),
+            ValueError,
+            "as a categorical of 1 choices, and is now asked as a categorical of 2 choices",
+        ),
+        (
+            lambda t: t.suggest_categorical("c", []),
+            ValueError,
+            r"suggest_categorical\('c'\): choices must not be empty",
+        ),
+    ],
+)
 def test_suggest_mistakes_get_one_line_naming_the_parameter(call, error, message):
     study = tv.create_study()
     with pytest.raises(error, match=message) as raised:
@@ -238,8 +285,10 @@ def test_suggest_mistakes_get_one_line_naming_the_parameter(call, error, message
     study.enqueue_trial({"x": "text"})
     with pytest.raises(ValueError, match="""the value enqueued for 'x' is the text "text", not a number"""):
         study.optimize(lambda t: t.suggest_float("x", 0, 1), 1)
-    for bad in (lambda: tv.HyperbandPruner(min_resource=100, max_resource=10),
-                lambda: study.optimize(quadratic, 1, n_jobs=2**31 - 1)):
+    for bad in (
+        lambda: tv.HyperbandPruner(min_resource=100, max_resource=10),
+        lambda: study.optimize(quadratic, 1, n_jobs=2**31 - 1),
+    ):
         with pytest.raises(ValueError, match="min_resource must be at most max_resource|n_jobs must be"):
             bad()
 
@@ -255,7 +304,7 @@ def test_parameters_keep_their_suggestion_order_everywhere(tmp_path):
         study.optimize(objective, 3)
         study.add_trial({"zeta": 0.0, "alpha": 0.0, "mid": 0.0, "beta": -1.0}, -1.0)
         assert list(study.best_params) == names and list(study.trials[0].params) == names
-        assert [c[len("params_"):] for c in study.to_dataframe().columns if c.startswith("params_")] == names
+        assert [c[len("params_") :] for c in study.to_dataframe().columns if c.startswith("params_")] == names
 
 
 def test_frozen_trials_copy_and_pickle_exactly():
@@ -291,11 +340,43 @@ tv.create_study().optimize(lambda trial: None, 2)
 """
 
 
-@pytest.mark.parametrize("setup, lines", [("default", ["tarvex WARNING: Trial 0 failed", "tarvex WARNING: Trial 1 failed"]),
-                                          ("configured", ["app: Trial 0 failed", "app: Trial 1 failed"]),
-                                          ("quiet", [])])
+@pytest.mark.parametrize(
+    "setup, lines",
+    [
+        ("default", ["tarvex WARNING: Trial 0 failed", "tarvex WARNING: Trial 1 failed"]),
+        ("configured", ["app: Trial 0 failed", "app: Trial 1 failed"]),
+        ("quiet", []),
+    ],
+)
 def test_failed_trials_are_visible_until_the_application_says_otherwise(setup, lines):
     run = subprocess.run([sys.executable, "-c", LOGGING, setup], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0 and run.stdout == ""
     got = run.stderr.strip().splitlines()
-    assert [line[:len(expected)] for line, expected in zip(got, lines)] == lines and len(got) == len(lines)
+    assert [line[: len(expected)] for line, expected in zip(got, lines)] == lines and len(got) == len(lines)
+
+
+def test_package_errors_are_their_own_types_and_the_standard_ones(tmp_path):
+    url = f"sqlite:///{tmp_path}/s.db"
+    with pytest.raises(tv.exceptions.StudyNotFoundError) as missing:
+        tv.load_study(study_name="nope", storage=tv.DatabaseStorage(url, create=True))
+    assert isinstance(missing.value, KeyError) and "no study named 'nope'" in str(missing.value)
+    with pytest.raises(KeyError):
+        tv.delete_study(study_name="nope", storage=url)
+    tv.create_study(study_name="a", storage=url)
+    with pytest.raises(tv.exceptions.DuplicateStudyError) as duplicate:
+        tv.create_study(study_name="a", storage=url)
+    assert isinstance(duplicate.value, ValueError)
+    study = tv.create_study()
+    study.enqueue_trial({"x": "text"})
+    caught = []
+
+    def objective(trial):
+        try:
+            trial.suggest_float("x", 0, 1)
+        except ValueError as error:
+            caught.append(error)
+        return 0
+
+    study.optimize(objective, n_trials=1)
+    assert isinstance(caught[0], tv.exceptions.ParamKindError)
+    assert issubclass(tv.exceptions.StorageError, RuntimeError)

@@ -40,9 +40,11 @@ def study():
 
 
 def chart_regions(browser):
-    return browser.evaluate("Array.from(document.querySelectorAll('.chart')).map(e => {"
-                            "const r = e.getBoundingClientRect();"
-                            "return [e.id, r.left + scrollX, r.top + scrollY, r.width, r.height]; })")
+    return browser.evaluate(
+        "Array.from(document.querySelectorAll('.chart')).map(e => {"
+        "const r = e.getBoundingClientRect();"
+        "return [e.id, r.left + scrollX, r.top + scrollY, r.width, r.height]; })"
+    )
 
 
 def drawn_share(image, box):
@@ -62,11 +64,20 @@ def test_single_objective_report_draws_every_chart(study, browser, tmp_path):
     assert browser.errors == []
     assert browser.evaluate("document.querySelector('h1').innerText") == "tarvex study resnet <b>&"
     regions = chart_regions(browser)
-    assert [r[0] for r in regions] == ["chart-history", "chart-intermediate", "chart-parallel", "chart-slice",
-                                       "chart-contour", "chart-importances", "chart-timeline"]
+    assert [r[0] for r in regions] == [
+        "chart-history",
+        "chart-intermediate",
+        "chart-parallel",
+        "chart-slice",
+        "chart-contour",
+        "chart-importances",
+        "chart-timeline",
+    ]
     shot = Image.open(io.BytesIO(browser.screenshot()))
-    title = browser.evaluate("(() => { const r = document.querySelector('h1').getBoundingClientRect();"
-                             "return [r.left, r.top + scrollY, r.right, r.bottom + scrollY]; })()")
+    title = browser.evaluate(
+        "(() => { const r = document.querySelector('h1').getBoundingClientRect();"
+        "return [r.left, r.top + scrollY, r.right, r.bottom + scrollY]; })()"
+    )
     assert drawn_share(shot, tuple(title)) > 0.05
     for key, left, top, width, height in regions:
         share = drawn_share(shot, (left, top, left + width, top + height))
@@ -80,8 +91,9 @@ def test_trial_table_sorts_by_a_clicked_column(study, browser, tmp_path):
     study.report(str(path))
     browser.open(path)
     browser.wait_for("document.body.dataset.ready === 'true'")
-    column = browser.evaluate("Array.from(document.querySelectorAll('#trials th')).findIndex(th => "
-                              "th.textContent === 'value')")
+    column = browser.evaluate(
+        "Array.from(document.querySelectorAll('#trials th')).findIndex(th => th.textContent === 'value')"
+    )
     read = f"Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[{column}].dataset.sort || '')"
     browser.evaluate(f"document.querySelectorAll('#trials th')[{column}].click()")
     values = [float(v) for v in browser.evaluate(read) if v]
@@ -147,7 +159,9 @@ def test_a_large_study_draws_subsets_and_pages_every_trial(browser, tmp_path, mo
     assert float(browser.evaluate(first_rows)[0]) == study.best_value  # sorted over every page
     seen = []
     for page in range(5):
-        seen += browser.evaluate(f"Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[0].textContent)")
+        seen += browser.evaluate(
+            "Array.from(document.querySelectorAll('#trials tbody tr')).map(r => r.cells[0].textContent)"
+        )
         assert browser.evaluate("document.querySelector('.pager span').textContent").startswith(f"Page {page + 1} of 5")
         browser.evaluate("document.querySelectorAll('.pager button')[1].click()")
     assert sorted(int(n) for n in seen) == list(range(120))

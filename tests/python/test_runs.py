@@ -43,6 +43,7 @@ def test_workers_serialise_python_but_overlap_sleeps():
             with lock:
                 active -= 1
             return 0.0
+
         return run
 
     interval = sys.getswitchinterval()
@@ -59,6 +60,7 @@ def test_workers_serialise_python_but_overlap_sleeps():
 
 def learning_curve(direction, epochs, log):
     """Trial k of every four learns badly; accuracy rises, loss falls. Pruned trials raise."""
+
     def objective(trial):
         bad = trial.number % 4 == 3
         for epoch in range(1, epochs + 1):
@@ -69,6 +71,7 @@ def learning_curve(direction, epochs, log):
             if trial.should_prune():
                 raise tv.TrialPruned()
         return value
+
     return objective
 
 

@@ -5,7 +5,6 @@ import math
 import os
 import signal
 import subprocess
-import sys
 import time
 import uuid
 import warnings
@@ -14,7 +13,6 @@ from pathlib import Path
 import pytest
 
 import tarvex as tv
-
 from conftest import WORKER, psql, server_url
 
 S = tv.TrialState
@@ -73,11 +71,17 @@ def test_names_and_directions_are_checked(url):
     again = tv.create_study("maximize", storage=url, study_name="s'; DROP TABLE x; --", load_if_exists=True)
     assert again.study_name == study.study_name and again.direction == tv.StudyDirection.Maximize
     tv.create_study(directions=["minimize", "maximize"], storage=url, study_name="mo")
-    assert tv.load_study(study_name="mo", storage=url).directions == [tv.StudyDirection.Minimize, tv.StudyDirection.Maximize]
+    assert tv.load_study(study_name="mo", storage=url).directions == [
+        tv.StudyDirection.Minimize,
+        tv.StudyDirection.Maximize,
+    ]
     unnamed = tv.create_study(storage=url)
     assert tv.study_names(url) == [study.study_name, "mo", unnamed.study_name]
     tv.delete_study(study_name="mo", storage=url)
-    for call in (lambda: tv.load_study(study_name="mo", storage=url), lambda: tv.delete_study(study_name="mo", storage=url)):
+    for call in (
+        lambda: tv.load_study(study_name="mo", storage=url),
+        lambda: tv.delete_study(study_name="mo", storage=url),
+    ):
         with pytest.raises(KeyError, match="no study named 'mo'"):
             call()
     with pytest.raises(TypeError, match="study_name must be a str"):
@@ -96,7 +100,7 @@ def test_bad_storages_are_named_without_their_password():
         tv.DatabaseStorage("sqlite:///x.db", heartbeat_grace=0)
 
 
-ODD = "it's \"quoted\" -- ünïcødé ✓ " + "L" * 5000
+ODD = 'it\'s "quoted" -- ünïcødé ✓ ' + "L" * 5000
 CHOICES = [None, True, 0, 1, 1.0, math.inf, "1", ODD, ""]
 
 
@@ -138,13 +142,16 @@ def test_a_lost_connection_stops_the_run_and_keeps_what_finished():
     base = server_url()
     name = f"lost_{uuid.uuid4().hex[:12]}"
     psql(f"CREATE DATABASE {name}")
-    url = base[:base.rfind("/") + 1] + name
+    url = base[: base.rfind("/") + 1] + name
     try:
         study = tv.create_study(storage=url, study_name="s")
 
         def objective(trial):
             if trial.number == 3:
-                psql(f"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '{name}' AND pid <> pg_backend_pid()")
+                psql(
+                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                    f"WHERE datname = '{name}' AND pid <> pg_backend_pid()"
+                )
             return trial.suggest_float("x", 0, 1)
 
         with pytest.raises(RuntimeError, match=f"{url}: the connection was lost: \\w"):  # with the reason

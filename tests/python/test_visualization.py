@@ -22,8 +22,15 @@ from tarvex import visualization as vis  # noqa: E402
 from tarvex.importance import param_importances  # noqa: E402
 
 S = tv.TrialState
-ALL_PLOTS = [vis.plot_optimization_history, vis.plot_intermediate_values, vis.plot_parallel_coordinate,
-             vis.plot_slice, vis.plot_contour, vis.plot_param_importances, vis.plot_timeline]
+ALL_PLOTS = [
+    vis.plot_optimization_history,
+    vis.plot_intermediate_values,
+    vis.plot_parallel_coordinate,
+    vis.plot_slice,
+    vis.plot_contour,
+    vis.plot_param_importances,
+    vis.plot_timeline,
+]
 
 
 @pytest.fixture(autouse=True)
@@ -71,7 +78,7 @@ def test_history_draws_every_value_and_the_best_so_far_by_direction(direction, b
     ax = vis.plot_optimization_history(s)
     values = [t.value for t in s.trials]
     assert offsets(ax)[0] == [[t.number, t.value] for t in s.trials]
-    running = [better(values[:i + 1]) for i in range(len(values))]
+    running = [better(values[: i + 1]) for i in range(len(values))]
     assert list(ax.lines[0].get_ydata()) == running
 
 
@@ -124,9 +131,14 @@ def test_contour_interpolates_inside_the_trials_only(study):
     fig = vis.plot_contour(study, params=["x", "lr"])
     ax = fig.axes[0]
     filled = [c for c in ax.collections if isinstance(c, TriContourSet)] or [
-        c for c in ax.get_children() if isinstance(c, TriContourSet)]
+        c for c in ax.get_children() if isinstance(c, TriContourSet)
+    ]
     values = [t.value for t in completed(study)]
-    assert filled and filled[0].levels[0] == pytest.approx(min(values)) and filled[0].levels[-1] == pytest.approx(max(values))
+    assert (
+        filled
+        and filled[0].levels[0] == pytest.approx(min(values))
+        and filled[0].levels[-1] == pytest.approx(max(values))
+    )
     assert ax.get_yscale() == "log"
     grid = vis.plot_contour(study)
     assert len(grid.axes) >= 9  # every pair of three parameters, plus the colour bar
@@ -189,6 +201,7 @@ def test_a_running_trial_ends_now_on_the_timeline(tmp_path):
 
 # -- studies with nothing, or little, to show ---------------------------------------------------
 
+
 @pytest.mark.parametrize("plot", ALL_PLOTS + [vis.plot_pareto_front])
 def test_an_empty_study_is_a_clear_value_error(plot):
     with pytest.raises(ValueError, match="^(plot_|param_importances)"):
@@ -207,8 +220,10 @@ def test_a_study_of_failed_trials_is_a_clear_value_error(plot):
 def test_one_trial_and_constant_values_draw_or_say_why(plot):
     for n in (1, 8):
         s = tv.create_study()
-        s.optimize(lambda t: t.report(1.0, 0) or t.suggest_float("x", 0, 1) * 0 + t.suggest_int("k", 0, 3) * 0 + 2.0,
-                   n_trials=n)
+        s.optimize(
+            lambda t: t.report(1.0, 0) or t.suggest_float("x", 0, 1) * 0 + t.suggest_int("k", 0, 3) * 0 + 2.0,
+            n_trials=n,
+        )
         try:
             plot(s)
         except ValueError as error:
@@ -217,8 +232,10 @@ def test_one_trial_and_constant_values_draw_or_say_why(plot):
 
 def test_nan_values_are_left_out_and_noted():
     s = tv.create_study(sampler=tv.RandomSampler(seed=2))
-    s.optimize(lambda t: float("nan") if t.number % 3 == 0 else t.suggest_float("x", 0, 1) + t.suggest_float("y", 0, 1),
-               n_trials=30)
+    s.optimize(
+        lambda t: float("nan") if t.number % 3 == 0 else t.suggest_float("x", 0, 1) + t.suggest_float("y", 0, 1),
+        n_trials=30,
+    )
     ax = vis.plot_optimization_history(s)
     assert len(offsets(ax)[0]) == 20
     assert "10 trials with a NaN" in texts(ax)
@@ -232,8 +249,9 @@ def test_nan_values_are_left_out_and_noted():
 
 def test_parameters_of_some_trials_only():
     s = tv.create_study(sampler=tv.RandomSampler(seed=5))
-    s.optimize(lambda t: t.suggest_float("x", 0, 1) + (t.suggest_float("extra", 0, 1) if t.number % 2 else 0),
-               n_trials=20)
+    s.optimize(
+        lambda t: t.suggest_float("x", 0, 1) + (t.suggest_float("extra", 0, 1) if t.number % 2 else 0), n_trials=20
+    )
     fig = vis.plot_slice(s)
     counts = {ax.get_xlabel(): len(offsets(ax)[0]) for ax in fig.axes if ax.get_xlabel()}
     assert counts == {"extra": 10, "x": 20}
@@ -248,20 +266,21 @@ def test_parameters_of_some_trials_only():
 @pytest.fixture(scope="module")
 def two_objectives():
     s = tv.create_study(directions=["minimize", "maximize"], sampler=tv.RandomSampler(seed=6))
-    s.optimize(lambda t: t.report(1.0, 0) or (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1) ** 2),
-               n_trials=30)
+    s.optimize(lambda t: t.report(1.0, 0) or (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1) ** 2), n_trials=30)
     return s
 
 
-@pytest.mark.parametrize("plot", [vis.plot_parallel_coordinate, vis.plot_slice, vis.plot_contour,
-                                  vis.plot_param_importances])
+@pytest.mark.parametrize(
+    "plot", [vis.plot_parallel_coordinate, vis.plot_slice, vis.plot_contour, vis.plot_param_importances]
+)
 def test_multi_objective_plots_draw_the_chosen_target(two_objectives, plot):
     with pytest.raises(ValueError, match="target=lambda"):
         plot(two_objectives)
     drawn = plot(two_objectives, target=lambda t: t.values[1], target_name="second")
     figure = drawn if isinstance(drawn, matplotlib.figure.Figure) else drawn.figure
-    words = " ".join(" ".join([a.get_xlabel(), a.get_ylabel(), *(t.get_text() for t in a.get_xticklabels())])
-                     for a in figure.axes)
+    words = " ".join(
+        " ".join([a.get_xlabel(), a.get_ylabel(), *(t.get_text() for t in a.get_xticklabels())]) for a in figure.axes
+    )
     assert "second" in words
 
 
@@ -272,10 +291,12 @@ def test_multi_objective_plots_without_a_target(two_objectives, plot):
 
 def test_plots_draw_without_a_display(tmp_path):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "MPLBACKEND")}
-    script = ("import tarvex as tv\nfrom tarvex import visualization as vis\ns = tv.create_study()\n"
-              "s.optimize(lambda t: t.suggest_float('x', 0, 1), n_trials=5)\n"
-              f"vis.plot_slice(s).savefig({str(tmp_path / 'slice.png')!r})\n"
-              "import matplotlib; print(matplotlib.get_backend())")
+    script = (
+        "import tarvex as tv\nfrom tarvex import visualization as vis\ns = tv.create_study()\n"
+        "s.optimize(lambda t: t.suggest_float('x', 0, 1), n_trials=5)\n"
+        f"vis.plot_slice(s).savefig({str(tmp_path / 'slice.png')!r})\n"
+        "import matplotlib; print(matplotlib.get_backend())"
+    )
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
     assert out.stdout.strip().lower() == "agg" and (tmp_path / "slice.png").stat().st_size > 1000
 
@@ -294,8 +315,9 @@ def dollar_names():
     return study
 
 
-@pytest.mark.parametrize("plot", [vis.plot_slice, vis.plot_contour, vis.plot_parallel_coordinate,
-                                  vis.plot_param_importances])
+@pytest.mark.parametrize(
+    "plot", [vis.plot_slice, vis.plot_contour, vis.plot_parallel_coordinate, vis.plot_param_importances]
+)
 def test_user_text_is_drawn_as_written_not_as_mathematics(dollar_names, plot):
     drawn = plot(dollar_names)
     figure = getattr(drawn, "figure", drawn)

@@ -21,8 +21,13 @@ if TYPE_CHECKING:
 N_TREES = 64
 
 
-def param_importances(study: Study, *, params: Iterable[str] | None = None,
-                      target: Callable[[FrozenTrial], float] | None = None, seed: int = 0) -> dict[str, float]:
+def param_importances(
+    study: Study,
+    *,
+    params: Iterable[str] | None = None,
+    target: Callable[[FrozenTrial], float] | None = None,
+    seed: int = 0,
+) -> dict[str, float]:
     """Each parameter's share of the variance of the objective, from most to least important.
 
     The completed trials train a random forest (scikit-learn, the "importance" extra) on the
@@ -49,12 +54,15 @@ def param_importances(study: Study, *, params: Iterable[str] | None = None,
         raise ValueError(f"{where}: the completed trials have no parameters")
     rows = [(t, v) for t, v in zip(chosen.trials, chosen.values) if all(a.name in t.params for a in space)]
     if len(rows) < 2:
-        raise ValueError(f"{where}: {len(rows)} completed trial(s) have all of the parameters "
-                         f"{', '.join(a.name for a in space)}; at least 2 are needed")
+        raise ValueError(
+            f"{where}: {len(rows)} completed trial(s) have all of the parameters "
+            f"{', '.join(a.name for a in space)}; at least 2 are needed"
+        )
     y = np.array([v for _, v in rows])
     if np.ptp(y) == 0:
-        raise ValueError(f"{where}: all {len(rows)} completed trials have the same value, "
-                         "so no parameter explains any of it")
+        raise ValueError(
+            f"{where}: all {len(rows)} completed trials have the same value, so no parameter explains any of it"
+        )
     x = np.array([[a.position(t.params[a.name]) for a in space] for t, _ in rows])
     bounds = np.array([a.bounds() for a in space], dtype=float)
     # A parameter whose trials all share one value still has an extent, so volumes stay positive.

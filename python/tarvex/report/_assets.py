@@ -19,7 +19,8 @@ _DRAW = """if (parts[1] !== null) {
 def script(with_charts: bool) -> str:
     """The page's script; with_charts: it also unpacks plotly and draws the charts' figures."""
     return SCRIPT.replace("__LIBRARY__", _LIBRARY if with_charts else "null").replace(
-        "__DRAW__", _DRAW if with_charts else "")
+        "__DRAW__", _DRAW if with_charts else ""
+    )
 
 
 STYLE = """

@@ -21,8 +21,15 @@ LAYOUT = {"template": "plotly_white", "margin": {"l": 60, "r": 30, "t": 50, "b":
 MAX_CONTOUR_PARAMS = 4
 # The most of a study each chart draws: points, lines or curves.
 # (Measured: a page of 100,000 trials is drawn within 5 s in headless Chromium with these.)
-LIMITS = {"history": 2000, "intermediate": 100, "parallel": 300, "slice": 1000, "contour": 500, "timeline": 1000,
-          "pareto": 2000}
+LIMITS = {
+    "history": 2000,
+    "intermediate": 100,
+    "parallel": 300,
+    "slice": 1000,
+    "contour": 500,
+    "timeline": 1000,
+    "pareto": 2000,
+}
 
 
 def sample(view: TrialsView, key: str) -> TrialsView:
@@ -33,8 +40,16 @@ def noted(fig: Any, shown: int, total: int, what: str = "trials") -> Any:
     """The figure, saying above its plot that it shows a subset when it does."""
     text = shown_note(shown, total, what)
     if text:
-        fig.add_annotation(text=text, xref="paper", yref="paper", x=0, y=1.08, showarrow=False,
-                           font={"size": 11, "color": "#777"}, xanchor="left")
+        fig.add_annotation(
+            text=text,
+            xref="paper",
+            yref="paper",
+            x=0,
+            y=1.08,
+            showarrow=False,
+            font={"size": 11, "color": "#777"},
+            xanchor="left",
+        )
     return fig
 
 
@@ -49,11 +64,29 @@ def history(view: TrialsView, plotly) -> Any:
         steps = [(n, b) for k, (n, b) in enumerate(zip(s.numbers, s.best)) if k == 0 or b != s.best[k - 1]]
         if s.numbers:
             steps.append((s.numbers[-1], s.best[-1]))
-        fig.add_trace(go.Scatter(x=[n for n, _ in points], y=[v for _, v in points], mode="markers", name=s.name,
-                                 marker={"color": "#1f77b4", "size": 6}), row=1, col=i)
-        fig.add_trace(go.Scatter(x=[n for n, _ in steps], y=[b for _, b in steps], mode="lines",
-                                 line={"shape": "hv", "color": "#d62728"}, name="Best so far", showlegend=i == 1),
-                      row=1, col=i)
+        fig.add_trace(
+            go.Scatter(
+                x=[n for n, _ in points],
+                y=[v for _, v in points],
+                mode="markers",
+                name=s.name,
+                marker={"color": "#1f77b4", "size": 6},
+            ),
+            row=1,
+            col=i,
+        )
+        fig.add_trace(
+            go.Scatter(
+                x=[n for n, _ in steps],
+                y=[b for _, b in steps],
+                mode="lines",
+                line={"shape": "hv", "color": "#d62728"},
+                name="Best so far",
+                showlegend=i == 1,
+            ),
+            row=1,
+            col=i,
+        )
         fig.update_xaxes(title_text="Trial", row=1, col=i)
         fig.update_yaxes(title_text=s.name, row=1, col=i)
     fig.update_layout(title="Optimization history", **LAYOUT)
@@ -72,16 +105,28 @@ def intermediate(view: TrialsView, plotly) -> Any:
     if not reported:
         raise ValueError("no trial reported an intermediate value")
     curves = representative(TrialsView(view.directions, reported), limit)
-    total, what = (len(reported), "learning curves") if len(reported) > limit or len(candidates) == len(view.trials) \
+    total, what = (
+        (len(reported), "learning curves")
+        if len(reported) > limit or len(candidates) == len(view.trials)
         else (len(view.trials), "trials")
+    )
     fig = go.Figure()
     shown = set()
     for t in curves:
         state = t.state.name
-        fig.add_trace(go.Scatter(x=[s for s, _ in t.intermediate_values], y=[v for _, v in t.intermediate_values],
-                                 mode="lines+markers", marker={"size": 3}, name=state, legendgroup=state,
-                                 showlegend=state not in shown, line={"color": STATE_COLOURS[state], "width": 1},
-                                 hovertext=f"trial {t.number}"))
+        fig.add_trace(
+            go.Scatter(
+                x=[s for s, _ in t.intermediate_values],
+                y=[v for _, v in t.intermediate_values],
+                mode="lines+markers",
+                marker={"size": 3},
+                name=state,
+                legendgroup=state,
+                showlegend=state not in shown,
+                line={"color": STATE_COLOURS[state], "width": 1},
+                hovertext=f"trial {t.number}",
+            )
+        )
         shown.add(state)
     fig.update_layout(title="Intermediate values", xaxis_title="Step", yaxis_title="Intermediate value", **LAYOUT)
     return noted(fig, len(curves), total, what)
@@ -103,22 +148,51 @@ def parallel(view: TrialsView, plotly) -> Any:
         grouped[0 if hi == lo else min(bands - 1, int((value - lo) / (hi - lo) * bands))].append(line)
     minimize = view.directions[0] != _tarvex.StudyDirection.Maximize
     fig = go.Figure()
-    for k in (range(bands - 1, -1, -1) if minimize else range(bands)):
+    for k in range(bands - 1, -1, -1) if minimize else range(bands):
         if grouped[k]:
             x = [c for line in grouped[k] for c in (*xs, None)]
             y = [p for line in grouped[k] for p in (*line, None)]
-            fig.add_trace(go.Scatter(x=x, y=y, mode="lines", line={"color": colours[k], "width": 1}, opacity=0.7,
-                                     hoverinfo="skip", showlegend=False))
-    fig.add_trace(go.Scatter(x=[None], y=[None], mode="markers", hoverinfo="skip", showlegend=False,
-                             marker={"colorscale": "Viridis", "cmin": lo, "cmax": hi, "color": [lo],
-                                     "showscale": True, "colorbar": {"title": {"text": data.value_name}}}))
+            fig.add_trace(
+                go.Scatter(
+                    x=x,
+                    y=y,
+                    mode="lines",
+                    line={"color": colours[k], "width": 1},
+                    opacity=0.7,
+                    hoverinfo="skip",
+                    showlegend=False,
+                )
+            )
+    fig.add_trace(
+        go.Scatter(
+            x=[None],
+            y=[None],
+            mode="markers",
+            hoverinfo="skip",
+            showlegend=False,
+            marker={
+                "colorscale": "Viridis",
+                "cmin": lo,
+                "cmax": hi,
+                "color": [lo],
+                "showscale": True,
+                "colorbar": {"title": {"text": data.value_name}},
+            },
+        )
+    )
     for x, column in zip(xs, data.columns):
         fig.add_shape(type="line", x0=x, x1=x, y0=0, y1=1, line={"color": "#555", "width": 1})
         for tick, label in zip(column.ticks, column.labels):
-            fig.add_annotation(x=x, y=tick, text=label, showarrow=False, xanchor="left", xshift=4,
-                               font={"size": 9, "color": "#444"})
-    fig.update_xaxes(tickvals=xs, ticktext=[c.name for c in data.columns], range=[-0.3, len(xs) - 0.5],
-                     showgrid=False, zeroline=False)
+            fig.add_annotation(
+                x=x, y=tick, text=label, showarrow=False, xanchor="left", xshift=4, font={"size": 9, "color": "#444"}
+            )
+    fig.update_xaxes(
+        tickvals=xs,
+        ticktext=[c.name for c in data.columns],
+        range=[-0.3, len(xs) - 0.5],
+        showgrid=False,
+        zeroline=False,
+    )
     fig.update_yaxes(visible=False, range=[-0.05, 1.05])
     fig.update_layout(title="Parallel coordinates", **LAYOUT)
     return noted(fig, len(shown.trials), len(view.trials))
@@ -128,14 +202,28 @@ def slice_(view: TrialsView, plotly) -> Any:
     go = plotly.graph_objects
     shown = sample(view, "slice")
     chosen, space, points = slices(shown, None, None, None, "slice")
-    fig = plotly.subplots.make_subplots(rows=1, cols=len(space), shared_yaxes=True,
-                                        horizontal_spacing=min(0.08, 0.5 / len(space)))
+    fig = plotly.subplots.make_subplots(
+        rows=1, cols=len(space), shared_yaxes=True, horizontal_spacing=min(0.08, 0.5 / len(space))
+    )
     for i, axis in enumerate(space, start=1):
         drawn = points[axis.name]
-        fig.add_trace(go.Scatter(x=[coordinate(axis, p) for p, _, _ in drawn], y=[v for _, v, _ in drawn],
-                                 mode="markers", showlegend=False, hovertext=[f"trial {n}" for _, _, n in drawn],
-                                 marker={"color": [n for _, _, n in drawn], "colorscale": "Blues", "size": 6,
-                                         "line": {"width": 0.5, "color": "#444"}}), row=1, col=i)
+        fig.add_trace(
+            go.Scatter(
+                x=[coordinate(axis, p) for p, _, _ in drawn],
+                y=[v for _, v, _ in drawn],
+                mode="markers",
+                showlegend=False,
+                hovertext=[f"trial {n}" for _, _, n in drawn],
+                marker={
+                    "color": [n for _, _, n in drawn],
+                    "colorscale": "Blues",
+                    "size": 6,
+                    "line": {"width": 0.5, "color": "#444"},
+                },
+            ),
+            row=1,
+            col=i,
+        )
         fig.update_xaxes(title_text=axis.name, row=1, col=i, **_axis_style(axis))
     fig.update_yaxes(title_text=chosen.name, row=1, col=1)
     fig.update_layout(title="Slice plot", **LAYOUT)
@@ -160,15 +248,37 @@ def contour(view: TrialsView, plotly) -> Any:
         # Between two choices there is nothing to interpolate: such pairs show the trials alone.
         grid = None if x.categorical or y.categorical else _interpolated(xs, ys, zs, x.log, y.log)
         if grid is not None and hi > lo:
-            fig.add_trace(go.Contour(x=grid[0], y=grid[1], z=grid[2], colorscale="Viridis", zmin=lo, zmax=hi,
-                                     showscale=i == 1, connectgaps=False, contours={"coloring": "heatmap"},
-                                     colorbar={"title": {"text": chosen.name}}), row=1, col=i)
+            fig.add_trace(
+                go.Contour(
+                    x=grid[0],
+                    y=grid[1],
+                    z=grid[2],
+                    colorscale="Viridis",
+                    zmin=lo,
+                    zmax=hi,
+                    showscale=i == 1,
+                    connectgaps=False,
+                    contours={"coloring": "heatmap"},
+                    colorbar={"title": {"text": chosen.name}},
+                ),
+                row=1,
+                col=i,
+            )
             marker = {"color": "black", "size": 4}
         else:
-            marker = {"color": zs, "colorscale": "Viridis", "cmin": lo, "cmax": hi, "size": 7,
-                      "line": {"width": 0.5, "color": "#444"}}
-        fig.add_trace(go.Scatter(x=xs, y=ys, mode="markers", marker=marker, showlegend=False,
-                                 hovertext=[f"{v:.6g}" for v in zs]), row=1, col=i)
+            marker = {
+                "color": zs,
+                "colorscale": "Viridis",
+                "cmin": lo,
+                "cmax": hi,
+                "size": 7,
+                "line": {"width": 0.5, "color": "#444"},
+            }
+        fig.add_trace(
+            go.Scatter(x=xs, y=ys, mode="markers", marker=marker, showlegend=False, hovertext=[f"{v:.6g}" for v in zs]),
+            row=1,
+            col=i,
+        )
         fig.update_xaxes(title_text=x.name, row=1, col=i, **_axis_style(x))
         fig.update_yaxes(title_text=y.name, row=1, col=i, **_axis_style(y))
     fig.update_layout(title="Contour plot", **LAYOUT)
@@ -193,7 +303,7 @@ def _interpolated(xs, ys, zs, x_log: bool, y_log: bool, size: int = 60):
     gy = np.linspace(ty.min(), ty.max(), size)
     z = interpolate(*np.meshgrid(gx, gy))
     rows = [[None if masked else float(v) for v, masked in zip(r, m)] for r, m in zip(z.data, np.ma.getmaskarray(z))]
-    return (10 ** gx if x_log else gx).tolist(), (10 ** gy if y_log else gy).tolist(), rows
+    return (10**gx if x_log else gx).tolist(), (10**gy if y_log else gy).tolist(), rows
 
 
 def _axis_style(axis) -> dict[str, Any]:
@@ -205,8 +315,16 @@ def _axis_style(axis) -> dict[str, Any]:
 def importances(view: TrialsView, plotly, shares: dict[str, float]) -> Any:
     go = plotly.graph_objects
     names = list(shares)[::-1]
-    fig = go.Figure(go.Bar(x=[shares[n] for n in names], y=names, orientation="h", marker={"color": "#1f77b4"},
-                           text=[f"{shares[n]:.2f}" for n in names], textposition="outside"))
+    fig = go.Figure(
+        go.Bar(
+            x=[shares[n] for n in names],
+            y=names,
+            orientation="h",
+            marker={"color": "#1f77b4"},
+            text=[f"{shares[n]:.2f}" for n in names],
+            textposition="outside",
+        )
+    )
     return fig.update_layout(title="Parameter importances", xaxis_title="Share of the variance", **LAYOUT)
 
 
@@ -221,8 +339,9 @@ def pareto_front(view: TrialsView, plotly) -> Any:
         if points:
             coords = dict(zip("xyz", zip(*(p for _, p in points))))
             marker = {"color": colour, "size": 5 if three else 8}
-            fig.add_trace(trace(**coords, mode="markers", name=name, marker=marker,
-                                hovertext=[f"trial {n}" for n, _ in points]))
+            fig.add_trace(
+                trace(**coords, mode="markers", name=name, marker=marker, hovertext=[f"trial {n}" for n, _ in points])
+            )
     titles = {"xaxis_title": data.names[0], "yaxis_title": data.names[1]}
     if three:
         fig.update_layout(scene={**titles, "zaxis_title": data.names[2]})
@@ -241,18 +360,36 @@ def timeline(view: TrialsView, plotly) -> Any:
     table = view.table
     epoch = datetime.datetime(1970, 1, 1)
     now = int((datetime.datetime.now() - epoch).total_seconds() * 1e9)
-    every = lanes(zip(table["datetime_start"], [now if e is None else e for e in table["datetime_complete"]],
-                      table["number"], table["state"]))
+    every = lanes(
+        zip(
+            table["datetime_start"],
+            [now if e is None else e for e in table["datetime_complete"]],
+            table["number"],
+            table["state"],
+        )
+    )
     drawn = {t.number for t in representative(view, LIMITS["timeline"])}
     runs = [s for s in every if s.number in drawn]
     fig = go.Figure()
     for state in STATE_COLOURS:
         mine = [s for s in runs if s.state == state]
         if mine:
-            fig.add_trace(go.Bar(base=[(epoch + datetime.timedelta(microseconds=s.start // 1000)).isoformat() for s in mine],
-                                 orientation="h", name=state, x=[(s.end - s.start) / 1e6 for s in mine],
-                                 y=[s.lane for s in mine], marker={"color": STATE_COLOURS[state]},
-                                 hovertext=[f"trial {s.number}" for s in mine]))
-    fig.update_layout(title="Timeline", xaxis={"type": "date", "title": "Time"},
-                      yaxis={"title": "Worker", "dtick": 1}, barmode="overlay", **LAYOUT)
+            fig.add_trace(
+                go.Bar(
+                    base=[(epoch + datetime.timedelta(microseconds=s.start // 1000)).isoformat() for s in mine],
+                    orientation="h",
+                    name=state,
+                    x=[(s.end - s.start) / 1e6 for s in mine],
+                    y=[s.lane for s in mine],
+                    marker={"color": STATE_COLOURS[state]},
+                    hovertext=[f"trial {s.number}" for s in mine],
+                )
+            )
+    fig.update_layout(
+        title="Timeline",
+        xaxis={"type": "date", "title": "Time"},
+        yaxis={"title": "Worker", "dtick": 1},
+        barmode="overlay",
+        **LAYOUT,
+    )
     return noted(fig, len(runs), len(every))

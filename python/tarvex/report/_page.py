@@ -23,7 +23,7 @@ from .._values import decode_text
 from ..importance import param_importances
 from . import _charts
 from ._assets import STYLE, script
-from ._sample import TrialsView, representative, shown_note
+from ._sample import TrialsView, shown_note
 from ._table import trial_table
 
 if TYPE_CHECKING:
@@ -80,7 +80,7 @@ def _is_storage_file(path: str, url: str) -> bool:
     """Whether path is the SQLite database of url or one of its companion files."""
     if not url.startswith("sqlite:///"):
         return False
-    database = url[len("sqlite:///"):]
+    database = url[len("sqlite:///") :]
     for candidate in (database, *(database + suffix for suffix in ("-wal", "-shm", "-journal", "-live"))):
         try:
             if os.path.samefile(path, candidate):
@@ -99,35 +99,49 @@ def _page(study: Study, title: str) -> str:
     if len(view.directions) > 1:
         charts.append(("pareto", "Pareto front", _charts.pareto_front))
     else:
-        charts += [("intermediate", "Intermediate values", _charts.intermediate),
-                   ("parallel", "Parallel coordinates", _charts.parallel),
-                   ("slice", "Slice plot", _charts.slice_),
-                   ("contour", "Contour plot", _charts.contour)]
+        charts += [
+            ("intermediate", "Intermediate values", _charts.intermediate),
+            ("parallel", "Parallel coordinates", _charts.parallel),
+            ("slice", "Slice plot", _charts.slice_),
+            ("contour", "Contour plot", _charts.contour),
+        ]
         if shares:
-            charts.append(("importances", "Parameter importances",
-                           lambda v, p: _charts.importances(v, p, shares[0])))
+            charts.append(("importances", "Parameter importances", lambda v, p: _charts.importances(v, p, shares[0])))
     charts.append(("timeline", "Timeline", _charts.timeline))
     figures: dict[str, str] = {}
     body = [f"<h1>{html.escape(title)}</h1>", _summary(study, view), "<h2>Charts</h2>"]
     body += [_chart(view, plotly, figures, *chart) for chart in charts]
-    body += ["<h2>Parameter importances</h2>",
-             _importance_table(shares, view, importance_note) if shares else
-             f'<p class="missing">{html.escape(importance_note)}</p>',
-             "<h2>Trials</h2>"]
+    body += [
+        "<h2>Parameter importances</h2>",
+        _importance_table(shares, view, importance_note)
+        if shares
+        else f'<p class="missing">{html.escape(importance_note)}</p>',
+        "<h2>Trials</h2>",
+    ]
     table = trial_table(view.table) if view.trials else None
     body.append('<div class="trials" id="trials-holder"></div>' if table else '<p class="missing">No trials yet.</p>')
     stamp = datetime.datetime.now().isoformat(timespec="seconds")
     body.append(f'<p class="missing">Written {stamp} by tarvex.</p>')
     # One payload for the charts and the table: figures are plotly's own JSON, spliced in as they are.
-    payload = ('{"figures":{' + ",".join(f"{json.dumps(k)}:{v}" for k, v in figures.items()) + '},"table":' +
-               json.dumps(table, allow_nan=False, separators=(",", ":")) + "}")
+    payload = (
+        '{"figures":{'
+        + ",".join(f"{json.dumps(k)}:{v}" for k, v in figures.items())
+        + '},"table":'
+        + json.dumps(table, allow_nan=False, separators=(",", ":"))
+        + "}"
+    )
     body.append(_packed("tarvex-data", payload))
     if plotly:
         body.append(_packed("tarvex-plotly", _plotly_script(plotly.__version__)))
     body.append(f"<script>{script(bool(plotly))}</script>")
     head = f"<title>{html.escape(title)}</title><style>{STYLE}</style>"
-    return ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">" + head + "</head><body>" +
-            "\n".join(body) + "</body></html>\n")
+    return (
+        '<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">'
+        + head
+        + "</head><body>"
+        + "\n".join(body)
+        + "</body></html>\n"
+    )
 
 
 def _packed(element_id: str, text: str) -> str:
@@ -180,10 +194,16 @@ def _image(view: TrialsView, key: str, heading: str) -> str:
         raise ValueError('charts need plotly or matplotlib: pip install "tarvex[report]"')
     from .. import visualization as vis
 
-    draw = {"history": vis.plot_optimization_history, "pareto": vis.plot_pareto_front,
-            "intermediate": vis.plot_intermediate_values, "parallel": vis.plot_parallel_coordinate,
-            "slice": vis.plot_slice, "contour": vis.plot_contour, "importances": vis.plot_param_importances,
-            "timeline": vis.plot_timeline}[key]
+    draw = {
+        "history": vis.plot_optimization_history,
+        "pareto": vis.plot_pareto_front,
+        "intermediate": vis.plot_intermediate_values,
+        "parallel": vis.plot_parallel_coordinate,
+        "slice": vis.plot_slice,
+        "contour": vis.plot_contour,
+        "importances": vis.plot_param_importances,
+        "timeline": vis.plot_timeline,
+    }[key]
     import matplotlib.pyplot as plt
 
     shown = _charts.sample(view, key) if key in _charts.LIMITS else view
@@ -222,19 +242,27 @@ def _importances(view: TrialsView) -> tuple[list[dict[str, float]], str]:
 def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: str) -> str:
     names = list(shares[0])
     heads = ["Importance"] if len(shares) == 1 else [f"Objective {i}" for i in range(len(shares))]
-    rows = "".join("<tr><td>" + html.escape(n) + "</td>" + "".join(f"<td>{s[n]:.3f}</td>" for s in shares) + "</tr>"
-                   for n in names)
+    rows = "".join(
+        "<tr><td>" + html.escape(n) + "</td>" + "".join(f"<td>{s[n]:.3f}</td>" for s in shares) + "</tr>" for n in names
+    )
     caption = f'<p class="subset">Estimated from {html.escape(note)}</p>' if note else ""
-    return ('<table id="importances"><thead><tr><th>Parameter</th>' + "".join(f"<th>{h}</th>" for h in heads) +
-            f"</tr></thead><tbody>{rows}</tbody></table>{caption}")
+    return (
+        '<table id="importances"><thead><tr><th>Parameter</th>'
+        + "".join(f"<th>{h}</th>" for h in heads)
+        + f"</tr></thead><tbody>{rows}</tbody></table>{caption}"
+    )
 
 
 def _summary(study: Study, view: TrialsView) -> str:
     trials = view.trials
     directions = ", ".join(d.name.lower() for d in view.directions)
     where = study.storage.url if study.storage is not None else "this process's memory"
-    items = [("Study", study.study_name), ("Storage", where), ("Directions", directions),
-             ("Trials", f"{len(trials)} ({counts_text(trials)})" if trials else "none")]
+    items = [
+        ("Study", study.study_name),
+        ("Storage", where),
+        ("Directions", directions),
+        ("Trials", f"{len(trials)} ({counts_text(trials)})" if trials else "none"),
+    ]
     complete = any(t.state == TrialState.Complete for t in trials)
     if complete and len(view.directions) == 1:
         best = study.best_trial

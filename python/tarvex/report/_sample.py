@@ -22,8 +22,13 @@ TrialState = _tarvex.TrialState
 class TrialsView:
     """A study as the charts read it: its directions and the trials to draw."""
 
-    def __init__(self, directions: Sequence[Any], trials: Sequence[FrozenTrial], study_name: str = "",
-                 table: dict[str, list[Any]] | None = None) -> None:
+    def __init__(
+        self,
+        directions: Sequence[Any],
+        trials: Sequence[FrozenTrial],
+        study_name: str = "",
+        table: dict[str, list[Any]] | None = None,
+    ) -> None:
         self.directions = list(directions)
         self.trials = list(trials)
         self.study_name = study_name
@@ -58,15 +63,16 @@ def representative(view: TrialsView, limit: int, seed: int = 0) -> list[FrozenTr
     trials = view.trials
     if len(trials) <= limit:
         return list(trials)
-    best = view.best()[:limit // 10 if len(view.directions) == 1 else limit // 2]
+    best = view.best()[: limit // 10 if len(view.directions) == 1 else limit // 2]
     chosen = {t.number for t in best}
     rest = [t for t in trials if t.number not in chosen]
     picked = best + random.Random(seed).sample(rest, limit - len(best))
     return sorted(picked, key=lambda t: t.number)
 
 
-def shown_note(shown: int, total: int, what: str = "trials",
-               how: str = "the best and a random sample of the others") -> str:
+def shown_note(
+    shown: int, total: int, what: str = "trials", how: str = "the best and a random sample of the others"
+) -> str:
     """What a chart says when it draws a subset; empty when it draws everything."""
     if shown >= total:
         return ""

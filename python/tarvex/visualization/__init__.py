@@ -12,5 +12,13 @@ from ._pareto import plot_pareto_front
 from ._slice import plot_slice
 from ._timeline import plot_timeline
 
-__all__ = ["plot_contour", "plot_intermediate_values", "plot_optimization_history", "plot_parallel_coordinate",
-           "plot_param_importances", "plot_pareto_front", "plot_slice", "plot_timeline"]
+__all__ = [
+    "plot_contour",
+    "plot_intermediate_values",
+    "plot_optimization_history",
+    "plot_parallel_coordinate",
+    "plot_param_importances",
+    "plot_pareto_front",
+    "plot_slice",
+    "plot_timeline",
+]

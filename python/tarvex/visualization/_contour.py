@@ -18,8 +18,11 @@ if TYPE_CHECKING:
 
 def pair_points(chosen, x: Axis, y: Axis) -> list[tuple[Any, Any, float]]:
     """(x value, y value, objective value) of the trials that have both parameters."""
-    return [(t.params[x.name], t.params[y.name], v) for t, v in zip(chosen.trials, chosen.values)
-            if x.name in t.params and y.name in t.params]
+    return [
+        (t.params[x.name], t.params[y.name], v)
+        for t, v in zip(chosen.trials, chosen.values)
+        if x.name in t.params and y.name in t.params
+    ]
 
 
 def triangulate(xs: list[float], ys: list[float], zs: list[float], x_log: bool, y_log: bool) -> Any:
@@ -56,8 +59,18 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
     filled = None
     if x.categorical or y.categorical:
         # Between two choices there is nothing to interpolate: such pairs show the trials alone.
-        coloured = ax.scatter(xs, ys, c=zs, cmap=VALUE_MAP, vmin=levels[0] if levels else None,
-                              vmax=levels[-1] if levels else None, s=22, edgecolors="0.3", linewidths=0.4, zorder=3)
+        coloured = ax.scatter(
+            xs,
+            ys,
+            c=zs,
+            cmap=VALUE_MAP,
+            vmin=levels[0] if levels else None,
+            vmax=levels[-1] if levels else None,
+            s=22,
+            edgecolors="0.3",
+            linewidths=0.4,
+            zorder=3,
+        )
         place(ax, x, "x")
         place(ax, y, "y")
         return coloured if levels else None
@@ -75,8 +88,13 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
     return filled
 
 
-def plot_contour(study: Study, params: Iterable[str] | None = None, *,
-                 target: Callable[[FrozenTrial], float] | None = None, target_name: str | None = None) -> Any:
+def plot_contour(
+    study: Study,
+    params: Iterable[str] | None = None,
+    *,
+    target: Callable[[FrozenTrial], float] | None = None,
+    target_name: str | None = None,
+) -> Any:
     """The value over each pair of parameters (all, or params): filled contours interpolated
     between the completed trials (never outside them), the trials as dots. A pair with a
     categorical parameter shows the trials alone, coloured by value. Two parameters give one
@@ -85,8 +103,9 @@ def plot_contour(study: Study, params: Iterable[str] | None = None, *,
     plt = pyplot(where)
     chosen, space, _ = slices(study, params, target, target_name, where)
     if len(space) < 2:
-        raise ValueError(f"{where}: a contour needs two parameters; the trials have {len(space)}: "
-                         f"{', '.join(a.name for a in space)}")
+        raise ValueError(
+            f"{where}: a contour needs two parameters; the trials have {len(space)}: {', '.join(a.name for a in space)}"
+        )
     lo, hi = min(chosen.values), max(chosen.values)
     levels = [lo + (hi - lo) * k / 12 for k in range(13)] if hi > lo else []
     pairs = [(space[0], space[1])] if len(space) == 2 else list(itertools.permutations(space, 2))

@@ -25,8 +25,9 @@ class HistorySeries:
     n_dropped: int
 
 
-def history_series(study: Study, target: Callable[[FrozenTrial], float] | None, target_name: str | None,
-                   where: str) -> list[HistorySeries]:
+def history_series(
+    study: Study, target: Callable[[FrozenTrial], float] | None, target_name: str | None, where: str
+) -> list[HistorySeries]:
     """One series per objective (or one for target), best so far by each objective's direction."""
     if target is not None or len(study.directions) == 1:
         return [_series(target_of(study, target, target_name, where))]
@@ -47,8 +48,9 @@ def _series(chosen: Target, minimize: bool | None = None) -> HistorySeries:
     return HistorySeries(chosen.name, [t.number for t in chosen.trials], chosen.values, best, chosen.n_dropped)
 
 
-def plot_optimization_history(study: Study, *, target: Callable[[FrozenTrial], float] | None = None,
-                              target_name: str | None = None) -> Any:
+def plot_optimization_history(
+    study: Study, *, target: Callable[[FrozenTrial], float] | None = None, target_name: str | None = None
+) -> Any:
     """Each completed trial's value against its number, with the best value so far.
 
     A multi-objective study gets one panel per objective (a Figure); otherwise an Axes. With

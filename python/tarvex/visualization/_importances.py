@@ -13,9 +13,14 @@ if TYPE_CHECKING:
     from .._trial import FrozenTrial
 
 
-def plot_param_importances(study: Study, params: Iterable[str] | None = None, *,
-                           target: Callable[[FrozenTrial], float] | None = None, target_name: str | None = None,
-                           seed: int = 0) -> Any:
+def plot_param_importances(
+    study: Study,
+    params: Iterable[str] | None = None,
+    *,
+    target: Callable[[FrozenTrial], float] | None = None,
+    target_name: str | None = None,
+    seed: int = 0,
+) -> Any:
     """Each parameter's share of the variance of the value (tarvex.importance.param_importances),
     most important at the top. Returns an Axes."""
     plt = pyplot("plot_param_importances")

@@ -26,8 +26,16 @@ def plot_intermediate_values(study: Study) -> Any:
         state = t.state.name
         label = None if state in labelled else state
         labelled.add(state)
-        ax.plot(steps, values, color=STATE_COLOURS[state], alpha=0.7, lw=1.2, label=label,
-                marker="o" if len(steps) == 1 else None, ms=3)
+        ax.plot(
+            steps,
+            values,
+            color=STATE_COLOURS[state],
+            alpha=0.7,
+            lw=1.2,
+            label=label,
+            marker="o" if len(steps) == 1 else None,
+            ms=3,
+        )
         if state == "Pruned":
             ax.plot(steps[-1:], values[-1:], "x", color=STATE_COLOURS[state], ms=7, mew=2)
     ax.set_xlabel("Step")

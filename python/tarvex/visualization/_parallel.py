@@ -31,8 +31,13 @@ class Coordinates:
     notes: list[str]
 
 
-def coordinates(study: Study, params: Iterable[str] | None, target: Callable[[FrozenTrial], float] | None,
-                target_name: str | None, where: str) -> Coordinates:
+def coordinates(
+    study: Study,
+    params: Iterable[str] | None,
+    target: Callable[[FrozenTrial], float] | None,
+    target_name: str | None,
+    where: str,
+) -> Coordinates:
     chosen = target_of(study, target, target_name, where)
     space = axes(chosen.trials, params, where)
     rows = [(t, v) for t, v in zip(chosen.trials, chosen.values) if all(a.name in t.params for a in space)]
@@ -64,15 +69,19 @@ def _column(axis: Axis, values: list[Any]) -> Column:
         return Column(axis.name, [_scaled(axis, c) for c in axis.choices], [axis.label(c) for c in axis.choices])
     lo, hi = _extent(axis)
     positions = [lo] if hi == lo else [lo + (hi - lo) * k / 4 for k in range(5)]
-    ticks = [10 ** p if axis.log else p for p in positions]
+    ticks = [10**p if axis.log else p for p in positions]
     if axis.kind == "int":
         ticks = sorted({round(t) for t in ticks})
     return Column(axis.name, [_scaled(axis, t) for t in ticks], [f"{t:.3g}" for t in ticks])
 
 
-def plot_parallel_coordinate(study: Study, params: Iterable[str] | None = None, *,
-                             target: Callable[[FrozenTrial], float] | None = None,
-                             target_name: str | None = None) -> Any:
+def plot_parallel_coordinate(
+    study: Study,
+    params: Iterable[str] | None = None,
+    *,
+    target: Callable[[FrozenTrial], float] | None = None,
+    target_name: str | None = None,
+) -> Any:
     """The objective and each parameter (all, or params) as a vertical axis; each completed trial a
     line across them, coloured by its value. Log-scaled parameters are spread by exponent and
     categorical ones by choice. Returns an Axes."""

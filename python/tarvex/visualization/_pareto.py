@@ -25,11 +25,17 @@ class Front:
     n_dropped: int
 
 
-def pareto(study: Study, targets: Callable[[FrozenTrial], Sequence[float]] | None,
-           target_names: Sequence[str] | None, where: str) -> Front:
+def pareto(
+    study: Study,
+    targets: Callable[[FrozenTrial], Sequence[float]] | None,
+    target_names: Sequence[str] | None,
+    where: str,
+) -> Front:
     if targets is None and len(study.directions) not in (2, 3):
-        raise ValueError(f"{where}: the study has {len(study.directions)} objective(s); a Pareto front is "
-                         "drawn for 2 or 3 (pass targets=lambda t: (..., ...) to choose them)")
+        raise ValueError(
+            f"{where}: the study has {len(study.directions)} objective(s); a Pareto front is "
+            "drawn for 2 or 3 (pass targets=lambda t: (..., ...) to choose them)"
+        )
     trials = completed(study, where)
     if targets is None:
         signs = [1.0 if d == _tarvex.StudyDirection.Minimize else -1.0 for d in study.directions]
@@ -39,9 +45,14 @@ def pareto(study: Study, targets: Callable[[FrozenTrial], Sequence[float]] | Non
         signs = [1.0] * len(points[0][1])  # derived targets are minimised
         if len(signs) not in (2, 3) or any(len(p) != len(signs) for _, p in points):
             raise ValueError(f"{where}: targets must give 2 or 3 values for every trial")
-    names = list(target_names) if target_names is not None else [
-        f"Objective {i}" + (f" ({d.name.lower()})" if targets is None else "")
-        for i, d in enumerate(study.directions if targets is None else [None] * len(signs))]
+    names = (
+        list(target_names)
+        if target_names is not None
+        else [
+            f"Objective {i}" + (f" ({d.name.lower()})" if targets is None else "")
+            for i, d in enumerate(study.directions if targets is None else [None] * len(signs))
+        ]
+    )
     if len(names) != len(signs):
         raise ValueError(f"{where}: target_names must name the {len(signs)} objectives, got {len(names)}")
     finite = [(n, p) for n, p in points if all(math.isfinite(v) for v in p)]
@@ -70,8 +81,12 @@ def _dominates(a: list[float], b: list[float], signs: list[float]) -> bool:
     return no_worse and any(s * x < s * y for x, y, s in zip(a, b, signs))
 
 
-def plot_pareto_front(study: Study, *, targets: Callable[[FrozenTrial], Sequence[float]] | None = None,
-                      target_names: Sequence[str] | None = None) -> Any:
+def plot_pareto_front(
+    study: Study,
+    *,
+    targets: Callable[[FrozenTrial], Sequence[float]] | None = None,
+    target_names: Sequence[str] | None = None,
+) -> Any:
     """The completed trials in objective space: the Pareto front (no other trial is at least as good
     in every objective and better in one) in colour and joined, dominated trials in grey. Two or
     three objectives, or targets giving 2 or 3 values to minimise. Returns an Axes (3-D for three)."""
@@ -81,8 +96,10 @@ def plot_pareto_front(study: Study, *, targets: Callable[[FrozenTrial], Sequence
     three = len(data.names) == 3
     fig = plt.figure(figsize=(6.4, 4.8))
     ax = fig.add_subplot(projection="3d" if three else None)
-    for points, style in ((data.dominated, {"color": "0.7", "label": "Dominated", "s": 14}),
-                          (data.front, {"color": "#d62728", "label": "Pareto front", "s": 22})):
+    for points, style in (
+        (data.dominated, {"color": "0.7", "label": "Dominated", "s": 14}),
+        (data.front, {"color": "#d62728", "label": "Pareto front", "s": 22}),
+    ):
         if points:
             coords = list(zip(*(p for _, p in points)))
             ax.scatter(*coords, **style)

@@ -13,16 +13,23 @@ if TYPE_CHECKING:
     from .._trial import FrozenTrial
 
 
-def slices(study: Study, params: Iterable[str] | None, target: Callable[[FrozenTrial], float] | None,
-           target_name: str | None, where: str):
+def slices(
+    study: Study,
+    params: Iterable[str] | None,
+    target: Callable[[FrozenTrial], float] | None,
+    target_name: str | None,
+    where: str,
+):
     """Per parameter: its axis, and the (value of the parameter, objective value, trial number)
     of the completed trials that have it."""
     chosen = target_of(study, target, target_name, where)
     space = axes(chosen.trials, params, where)
     if not space:
         raise ValueError(f"{where}: the completed trials have no parameters")
-    points = {a.name: [(t.params[a.name], v, t.number) for t, v in zip(chosen.trials, chosen.values)
-                       if a.name in t.params] for a in space}
+    points = {
+        a.name: [(t.params[a.name], v, t.number) for t, v in zip(chosen.trials, chosen.values) if a.name in t.params]
+        for a in space
+    }
     return chosen, space, points
 
 
@@ -43,8 +50,13 @@ def coordinate(axis: Axis, value: Any) -> float:
     return axis.position(value) if axis.categorical else float(value)
 
 
-def plot_slice(study: Study, params: Iterable[str] | None = None, *,
-               target: Callable[[FrozenTrial], float] | None = None, target_name: str | None = None) -> Any:
+def plot_slice(
+    study: Study,
+    params: Iterable[str] | None = None,
+    *,
+    target: Callable[[FrozenTrial], float] | None = None,
+    target_name: str | None = None,
+) -> Any:
     """One panel per parameter (all, or params): each completed trial's value against the
     parameter's value, coloured by trial number. Returns a Figure."""
     where = "plot_slice"
@@ -55,14 +67,21 @@ def plot_slice(study: Study, params: Iterable[str] | None = None, *,
     flat = panels.ravel()
     for ax, axis in zip(flat, space):
         drawn = points[axis.name]
-        scatter = ax.scatter([coordinate(axis, p) for p, _, _ in drawn], [v for _, v, _ in drawn],
-                             c=[n for _, _, n in drawn], cmap="Blues", edgecolors="0.3", linewidths=0.4, s=18)
+        scatter = ax.scatter(
+            [coordinate(axis, p) for p, _, _ in drawn],
+            [v for _, v, _ in drawn],
+            c=[n for _, _, n in drawn],
+            cmap="Blues",
+            edgecolors="0.3",
+            linewidths=0.4,
+            s=18,
+        )
         place(ax, axis, "x")
-    for ax in flat[len(space):]:
+    for ax in flat[len(space) :]:
         ax.set_visible(False)
     for row in panels:
         row[0].set_ylabel(literal(chosen.name))
-    fig.colorbar(scatter, ax=list(flat[:len(space)]), label="Trial")
+    fig.colorbar(scatter, ax=list(flat[: len(space)]), label="Trial")
     fig.suptitle("Slice plot")
     if chosen.n_dropped:
         note(flat[0], dropped(chosen.n_dropped))

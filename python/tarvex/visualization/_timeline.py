@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import datetime
 import heapq
-from dataclasses import dataclass
 from collections.abc import Iterable
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 from ._common import STATE_COLOURS, pyplot
@@ -63,8 +63,14 @@ def plot_timeline(study: Study) -> Any:
     for s in runs:
         start = mdates.date2num(s.start)
         width = mdates.date2num(s.end) - start
-        ax.barh(s.lane, width, left=start, height=0.8, color=STATE_COLOURS[s.state],
-                label=None if s.state in labelled else s.state)
+        ax.barh(
+            s.lane,
+            width,
+            left=start,
+            height=0.8,
+            color=STATE_COLOURS[s.state],
+            label=None if s.state in labelled else s.state,
+        )
         labelled.add(s.state)
     ax.xaxis_date()
     ax.set_yticks(sorted({s.lane for s in runs}))
