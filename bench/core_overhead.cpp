@@ -29,9 +29,8 @@ void run(int n_trials, int n_jobs) {
         n_trials, n_jobs);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long rss_after = peak_rss_kib();
-    std::printf("n_jobs=%d  trials=%d  %.3f us/trial  %.0f B/trial peak RSS growth  best=%.3g\n", n_jobs,
-                n_trials, seconds * 1e6 / n_trials, (rss_after - rss_before) * 1024.0 / n_trials,
-                study.best_value());
+    std::printf("n_jobs=%d  trials=%d  %.3f us/trial  %.0f B/trial peak RSS growth  best=%.3g\n", n_jobs, n_trials,
+                seconds * 1e6 / n_trials, (rss_after - rss_before) * 1024.0 / n_trials, study.best_value());
 }
 
 }  // namespace

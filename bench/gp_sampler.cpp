@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tarvex/samplers.hpp"
 #include "tarvex/random.hpp"
+#include "tarvex/samplers.hpp"
 #include "tarvex/study.hpp"
 
 namespace {
@@ -30,8 +30,8 @@ double branin(Trial& t) {
 const std::array<std::string, 6> kNames = {"x0", "x1", "x2", "x3", "x4", "x5"};
 
 double hartmann6(Trial& t) {
-    static constexpr double A[4][6] = {{10, 3, 17, 3.5, 1.7, 8}, {0.05, 10, 17, 0.1, 8, 14},
-                                       {3, 3.5, 1.7, 10, 17, 8}, {17, 8, 0.05, 10, 0.1, 14}};
+    static constexpr double A[4][6] = {
+        {10, 3, 17, 3.5, 1.7, 8}, {0.05, 10, 17, 0.1, 8, 14}, {3, 3.5, 1.7, 10, 17, 8}, {17, 8, 0.05, 10, 0.1, 14}};
     static constexpr double P[4][6] = {{0.1312, 0.1696, 0.5569, 0.0124, 0.8283, 0.5886},
                                        {0.2329, 0.4135, 0.8307, 0.3736, 0.1004, 0.9991},
                                        {0.2348, 0.1451, 0.3522, 0.2883, 0.3047, 0.6650},
@@ -79,7 +79,8 @@ double median_best(const tarvex::Objective& f, int trials, Kind kind) {
 // A d-dimensional study holding n completed trials at random points (enqueued values bypass the
 // sampler, so filling costs no fits).
 std::unique_ptr<tarvex::Study> filled_study(int n, int d, const tarvex::Objective& f, tarvex::GPSamplerConfig config) {
-    auto study = std::make_unique<tarvex::Study>(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
+    auto study =
+        std::make_unique<tarvex::Study>(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
     std::mt19937_64 rng(9);
     for (int i = 0; i < n; ++i) {
         tarvex::ParamMap p;
@@ -125,7 +126,8 @@ void suggestion_latency(int n, int d, const tarvex::Objective& f) {
     }
     std::nth_element(steady.begin(), steady.begin() + 2, steady.end());
     const double llt = llt_ms(n);
-    std::printf("| %d | %d | %.1f | %.1f | %.2f | %.0f | %.0f |\n", n, d, cold, steady[2], llt, cold / llt, steady[2] / llt);
+    std::printf("| %d | %d | %.1f | %.1f | %.2f | %.0f | %.0f |\n", n, d, cold, steady[2], llt, cold / llt,
+                steady[2] / llt);
 }
 
 double sphere(Trial& t) {
@@ -147,7 +149,8 @@ double categorical_ms() {
     tarvex::Study study(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
     std::mt19937_64 rng(9);
     for (int i = 0; i < 50; ++i) {
-        study.enqueue_trial({{"c", choices[tarvex::utils::bounded_draw(rng, 999)]}, {"x", tarvex::utils::unit_draw(rng)}});
+        study.enqueue_trial(
+            {{"c", choices[tarvex::utils::bounded_draw(rng, 999)]}, {"x", tarvex::utils::unit_draw(rng)}});
     }
     study.optimize(f, 50);
     const auto start = std::chrono::steady_clock::now();
@@ -159,7 +162,8 @@ double categorical_ms() {
 
 int main(int argc, char** argv) {
     const bool latency_only = argc > 1 && std::strcmp(argv[1], "--latency") == 0;
-    std::printf("| trials | d | first suggestion (ms) | steady suggestion (ms) | LLT (ms) | first / LLT | steady / LLT |\n");
+    std::printf(
+        "| trials | d | first suggestion (ms) | steady suggestion (ms) | LLT (ms) | first / LLT | steady / LLT |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     suggestion_latency(100, 6, hartmann6);
     for (const int n : {500, 1000}) {

@@ -62,7 +62,8 @@ int main(int argc, char** argv) try {
         db = tarvex::DatabaseStorage::open(argv[1]);
         std::printf("%s\n", db->url().c_str());
         storage_for = [&db](int n) {
-            return db->study_storage(db->create_study("pruning " + std::to_string(n), {tarvex::StudyDirection::Minimize}));
+            return db->study_storage(
+                db->create_study("pruning " + std::to_string(n), {tarvex::StudyDirection::Minimize}));
         };
     }
     for (const int n_trials : argc > 1 ? std::vector{10000} : std::vector{1000, 10000}) {

@@ -41,15 +41,17 @@ int main(int argc, char** argv) try {
     tarvex::Study stored(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::RandomSampler>(1), nullptr,
                          storage->study_storage(storage->create_study("cost", {tarvex::StudyDirection::Minimize})));
     const double in_memory = seconds_of(memory, kTrials), in_database = seconds_of(stored, kTrials);
-    std::printf("%s\n  storage cost per trial, three parameters: %.3f ms (%d trials: %.2f s stored, %.3f s in memory)\n",
-                storage->url().c_str(), (in_database - in_memory) / kTrials * 1e3, kTrials, in_database, in_memory);
+    std::printf(
+        "%s\n  storage cost per trial, three parameters: %.3f ms (%d trials: %.2f s stored, %.3f s in memory)\n",
+        storage->url().c_str(), (in_database - in_memory) / kTrials * 1e3, kTrials, in_database, in_memory);
 
     tarvex::Study big(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::RandomSampler>(2), nullptr,
                       storage->study_storage(storage->create_study("big", {tarvex::StudyDirection::Minimize})));
     big.optimize(objective, 10000);
     const auto start = Clock::now();
     const auto reader = tarvex::DatabaseStorage::open(argv[1]);
-    tarvex::Study loaded(tarvex::StudyDirection::Minimize, nullptr, nullptr, reader->study_storage(reader->load_study("big")));
+    tarvex::Study loaded(tarvex::StudyDirection::Minimize, nullptr, nullptr,
+                         reader->study_storage(reader->load_study("big")));
     const std::size_t n = loaded.trials().size();
     std::printf("  open and read a study of %zu finished trials: %.3f s\n", n,
                 std::chrono::duration<double>(Clock::now() - start).count());

@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'HyperbandPruner', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'ParamKindError', 'RandomSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -135,13 +135,13 @@ class Trial:
         """
     def suggest_float(self, name: str, low: typing.SupportsFloat, high: typing.SupportsFloat, log: bool = False) -> float:
         ...
-    def suggest_float_kw(self, name: str, low: typing.Any, high: typing.Any, *, step: typing.Any = None, log: bool = False) -> float:
+    def suggest_float_kw(self, name: str, low: typing.Any, high: typing.Any, step: typing.Any = None, log: bool = False) -> float:
         """
         A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... (step).
         """
     def suggest_int(self, name: str, low: typing.SupportsInt, high: typing.SupportsInt, log: bool = False, step: typing.SupportsInt = 1) -> int:
         ...
-    def suggest_int_kw(self, name: str, low: typing.Any, high: typing.Any, *, step: typing.Any = 1, log: bool = False) -> int:
+    def suggest_int_kw(self, name: str, low: typing.Any, high: typing.Any, step: typing.Any = 1, log: bool = False) -> int:
         """
         An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).
         """
@@ -430,14 +430,104 @@ class KernelType:
     @property
     def value(self) -> int:
         ...
+class GPSamplerConfig:
+    """
+    A GPSampler's settings; constructed bare, the package's defaults.
+    """
+    def __init__(self) -> None:
+        ...
+    @property
+    def acq(self) -> AcquisitionType:
+        ...
+    @property
+    def auto_beta(self) -> bool:
+        ...
+    @property
+    def beta(self) -> float:
+        ...
+    @property
+    def fit_noise(self) -> bool:
+        ...
+    @property
+    def kernel(self) -> KernelType:
+        ...
+    @property
+    def n_cand(self) -> int:
+        ...
+    @property
+    def n_restarts(self) -> int:
+        ...
+    @property
+    def n_warmup(self) -> int:
+        ...
+    @property
+    def noise_var(self) -> float:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @property
+    def use_priors(self) -> bool:
+        ...
+    @property
+    def xi(self) -> float:
+        ...
 class GPSampler(ISampler):
     def __init__(self, kernel: KernelType = KernelType.Matern52, acq: AcquisitionType = AcquisitionType.LogEI, n_warmup: typing.SupportsInt = 8, xi: typing.SupportsFloat = 0.003, beta: typing.SupportsFloat = 2.0, n_cand: typing.SupportsInt = 1024, n_restarts: typing.SupportsInt = 2, use_priors: bool = True, fit_noise: bool = False, noise_var: typing.SupportsFloat = 0.0001, seed: typing.SupportsInt = 0) -> None:
         ...
+    @property
+    def config(self) -> GPSamplerConfig:
+        ...
 class IPruner:
     pass
+class MedianPrunerOptions:
+    """
+    MedianPruner's settings; the package's defaults.
+    """
+    def __init__(self, *, n_startup_trials: typing.SupportsInt = 5, n_warmup_steps: typing.SupportsInt = 0, percentile: typing.SupportsFloat = 50.0) -> None:
+        ...
+    @property
+    def n_startup_trials(self) -> int:
+        ...
+    @property
+    def n_warmup_steps(self) -> int:
+        ...
+    @property
+    def percentile(self) -> float:
+        ...
 class MedianPruner(IPruner):
+    @typing.overload
     def __init__(self, n_startup_trials: typing.SupportsInt = 5, n_warmup_steps: typing.SupportsInt = 0, percentile: typing.SupportsFloat = 50.0) -> None:
         ...
+    @typing.overload
+    def __init__(self, options: MedianPrunerOptions) -> None:
+        """
+        With options checked: ValueError naming the first one out of range.
+        """
+class HyperbandPrunerOptions:
+    """
+    HyperbandPruner's settings; the package's defaults.
+    """
+    def __init__(self, *, min_resource: typing.SupportsInt = 1, max_resource: typing.SupportsInt = 81, reduction_factor: typing.SupportsFloat = 3.0, bootstrap_count: typing.SupportsInt = 0) -> None:
+        ...
+    @property
+    def bootstrap_count(self) -> int:
+        ...
+    @property
+    def max_resource(self) -> int:
+        ...
+    @property
+    def min_resource(self) -> int:
+        ...
+    @property
+    def reduction_factor(self) -> float:
+        ...
 class HyperbandPruner(IPruner):
+    @typing.overload
     def __init__(self, min_resource: typing.SupportsInt = 1, max_resource: typing.SupportsInt = 81, reduction_factor: typing.SupportsFloat = 3.0, bootstrap_count: typing.SupportsInt = 0) -> None:
         ...
+    @typing.overload
+    def __init__(self, options: HyperbandPrunerOptions) -> None:
+        """
+        With options checked: ValueError naming the first one out of range.
+        """

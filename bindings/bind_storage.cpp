@@ -20,7 +20,8 @@ std::function<bool()> signal_check() {
     };
 }
 
-std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double heartbeat_grace, double timeout, bool create) {
+std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double heartbeat_grace, double timeout,
+                                              bool create) {
     StorageOptions options;
     options.heartbeat_grace = heartbeat_grace;
     options.timeout = timeout;
@@ -35,8 +36,8 @@ std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double hea
 void bind_storage(py::module_& m) {
     using Released = py::call_guard<py::gil_scoped_release>;  // database round trips need no interpreter
 
-    py::register_exception<DuplicateStudy>(m, "DuplicateStudyError", PyExc_ValueError)
-        .attr("__doc__") = "A study of that name exists already in the storage.";
+    py::register_exception<DuplicateStudy>(m, "DuplicateStudyError", PyExc_ValueError).attr("__doc__") =
+        "A study of that name exists already in the storage.";
     // A wait given up for a Ctrl-C is the KeyboardInterrupt it was; a missing SQLite file is one.
     py::register_exception_translator([](std::exception_ptr error) {
         try {
@@ -53,7 +54,8 @@ void bind_storage(py::module_& m) {
         .def_readonly("name", &StudyRecord::name)
         .def_readonly("directions", &StudyRecord::directions)
         .def("__repr__", [](const StudyRecord& r) {
-            return "<StudyRecord " + py::repr(py::str(r.name)).cast<std::string>() + " id=" + std::to_string(r.id) + ">";
+            return "<StudyRecord " + py::repr(py::str(r.name)).cast<std::string>() + " id=" + std::to_string(r.id) +
+                   ">";
         });
 
     py::class_<DatabaseStorage, std::shared_ptr<DatabaseStorage>>(

@@ -57,13 +57,15 @@ ParamValue to_param_value(const py::handle& value, const std::string& where) {
     if (PyUnicode_Check(value.ptr())) return utf8_of(value, where);
     // The binding library's cast error, saying which value it was and what fits.
     const auto cast_error = [&](const std::string& why) {
-        return std::runtime_error("Unable to cast Python instance of type " + py::repr(py::type::of(value)).cast<std::string>() +
+        return std::runtime_error("Unable to cast Python instance of type " +
+                                  py::repr(py::type::of(value)).cast<std::string>() +
                                   " to C++ type 'ParamValue': " + where + " " + why);
     };
     if (PyLong_Check(value.ptr())) {
         int overflow = 0;
         const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-        if (!overflow && v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max()) return static_cast<int>(v);
+        if (!overflow && v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())
+            return static_cast<int>(v);
         PyErr_Clear();
         throw cast_error("does not fit a 32-bit int (-2**31 to 2**31 - 1).");
     }
@@ -90,8 +92,8 @@ void bind_study(py::module_& m) {
     const py::object pruned_type = m.attr("TrialPruned");
 
     py::class_<BoundStudy, std::unique_ptr<BoundStudy>>(m, "Study")
-        .def(py::init<StudyDirection, SamplerPtr, PrunerPtr>(), py::arg("direction"),
-             py::arg("sampler") = py::none(), py::arg("pruner") = py::none())
+        .def(py::init<StudyDirection, SamplerPtr, PrunerPtr>(), py::arg("direction"), py::arg("sampler") = py::none(),
+             py::arg("pruner") = py::none())
         .def(py::init<std::vector<StudyDirection>, SamplerPtr, PrunerPtr>(), py::arg("directions"),
              py::arg("sampler") = py::none(), py::arg("pruner") = py::none())
         .def_static(
@@ -111,8 +113,8 @@ void bind_study(py::module_& m) {
                 ViewPool views;
                 const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views};
                 without_interpreter_lock([&] {
-                    study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
-                                   n_trials, n_jobs, timeout);
+                    study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); }, n_trials,
+                                   n_jobs, timeout);
                 });
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1, py::arg("timeout") = py::none())
@@ -123,8 +125,8 @@ void bind_study(py::module_& m) {
                 const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views};
                 without_interpreter_lock([&] {
                     study.optimize_mo(
-                        [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
-                        n_trials, n_jobs, std::nullopt);
+                        [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); }, n_trials,
+                        n_jobs, std::nullopt);
                 });
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1)
@@ -138,19 +140,19 @@ void bind_study(py::module_& m) {
                 const PythonObjective callback{objective.ptr, pruned_type.ptr(), samples_slowly(study), views, &run};
                 TrialEnd on_end;
                 if (on_trial_end) {
-                    on_end = [fn = on_trial_end->ptr, alive = std::weak_ptr<const bool>(study.alive), &run](const Trial& t) {
-                        call_trial_end(fn, t, alive, run);
-                    };
+                    on_end = [fn = on_trial_end->ptr, alive = std::weak_ptr<const bool>(study.alive),
+                              &run](const Trial& t) { call_trial_end(fn, t, alive, run); };
                 }
                 bool failed = false;
                 try {
                     without_interpreter_lock([&] {
                         if (multi_objective) {
-                            study.optimize_mo([&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
-                                              n_trials, n_jobs, timeout, on_end);
+                            study.optimize_mo(
+                                [&callback](Trial& t) { return call_objective<std::vector<double>>(callback, t); },
+                                n_trials, n_jobs, timeout, on_end);
                         } else {
-                            study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); }, n_trials,
-                                           n_jobs, timeout, on_end);
+                            study.optimize([&callback](Trial& t) { return call_objective<double>(callback, t); },
+                                           n_trials, n_jobs, timeout, on_end);
                         }
                     });
                 } catch (const std::exception&) {
@@ -165,7 +167,8 @@ void bind_study(py::module_& m) {
                 }
             },
             py::arg("objective"), py::arg("n_trials"), py::arg("n_jobs") = 1, py::arg("timeout") = py::none(),
-            py::arg("multi_objective") = false, py::arg("on_trial_end") = py::none(), py::arg("trial_type") = py::none(),
+            py::arg("multi_objective") = false, py::arg("on_trial_end") = py::none(),
+            py::arg("trial_type") = py::none(),
             "optimize or optimize_mo (multi_objective), calling on_trial_end(trial) with every finished trial once "
             "it is stored. A KeyboardInterrupt in the objective (its trial fails, \"interrupted\") or in on_trial_end "
             "stops the run and is raised again once the running trials have ended. The objective receives instances "
@@ -177,7 +180,8 @@ void bind_study(py::module_& m) {
             "ask",
             [](BoundStudy& study, const py::object& trial_type) {
                 PyObject* const type = trial_type_of(trial_type);
-                auto trial = std::make_unique<Trial>(guard_hooks(storage_call(study, [&] { return study.ask(); }), study.alive));
+                auto trial =
+                    std::make_unique<Trial>(guard_hooks(storage_call(study, [&] { return study.ask(); }), study.alive));
                 if (samples_slowly(study)) trial->suggest_hook = released(std::move(trial->suggest_hook));
                 if (trial->prune_hook) trial->prune_hook = released(std::move(trial->prune_hook));
                 if (trial->progress_hook) trial->progress_hook = released(std::move(trial->progress_hook));
@@ -192,7 +196,9 @@ void bind_study(py::module_& m) {
                std::optional<std::string> fail_reason) {
                 Trial told = trial;  // copied while the lock keeps other threads off it
                 // Without the interpreter lock for a sampler that takes it inside the study's locks.
-                const auto tell = [&] { study.tell(std::move(told), state, std::move(values), std::move(fail_reason)); };
+                const auto tell = [&] {
+                    study.tell(std::move(told), state, std::move(values), std::move(fail_reason));
+                };
                 if (samples_slowly(study)) return without_interpreter_lock(tell);
                 tell();
             },
@@ -211,27 +217,35 @@ void bind_study(py::module_& m) {
             [](BoundStudy& study, const py::dict& params, const std::vector<double>& values) {
                 const ParamMap map = to_param_map(params);
                 std::vector<std::string> order;
-                for (const auto& [key, value] : params) order.push_back(utf8_of(PyUnicode_Check(key.ptr()) ? key : py::str(key), "params"));
+                for (const auto& [key, value] : params)
+                    order.push_back(utf8_of(PyUnicode_Check(key.ptr()) ? key : py::str(key), "params"));
                 storage_call(study, [&] { study.add_trial(map, values, std::move(order)); });
             },
             py::arg("params"), py::arg("values"))
-        .def_property_readonly("best_value", [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
-        .def_property_readonly("best_params",
-                               [](const BoundStudy& s) { return ordered_params(storage_call(s, [&] { return s.best_trial(); })); })
+        .def_property_readonly("best_value",
+                               [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
+        .def_property_readonly(
+            "best_params",
+            [](const BoundStudy& s) { return ordered_params(storage_call(s, [&] { return s.best_trial(); })); })
         .def(
-            "table", [](const BoundStudy& s, const py::function& decode) { return trial_table(s, stored_remotely(s), decode); },
+            "table",
+            [](const BoundStudy& s, const py::function& decode) { return trial_table(s, stored_remotely(s), decode); },
             py::arg("decode"),
             "The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), "
             "params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason; "
             "texts decoded by decode; missing values None, other missing cells NaN.")
-        .def_property_readonly("n_trials", [](const BoundStudy& s) {
-            return storage_call(s, [&] { return s.storage->n_trials(s.study_id); });
-        }, "How many trials the study holds (with a database storage, running ones included).")
-        .def_property_readonly("best_trial",
-                               [](const BoundStudy& s) { return guard_hooks(storage_call(s, [&] { return s.best_trial(); }), s.alive); })
-        .def_property_readonly("trials", [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.trials(); }), s); })
-        .def_property_readonly("pareto_front",
-                               [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.pareto_front(); }), s); })
+        .def_property_readonly(
+            "n_trials",
+            [](const BoundStudy& s) { return storage_call(s, [&] { return s.storage->n_trials(s.study_id); }); },
+            "How many trials the study holds (with a database storage, running ones included).")
+        .def_property_readonly(
+            "best_trial",
+            [](const BoundStudy& s) { return guard_hooks(storage_call(s, [&] { return s.best_trial(); }), s.alive); })
+        .def_property_readonly(
+            "trials", [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.trials(); }), s); })
+        .def_property_readonly(
+            "pareto_front",
+            [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.pareto_front(); }), s); })
         .def_property_readonly("n_directions", [](const BoundStudy& s) { return s.directions.size(); })
         .def_property_readonly("directions", [](const BoundStudy& s) { return s.directions; })
         .def_property_readonly("study_id", [](const BoundStudy& s) { return s.study_id; });

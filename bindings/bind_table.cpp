@@ -2,8 +2,8 @@
 // a table of a million trials costs no Python object per trial besides its cells.
 #include <algorithm>
 #include <ctime>
-#include <optional>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include "bindings.hpp"
@@ -37,7 +37,7 @@ struct Sparse {
 struct Collected {
     std::vector<std::int32_t> number;
     std::vector<TrialState> state;
-    std::vector<std::vector<double>> values;  // by trial: its values
+    std::vector<std::vector<double>> values;    // by trial: its values
     std::vector<std::int64_t> start, complete;  // complete 0: still running
     std::vector<Sparse<ParamValue>> params;
     std::unordered_map<std::string, std::size_t> param_at;
@@ -126,7 +126,8 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
     for (std::size_t k = 0; k < n_values; ++k) {
         py::list column(n);
         for (std::size_t i = 0; i < n; ++i) {
-            column[i] = c.values[i].size() == n_values ? py::object(py::float_(c.values[i][k])) : py::object(py::none());
+            column[i] =
+                c.values[i].size() == n_values ? py::object(py::float_(c.values[i][k])) : py::object(py::none());
         }
         out[py::str(n_values == 1 ? std::string("value") : "values_" + std::to_string(k))] = column;
     }
@@ -149,7 +150,8 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
         out[py::cast("user_attrs_" + a.name)] = column;
     }
     py::list reasons = filled(n, py::none());
-    for (std::size_t j = 0; j < c.fail_reasons.rows.size(); ++j) reasons[c.fail_reasons.rows[j]] = py::cast(c.fail_reasons.values[j]);
+    for (std::size_t j = 0; j < c.fail_reasons.rows.size(); ++j)
+        reasons[c.fail_reasons.rows[j]] = py::cast(c.fail_reasons.values[j]);
     out["fail_reason"] = reasons;
     return out;
 }

@@ -23,8 +23,8 @@ void bind_enums(py::module_& m) {
 
 Trial guard_hooks(Trial trial, const std::weak_ptr<const bool>& study_alive) {
     if (trial.suggest_hook) {
-        trial.suggest_hook = [study_alive, hook = std::move(trial.suggest_hook)](
-                                 Trial& t, const std::string& name, const Distribution& dist) {
+        trial.suggest_hook = [study_alive, hook = std::move(trial.suggest_hook)](Trial& t, const std::string& name,
+                                                                                 const Distribution& dist) {
             if (study_alive.expired()) throw std::runtime_error("Trial is not attached to a Study.");
             return hook(t, name, dist);
         };
@@ -91,11 +91,14 @@ Distribution distribution_of_state(const py::tuple& state) {
         return FloatDist{state[1].cast<double>(), state[2].cast<double>(), state[3].cast<bool>(),
                          state[4].cast<std::optional<double>>()};
     }
-    if (kind == "int") return IntDist{state[1].cast<int>(), state[2].cast<int>(), state[3].cast<bool>(), state[4].cast<int>()};
+    if (kind == "int")
+        return IntDist{state[1].cast<int>(), state[2].cast<int>(), state[3].cast<bool>(), state[4].cast<int>()};
     return CategoricalDist{state[1].cast<std::vector<std::string>>()};
 }
 
-std::int64_t ns_of(TimePoint t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
+std::int64_t ns_of(TimePoint t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 TimePoint time_of_ns(std::int64_t ns) {
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::nanoseconds(ns)));
 }
@@ -104,7 +107,8 @@ TimePoint time_of_ns(std::int64_t ns) {
 py::tuple trial_state(const Trial& t) {
     py::list params, distributions;
     for (const auto& [name, value] : ordered_params(t)) params.append(py::make_tuple(name, value));
-    for (const auto& [name, dist] : t.distributions) distributions.append(py::make_tuple(name, distribution_state(dist)));
+    for (const auto& [name, dist] : t.distributions)
+        distributions.append(py::make_tuple(name, distribution_state(dist)));
     py::dict fixed;
     for (const auto& [name, value] : t.fixed_params) fixed[py::str(name)] = py::cast(value);
     return py::make_tuple(1, t.trial_id, t.study_id, static_cast<int>(t.state), t.values, params, distributions,
@@ -125,7 +129,8 @@ std::unique_ptr<Trial> trial_of_state(const py::tuple& s) {
     }
     for (const auto& item : s[6].cast<py::list>()) {
         const auto pair = item.cast<py::tuple>();
-        t->distributions.insert_or_assign(pair[0].cast<std::string>(), distribution_of_state(pair[1].cast<py::tuple>()));
+        t->distributions.insert_or_assign(pair[0].cast<std::string>(),
+                                          distribution_of_state(pair[1].cast<py::tuple>()));
     }
     t->intermediate_values = s[7].cast<std::vector<std::pair<std::int32_t, double>>>();
     t->user_attrs = s[8].cast<std::unordered_map<std::string, std::string>>();
@@ -142,11 +147,11 @@ std::unique_ptr<Trial> trial_of_state(const py::tuple& s) {
 void bind_trial(py::module_& m) {
     py::class_<Trial, std::unique_ptr<Trial>> cls(m, "Trial");
     cls.def(
-            "suggest_float",
-            [](Trial& t, const std::string& name, double low, double high, bool log) {
-                return t.suggest_float(name, low, high, log, std::nullopt);
-            },
-            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
+           "suggest_float",
+           [](Trial& t, const std::string& name, double low, double high, bool log) {
+               return t.suggest_float(name, low, high, log, std::nullopt);
+           },
+           py::arg("name"), py::arg("low"), py::arg("high"), py::arg("log") = false)
         .def("suggest_int", &Trial::suggest_int, py::arg("name"), py::arg("low"), py::arg("high"),
              py::arg("log") = false, py::arg("step") = 1)
         .def("suggest_categorical", &Trial::suggest_categorical, py::arg("name"), py::arg("choices"))
@@ -168,11 +173,13 @@ void bind_trial(py::module_& m) {
         .def_property_readonly("distributions", &distributions_dict,
                                "Each parameter's distribution as the objective asked for it: a dict with kind "
                                "('float', 'int' or 'categorical') and low, high, log, step or choices.")
-        .def_property_readonly("fail_reason", [](const Trial& t) { return t.fail_reason; },
-                               "Why a Failed trial failed (the exception's type and message); None for the others.")
-        .def_property_readonly("system_attrs", [](const Trial& t) { return t.system_attrs; },
-                               "What the system noted about the trial, such as presumed_lost for a trial declared lost "
-                               "that its process finished after all.")
+        .def_property_readonly(
+            "fail_reason", [](const Trial& t) { return t.fail_reason; },
+            "Why a Failed trial failed (the exception's type and message); None for the others.")
+        .def_property_readonly(
+            "system_attrs", [](const Trial& t) { return t.system_attrs; },
+            "What the system noted about the trial, such as presumed_lost for a trial declared lost "
+            "that its process finished after all.")
         .def(
             "fixed_value",
             [](const Trial& t, const std::string& name) -> py::object {

@@ -87,7 +87,8 @@ template <class T>
 class initialised_shared_caster : public copyable_holder_caster<T, std::shared_ptr<T>> {
 public:
     bool load(handle src, bool convert) {
-        return !is_uninitialised(src, this->typeinfo) && copyable_holder_caster<T, std::shared_ptr<T>>::load(src, convert);
+        return !is_uninitialised(src, this->typeinfo) &&
+               copyable_holder_caster<T, std::shared_ptr<T>>::load(src, convert);
     }
 };
 

@@ -75,7 +75,9 @@ std::string described(const Distribution& dist) {
         dist);
 }
 
-const char* kind_of(const ParamValue& v) { return v.index() == 0 ? "a float" : v.index() == 1 ? "an int" : "a text value"; }
+const char* kind_of(const ParamValue& v) {
+    return v.index() == 0 ? "a float" : v.index() == 1 ? "an int" : "a text value";
+}
 
 // A name the trial holds: it must be asked as it was first asked, and it returns its value.
 template <class T>
@@ -86,11 +88,12 @@ const T* held(const Trial& t, const std::string& name, const std::string& call, 
     const auto first = t.distributions.find(name);
     if (first != t.distributions.end() && first->second != asked) {
         throw std::invalid_argument(call + ": '" + name + "' was suggested in this trial " + described(first->second) +
-                                    ", and is now asked " + described(asked) + "; a parameter keeps its distribution within a trial");
+                                    ", and is now asked " + described(asked) +
+                                    "; a parameter keeps its distribution within a trial");
     }
     if (!v) {
         throw ParamKindMismatch(call + ": '" + name + "' holds " + kind_of(value->second) +
-                                    " in this trial; a parameter keeps its kind within a trial");
+                                " in this trial; a parameter keeps its kind within a trial");
     }
     return v;
 }
@@ -101,7 +104,7 @@ void check_fixed(const Trial& t, const std::string& name, const std::string& cal
     if (fixed == t.fixed_params.end()) return;
     if (numeric && std::holds_alternative<std::string>(fixed->second)) {
         throw ParamKindMismatch(call + ": the value enqueued for '" + name + "' is the text " +
-                                    std::get<std::string>(fixed->second) + ", not a number");
+                                std::get<std::string>(fixed->second) + ", not a number");
     }
 }
 
@@ -120,7 +123,8 @@ void fix_number_as_choice(Trial& t, const std::string& name, const std::vector<s
             spellings.emplace_back(d > 0 ? "Infinity" : "-Infinity");
         } else {
             spellings.push_back(py::repr(py::float_(d)).cast<std::string>());
-            if (d == std::floor(d) && std::abs(d) < 1e18) spellings.push_back(std::to_string(static_cast<long long>(d)));
+            if (d == std::floor(d) && std::abs(d) < 1e18)
+                spellings.push_back(std::to_string(static_cast<long long>(d)));
         }
     }
     for (const std::string& s : spellings) {
@@ -140,14 +144,14 @@ void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls) {
            [](Trial& t, const std::string& name, const py::handle& low, const py::handle& high, const py::handle& step,
               bool log) {
                const std::string call = "suggest_float('" + name + "')";
-               const std::optional<double> s = step.is_none() ? std::nullopt : std::optional(number_arg(step, call, "step"));
+               const std::optional<double> s =
+                   step.is_none() ? std::nullopt : std::optional(number_arg(step, call, "step"));
                const FloatDist dist{number_arg(low, call, "low"), number_arg(high, call, "high"), log, s};
                if (const double* v = held<double>(t, name, call, dist)) return *v;
                check_fixed(t, name, call, true);
                return t.suggest_float(name, dist.low, dist.high, log, s);
            },
-           py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = py::none(),
-           py::arg("log") = false,
+           py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step") = py::none(), py::arg("log") = false,
            "A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid low, low + step, ... "
            "(step).")
         .def(
@@ -155,12 +159,13 @@ void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls) {
             [](Trial& t, const std::string& name, const py::handle& low, const py::handle& high, const py::handle& step,
                bool log) {
                 const std::string call = "suggest_int('" + name + "')";
-                const IntDist dist{int_arg(low, call, "low"), int_arg(high, call, "high"), log, int_arg(step, call, "step")};
+                const IntDist dist{int_arg(low, call, "low"), int_arg(high, call, "high"), log,
+                                   int_arg(step, call, "step")};
                 if (const int* v = held<int>(t, name, call, dist)) return *v;
                 check_fixed(t, name, call, true);
                 return t.suggest_int(name, dist.low, dist.high, log, dist.step);
             },
-            py::arg("name"), py::arg("low"), py::arg("high"), py::kw_only(), py::arg("step") = 1, py::arg("log") = false,
+            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step") = 1, py::arg("log") = false,
             "An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).")
         .def(
             "suggest_categorical_kw",

@@ -4,8 +4,8 @@
 // constructors whose defaults are their members.
 PYBIND11_MODULE(_tarvex, m, pybind11::multiple_interpreters::not_supported()) {
     m.doc() = "tarvex — high-performance hyperparameter optimisation";
-    pybind11::register_exception<tarvex::TrialPruned>(m, "TrialPruned", PyExc_Exception)
-        .attr("__doc__") = "Raised by an objective to end its trial as pruned.";
+    pybind11::register_exception<tarvex::TrialPruned>(m, "TrialPruned", PyExc_Exception).attr("__doc__") =
+        "Raised by an objective to end its trial as pruned.";
     tarvex::python::bind_errors(m);
     tarvex::python::bind_enums(m);
     tarvex::python::bind_trial(m);

@@ -9,8 +9,8 @@
 
 #include <pybind11/stl.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -63,7 +63,8 @@ inline PyObject* trial_type_of(const py::object& type) {
 inline py::object trial_object(std::unique_ptr<Trial> trial, PyObject* type) {
     if (!type) return py::cast(std::move(trial));
     const auto* tinfo = py::detail::get_type_info(typeid(Trial));
-    auto object = py::reinterpret_steal<py::object>(py::detail::make_new_instance(reinterpret_cast<PyTypeObject*>(type)));
+    auto object =
+        py::reinterpret_steal<py::object>(py::detail::make_new_instance(reinterpret_cast<PyTypeObject*>(type)));
     auto* const inst = reinterpret_cast<py::detail::instance*>(object.ptr());
     inst->get_value_and_holder(tinfo).value_ptr() = trial.get();
     inst->owned = true;
@@ -112,8 +113,8 @@ private:
 
 struct PythonObjective {
     PyObject* callable;
-    PyObject* pruned_type;            // the module's TrialPruned: raising it (or a subclass) prunes
-    bool release_to_sample;           // sampling fits a model or waits on a database: other workers run meanwhile
+    PyObject* pruned_type;   // the module's TrialPruned: raising it (or a subclass) prunes
+    bool release_to_sample;  // sampling fits a model or waits on a database: other workers run meanwhile
     ViewPool& views;
     InterruptibleRun* run = nullptr;  // null: an interrupted objective only fails its trial
 };
@@ -200,8 +201,12 @@ Hook released(Hook hook) {
 class TrialLoan {
 public:
     TrialLoan(Trial& trial, const PythonObjective& objective)
-        : home(trial), suggest_hook(trial.suggest_hook), prune_hook(trial.prune_hook),
-          progress_hook(trial.progress_hook), pool(objective.views), view(pool.take()) {
+        : home(trial),
+          suggest_hook(trial.suggest_hook),
+          prune_hook(trial.prune_hook),
+          progress_hook(trial.progress_hook),
+          pool(objective.views),
+          view(pool.take()) {
         Trial& lent = *view.trial;
         lent = std::move(trial);
         if (objective.release_to_sample && lent.suggest_hook) lent.suggest_hook = released(lent.suggest_hook);

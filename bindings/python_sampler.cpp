@@ -56,7 +56,9 @@ ParamValue PythonSampler::sample_independent(const Study&, const Trial& trial, c
                                              const Distribution& dist) {
     return with_python([&] {
         const py::function f = method(this, "sample_independent");
-        if (!f) throw py::type_error("a sampler subclassing ISampler must define sample_independent(trial, name, distribution)");
+        if (!f)
+            throw py::type_error(
+                "a sampler subclassing ISampler must define sample_independent(trial, name, distribution)");
         const py::object out = f(detached(trial), name, distribution_dict(dist));
         ParamValue value = to_param_value(out, "sample_independent('" + name + "')");
         if (const double* x = std::get_if<double>(&value); x && dist.index() == 1) {
@@ -87,7 +89,8 @@ ParamMap PythonSampler::propose(const History& history, const Trial& trial, Samp
         for (const ParamMap* p : history.pending) copy->pending.push_back(*p);
         const py::object out = f(py::cast(std::move(copy)), detached(trial));
         if (out.is_none()) return ParamMap{};
-        if (!py::isinstance<py::dict>(out)) throw py::type_error("propose must return a dict of parameter values or None");
+        if (!py::isinstance<py::dict>(out))
+            throw py::type_error("propose must return a dict of parameter values or None");
         return to_param_map(out.cast<py::dict>());
     });
 }
@@ -110,8 +113,9 @@ void bind_python_sampler(py::class_<ISampler, PythonSampler, std::shared_ptr<ISa
     // The interface itself is no sampler: only a subclass is made (as its alias).
     cls.def(py::init(
         []() -> ISampler* {
-            throw py::type_error("ISampler is an interface: subclass it and define sample_independent(trial, name, "
-                                 "distribution)");
+            throw py::type_error(
+                "ISampler is an interface: subclass it and define sample_independent(trial, name, "
+                "distribution)");
         },
         [] { return new PythonSampler(); }));
     py::class_<PythonHistory>(cls, "History", "What propose reads of the study, copied for the call.")

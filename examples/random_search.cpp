@@ -15,8 +15,7 @@ int main() {
         },
         2000);
     const tarvex::Trial best = study.best_trial();
-    std::printf("trials: %zu\nbest trial %d: value %.6f\n", study.trials().size(), best.trial_id,
-                best.value());
+    std::printf("trials: %zu\nbest trial %d: value %.6f\n", study.trials().size(), best.trial_id, best.value());
     std::printf("  x = %.4f (optimum 1.5)\n  y = %.4f (optimum -2)\n  n = %d (optimum 3)\n",
                 std::get<double>(best.params.at("x")), std::get<double>(best.params.at("y")),
                 std::get<int>(best.params.at("n")));

@@ -22,7 +22,8 @@ int main(int argc, char** argv) try {
     } catch (const std::out_of_range&) {
         record = storage->create_study("branin", {tarvex::StudyDirection::Minimize});
     }
-    tarvex::Study study(record.directions, std::make_shared<tarvex::GPSampler>(tarvex::GPSamplerConfig{}), nullptr, storage->study_storage(record));
+    tarvex::Study study(record.directions, std::make_shared<tarvex::GPSampler>(tarvex::GPSamplerConfig{}), nullptr,
+                        storage->study_storage(record));
     study.optimize(
         [](tarvex::Trial& trial) {  // Branin: minimum 0.397887 at (-pi, 12.275), (pi, 2.275), (9.42478, 2.475)
             const double x = trial.suggest_float("x", -5.0, 10.0, false, std::nullopt);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the C++ suite in a warning-free release build, a program
+# Sets up, checks lint, formatting and types, builds and runs every test: the C++ suite in a warning-free release build, a program
 # built against the installed C++ package, the Python suite against the installed module, then the
 # C++ suite under ASan + UBSan and the threaded cases under TSan. The database tests use a
 # PostgreSQL server started here and stopped at exit. Any failure stops with a non-zero exit.
@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export PATH="$PWD/.venv/bin:$PATH"
+bash scripts/check.sh  # lint, formatting and types: seconds, before anything slow
 jobs=$(nproc)
 
 source scripts/postgres_server.sh

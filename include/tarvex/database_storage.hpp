@@ -35,7 +35,7 @@ struct StorageUrl;
 }  // namespace detail
 
 struct StudyRecord {
-    std::int64_t id;                         // the database's identifier of the study
+    std::int64_t id;  // the database's identifier of the study
     std::string name;
     std::vector<StudyDirection> directions;
 };
@@ -163,10 +163,10 @@ private:
     const std::shared_ptr<detail::Patience> patience;
     const int owner;  // the process that opened the connection
     std::mutex mutex;
-    bool has_schema;        // guarded by mutex
-    bool may_mark = true;   // guarded by mutex; false once marking lost trials was refused (read-only)
+    bool has_schema;       // guarded by mutex
+    bool may_mark = true;  // guarded by mutex; false once marking lost trials was refused (read-only)
     std::map<std::pair<std::int64_t, int>, LiveTrial> live;  // guarded by mutex; by (study, number)
-    std::unique_ptr<detail::Heartbeat> heartbeat;  // the last member: it stops beating before the others go
+    std::unique_ptr<detail::Heartbeat> heartbeat;            // the last member: it stops beating before the others go
 };
 
 }  // namespace tarvex

@@ -84,7 +84,7 @@ private:
     VectorXd packed_cov;    // covariances of the packed pairs
     MatrixXd work;          // factorised in place, then swapped with L; upper part stays zero
     VectorXd work_alpha;
-    VectorXd inverse;       // one column of K^-1 at a time, for the likelihood gradient
+    VectorXd inverse;  // one column of K^-1 at a time, for the likelihood gradient
     std::int64_t factorisations = 0;
 };
 

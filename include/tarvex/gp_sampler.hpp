@@ -34,10 +34,10 @@ struct GPSamplerConfig {
     // How the acquisition is maximised. The optimum sits next to the best observations once the
     // model knows the landscape; candidates around them, down to a thousandth of the cube, find
     // it precisely.
-    int n_refine = 10;          // best candidates refined by L-BFGS
-    double refine_tol = 1e-9;   // a refinement stops once a step gains less than this, relatively
-    int n_centres = 3;          // best observations that local candidates surround
-    double local_scale = 0.1;   // largest spread of the local candidates, in unit-cube coordinates
+    int n_refine = 10;         // best candidates refined by L-BFGS
+    double refine_tol = 1e-9;  // a refinement stops once a step gains less than this, relatively
+    int n_centres = 3;         // best observations that local candidates surround
+    double local_scale = 0.1;  // largest spread of the local candidates, in unit-cube coordinates
     // A study's fit starts from its previous one, which moves little with one more observation;
     // random restarts, which look for other optima of the likelihood, run on every
     // restart_every-th fit.
@@ -78,9 +78,9 @@ public:
 
 private:
     std::mutex mutex;
-    std::mt19937_64 rng;                              // guarded by mutex; only proposals draw
+    std::mt19937_64 rng;                             // guarded by mutex; only proposals draw
     std::unordered_map<std::string, int> dim_index;  // guarded by mutex; warm-up dimension per name
-    int next_dim = 0;                                 // guarded by mutex
+    int next_dim = 0;                                // guarded by mutex
 };
 
 }  // namespace tarvex

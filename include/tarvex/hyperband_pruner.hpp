@@ -9,6 +9,18 @@
 
 namespace tarvex {
 
+// HyperbandPruner's settings, with the defaults of its Python constructor. validate() also
+// refuses a ladder that the plain constructor accepts as one rung (min_resource > max_resource)
+// and counts below 0.
+struct HyperbandPrunerOptions {
+    int min_resource = 1;           // the first rung, at least 1
+    int max_resource = 81;          // the last rung, at least min_resource
+    double reduction_factor = 3.0;  // growth between rungs and the inverse of the share kept; above 1
+    int bootstrap_count = 0;        // no pruning at a rung until this many other trials reached it
+    // Throws std::invalid_argument naming the first field out of range.
+    void validate() const;
+};
+
 // Successive halving on one geometric ladder of rung steps: at a rung a trial survives if its
 // value is within the best 1 / reduction_factor of the other trials' values at that step, better
 // meaning what it means for MedianPruner.
@@ -17,6 +29,8 @@ public:
     // Throws std::invalid_argument, naming the argument, for a ladder that would never end:
     // reduction_factor not a finite number above 1, or min_resource below 1.
     HyperbandPruner(int min_resource, int max_resource, double reduction_factor, int bootstrap_count);
+    // Throws std::invalid_argument for options that validate() refuses.
+    explicit HyperbandPruner(const HyperbandPrunerOptions& options);
     // The first rung strictly above resource, or -1.
     int next_rung(int resource) const;
     bool should_prune(const Study& study, const Trial& trial) override;

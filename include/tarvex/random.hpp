@@ -39,8 +39,9 @@ inline std::mt19937_64 make_generator(std::uint64_t seed) {
 }
 
 // Halton bases: dimension j uses the (j + 1)-th prime.
-inline constexpr std::array<std::int32_t, 32> halton_primes = {
-    2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89, 97, 101, 103, 107, 109, 113, 127, 131};
+inline constexpr std::array<std::int32_t, 32> halton_primes = {2,  3,  5,  7,   11,  13,  17,  19,  23,  29, 31,
+                                                               37, 41, 43, 47,  53,  59,  61,  67,  71,  73, 79,
+                                                               83, 89, 97, 101, 103, 107, 109, 113, 127, 131};
 
 // The i-th element of the van der Corput sequence in base b: the digits of i mirrored behind
 // the point. 0 for i <= 0.

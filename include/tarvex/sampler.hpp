@@ -25,8 +25,8 @@ public:
     // Once per optimisation run, before its first trial is created.
     virtual void before_study(const Study& study);
     // Only for a name the trial holds neither in params nor in fixed_params.
-    virtual ParamValue sample_independent(const Study& study, const Trial& trial,
-                                          const std::string& name, const Distribution& dist) = 0;
+    virtual ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                          const Distribution& dist) = 0;
     // Once per finished run trial, before it is written to storage.
     virtual void after_trial(const Study& study, const Trial& trial);
 

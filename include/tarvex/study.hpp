@@ -2,9 +2,9 @@
 // routes their requests, the optimisation loop and the result queries.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <atomic>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -93,8 +93,7 @@ public:
     // The single objective value; throws std::runtime_error unless values holds exactly one.
     double value() const;
 
-    double suggest_float(const std::string& name, double low, double high, bool log,
-                         std::optional<double> step);
+    double suggest_float(const std::string& name, double low, double high, bool log, std::optional<double> step);
     int suggest_int(const std::string& name, int low, int high, bool log, int step);
     std::string suggest_categorical(const std::string& name, std::vector<std::string> choices);
 
@@ -125,7 +124,7 @@ public:
     std::vector<std::pair<std::int32_t, double>> intermediate_values;
     std::unordered_map<std::string, std::string> user_attrs;
     TimePoint datetime_start;
-    TimePoint datetime_complete{};  // the epoch means "not finished"
+    TimePoint datetime_complete{};           // the epoch means "not finished"
     std::optional<std::string> fail_reason;  // why a Failed trial failed; empty for the others
     // Non-owning references back to the creating study; empty in a detached trial.
     SuggestHook suggest_hook;
@@ -165,8 +164,7 @@ public:
     Trial make_trial();
     // n_jobs: 1 runs on the calling thread, -1 one worker per hardware thread, 0 nothing.
     // timeout in seconds; no trial starts at or after the deadline.
-    void optimize(Objective objective, int n_trials, int n_jobs = 1,
-                  std::optional<double> timeout = std::nullopt);
+    void optimize(Objective objective, int n_trials, int n_jobs = 1, std::optional<double> timeout = std::nullopt);
     void optimize_mo(MultiObjective objective, int n_trials, int n_jobs = 1,
                      std::optional<double> timeout = std::nullopt);
     // The same, telling on_end of every finished trial. What on_end throws stops the run and
@@ -227,12 +225,12 @@ private:
     // Completion time, the sampler told, the trial stored, on_end told.
     void finish(Trial&& trial, const TrialEnd& on_end);
 
-    std::mutex sampler_mutex;  // serialises this study's sampler calls; guards sampling
+    std::mutex sampler_mutex;                    // serialises this study's sampler calls; guards sampling
     std::unique_ptr<detail::Sampling> sampling;  // set by the constructor
     std::unique_ptr<PrunerState> pruner_state_;  // set by the constructor
-    std::deque<ParamMap> enqueued_params;  // guarded by queue_mutex
+    std::deque<ParamMap> enqueued_params;        // guarded by queue_mutex
     std::mutex queue_mutex;
-    std::atomic<bool> stopping{false};  // set by stop(), cleared when a run starts
+    std::atomic<bool> stopping{false};       // set by stop(), cleared when a run starts
     std::unordered_set<std::int32_t> asked;  // guarded by asked_mutex; asked trials not yet told
     std::mutex asked_mutex;
 };

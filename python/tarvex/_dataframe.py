@@ -2,19 +2,14 @@
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING
+from typing import Any
 
 from ._extras import require
-from ._values import decode_text
-
-if TYPE_CHECKING:
-    from ._study import Study
 
 
-def to_dataframe(study: Study):
+def to_dataframe(table: dict[str, list[Any]]) -> Any:
+    """The study's columns (Study.columns) as a pandas DataFrame with typed columns."""
     pandas = require("pandas", "dataframe", "to_dataframe")
-    # Columns straight from the core: no Python object per trial on the way.
-    table = study._core.table(decode_text)
     frame = pandas.DataFrame(table)
     for column in frame.columns:
         if column == "value" or column.startswith("values_"):

@@ -8,16 +8,13 @@ import math
 import threading
 import time
 from collections.abc import Callable, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import _tarvex
 
 from ._extras import require
 from ._trial import FrozenTrial, Trial
 from ._values import objective_values
-
-if TYPE_CHECKING:
-    from ._study import Study
 
 logger = logging.getLogger("tarvex")
 _ALL_TRIALS = 2**31 - 1  # n_trials=None: until the timeout or an interruption
@@ -36,19 +33,24 @@ class Run:
 
     def __init__(
         self,
-        study: Study,
+        core: _tarvex.Study,
+        storage: _tarvex.DatabaseStorage | None,
         objective: Callable[[Trial], Any],
         n_trials: int | None,
         timeout: float | None,
         catch: tuple[type[BaseException], ...],
-        callbacks: Sequence[Callable],
+        callbacks: Sequence[Callable[[Any, FrozenTrial], None]],
+        callback_study: Any,
         progress: bool,
     ) -> None:
-        self.study = study
+        self.core = core
+        self.storage = storage  # None: the study lives in this process's memory
         self.user_objective = objective
         self.catch = catch
         self.callbacks = tuple(callbacks)
-        self.n_directions = len(study.directions)
+        self.callback_study = callback_study  # what callbacks receive as their first argument
+        self.n_directions = len(core.directions)
+        self.maximize = core.directions == [_tarvex.StudyDirection.Maximize]
         self.error: BaseException | None = None  # the first error that stops the run
         self.lock = threading.Lock()
         self.bar = _progress_bar(n_trials, timeout) if progress else None
@@ -109,7 +111,7 @@ class Run:
             if self.bar is not None:
                 self._advance(trial)
             for callback in self.callbacks:
-                callback(self.study, trial)
+                callback(self.callback_study, trial)
         except BaseException as error:  # noqa: BLE001 - raised again from optimize
             self.stop(error)
 
@@ -119,7 +121,7 @@ class Run:
         return (
             bool(self.callbacks)
             or self.bar is not None
-            or self.study.storage is not None
+            or self.storage is not None
             or logger.isEnabledFor(logging.INFO)
         )
 
@@ -127,12 +129,13 @@ class Run:
         with self.lock:
             if self.error is None:
                 self.error = error
-        self.study._core.stop()
+        self.core.stop()
 
     def _advance(self, trial: FrozenTrial) -> None:
+        assert self.bar is not None
         if trial.state == _tarvex.TrialState.Complete and self.n_directions == 1 and not math.isnan(trial.values[0]):
             v = trial.values[0]
-            better = self.best is None or (v > self.best if self.study._maximize else v < self.best)
+            better = self.best is None or (v > self.best if self.maximize else v < self.best)
             if better:
                 self.best = v
                 self.bar.set_postfix(best=f"{v:.6g}", refresh=False)
@@ -145,7 +148,7 @@ class Run:
         """Runs the core loop: serially on this thread, or, with workers, from a helper thread so
         that this one stays free to take a Ctrl-C."""
         self.started = time.monotonic()
-        core = self.study._core
+        core = self.core
         count = _ALL_TRIALS if n_trials is None else n_trials
         objective = self.make_objective()
         on_trial_end = self.on_trial_end if self.needs_trial_end else None
@@ -158,7 +161,7 @@ class Run:
             if n_jobs == 1:
                 run()
             else:
-                _run_beside(run, core, self.study.storage)
+                _run_beside(run, core, self.storage)
         finally:
             if self.bar is not None:
                 self.bar.close()
@@ -195,7 +198,7 @@ def _run_beside(run: Callable[[], None], core: _tarvex.Study, storage: _tarvex.D
         raise failure[0]
 
 
-def _progress_bar(n_trials: int | None, timeout: float | None):
+def _progress_bar(n_trials: int | None, timeout: float | None) -> Any:
     tqdm = require("tqdm", "progress", "progress=True").tqdm
     if n_trials is not None:
         return tqdm(total=n_trials, unit="trial")

@@ -4,15 +4,23 @@ count as better."""
 
 from __future__ import annotations
 
-import math
-
 import _tarvex
 
+_MEDIAN = _tarvex.MedianPrunerOptions()
+_HYPERBAND = _tarvex.HyperbandPrunerOptions()
 
-def _count(name: str, value: int, lowest: int) -> int:
-    if type(value) is not int or value < lowest:
-        raise ValueError(f"{name} must be an int of at least {lowest}, got {value!r}")
+
+def _int(name: str, value: object) -> int:
+    """Ranges are checked by the core; types here, where an int of any kind arrives."""
+    if type(value) is not int:
+        raise ValueError(f"{name} must be an int, got {value!r}")
     return value
+
+
+def _number(name: str, value: object) -> float:
+    if type(value) is bool or not isinstance(value, (int, float)):
+        raise ValueError(f"{name} must be a number, got {value!r}")
+    return float(value)
 
 
 class MedianPruner(_tarvex.MedianPruner):
@@ -25,16 +33,25 @@ class MedianPruner(_tarvex.MedianPruner):
         percentile: 0 to 100; 50 compares with the median.
     """
 
-    def __init__(self, n_startup_trials: int = 5, n_warmup_steps: int = 0, percentile: float = 50.0) -> None:
-        _count("n_startup_trials", n_startup_trials, 0)
-        _count("n_warmup_steps", n_warmup_steps, 0)
-        if not (isinstance(percentile, (int, float)) and 0 <= percentile <= 100):
-            raise ValueError(f"percentile must be a number from 0 to 100, got {percentile!r}")
-        super().__init__(n_startup_trials, n_warmup_steps, float(percentile))
-        self._shown = (n_startup_trials, n_warmup_steps, percentile)
+    def __init__(
+        self,
+        n_startup_trials: int = _MEDIAN.n_startup_trials,
+        n_warmup_steps: int = _MEDIAN.n_warmup_steps,
+        percentile: float = _MEDIAN.percentile,
+    ) -> None:
+        self.options = _tarvex.MedianPrunerOptions(
+            n_startup_trials=_int("n_startup_trials", n_startup_trials),
+            n_warmup_steps=_int("n_warmup_steps", n_warmup_steps),
+            percentile=_number("percentile", percentile),
+        )
+        super().__init__(self.options)
 
     def __repr__(self) -> str:
-        return "MedianPruner(n_startup_trials={}, n_warmup_steps={}, percentile={})".format(*self._shown)
+        o = self.options
+        return (
+            f"MedianPruner(n_startup_trials={o.n_startup_trials}, n_warmup_steps={o.n_warmup_steps}, "
+            f"percentile={o.percentile})"
+        )
 
 
 class HyperbandPruner(_tarvex.HyperbandPruner):
@@ -50,24 +67,23 @@ class HyperbandPruner(_tarvex.HyperbandPruner):
     """
 
     def __init__(
-        self, min_resource: int = 1, max_resource: int = 81, reduction_factor: float = 3.0, bootstrap_count: int = 0
+        self,
+        min_resource: int = _HYPERBAND.min_resource,
+        max_resource: int = _HYPERBAND.max_resource,
+        reduction_factor: float = _HYPERBAND.reduction_factor,
+        bootstrap_count: int = _HYPERBAND.bootstrap_count,
     ) -> None:
-        _count("min_resource", min_resource, 1)
-        _count("max_resource", max_resource, 1)
-        _count("bootstrap_count", bootstrap_count, 0)
-        if min_resource > max_resource:
-            raise ValueError(
-                f"min_resource must be at most max_resource, got min_resource={min_resource} and "
-                f"max_resource={max_resource}"
-            )
-        if not (
-            isinstance(reduction_factor, (int, float)) and reduction_factor > 1 and math.isfinite(reduction_factor)
-        ):
-            raise ValueError(f"reduction_factor must be a finite number above 1, got {reduction_factor!r}")
-        super().__init__(min_resource, max_resource, float(reduction_factor), bootstrap_count)
-        self._shown = (min_resource, max_resource, reduction_factor, bootstrap_count)
+        self.options = _tarvex.HyperbandPrunerOptions(
+            min_resource=_int("min_resource", min_resource),
+            max_resource=_int("max_resource", max_resource),
+            reduction_factor=_number("reduction_factor", reduction_factor),
+            bootstrap_count=_int("bootstrap_count", bootstrap_count),
+        )
+        super().__init__(self.options)
 
     def __repr__(self) -> str:
-        return "HyperbandPruner(min_resource={}, max_resource={}, reduction_factor={}, bootstrap_count={})".format(
-            *self._shown
+        o = self.options
+        return (
+            f"HyperbandPruner(min_resource={o.min_resource}, max_resource={o.max_resource}, "
+            f"reduction_factor={o.reduction_factor}, bootstrap_count={o.bootstrap_count})"
         )

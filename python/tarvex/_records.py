@@ -7,11 +7,11 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
-    from ._study import Study
     from ._trial import FrozenTrial
+    from ._types import StudyView
 
 
-def trial_records(study: Study) -> tuple[list[str], list[dict[str, Any]]]:
+def trial_records(study: StudyView) -> tuple[list[str], list[dict[str, Any]]]:
     """The columns and one record per trial: number, state, value (values_0, values_1, ... for
     several objectives), params_<name>, datetime_start, datetime_complete, duration,
     user_attrs_<key> and fail_reason. A value a trial does not have is None."""
@@ -42,7 +42,7 @@ def counts_text(trials: Sequence[FrozenTrial]) -> str:
     return ", ".join(f"{n} {state.lower()}" for state, n in state_counts(trials).items())
 
 
-def _columns(rows: list[dict], fixed: list[str]) -> list[str]:
+def _columns(rows: list[dict[str, Any]], fixed: list[str]) -> list[str]:
     """The fixed columns, then the parameters and user attributes in order of first appearance."""
     seen = dict.fromkeys(fixed)
     for row in rows:

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from typing import TypeVar
+
 import _tarvex
 
 _MAX_SEED = 2**64 - 2
@@ -19,12 +21,19 @@ def core_seed(seed: int | None) -> int:
     return seed + 1
 
 
-def _member(enum, value, what: str, names: dict[str, str]):
+_E = TypeVar("_E", _tarvex.KernelType, _tarvex.AcquisitionType)
+_GP = _tarvex.GPSamplerConfig()  # the package's defaults
+_GP_KERNEL = _GP.kernel.name.lower()
+_GP_ACQ = _GP.acq.name.lower()
+
+
+def _member(enum: type[_E], value: object, what: str, names: dict[str, str]) -> _E:
     """An enumeration member from itself or from one of its names, in any case."""
     if isinstance(value, enum):
         return value
     if isinstance(value, str) and value.lower() in names:
-        return getattr(enum, names[value.lower()])
+        member: _E = getattr(enum, names[value.lower()])
+        return member
     accepted = ", ".join(repr(n) for n in names)
     raise ValueError(f"{what} must be one of {accepted} (any case) or a tv.{enum.__name__}, got {value!r}")
 
@@ -73,20 +82,20 @@ class GPSampler(_tarvex.GPSampler):
     def __init__(
         self,
         *,
-        kernel: str | _tarvex.KernelType = "matern52",
-        acq: str | _tarvex.AcquisitionType = "logei",
-        n_warmup: int = 8,
-        xi: float = 0.0,
-        beta: float = 2.0,
-        n_cand: int = 1024,
-        n_restarts: int = 2,
-        use_priors: bool = True,
-        fit_noise: bool = False,
-        noise_var: float = 1e-6,
+        kernel: str | _tarvex.KernelType = _GP_KERNEL,
+        acq: str | _tarvex.AcquisitionType = _GP_ACQ,
+        n_warmup: int = _GP.n_warmup,
+        xi: float = _GP.xi,
+        beta: float = _GP.beta,
+        n_cand: int = _GP.n_cand,
+        n_restarts: int = _GP.n_restarts,
+        use_priors: bool = _GP.use_priors,
+        fit_noise: bool = _GP.fit_noise,
+        noise_var: float = _GP.noise_var,
         seed: int | None = None,
     ) -> None:
-        kernel = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
-        acq = _member(_tarvex.AcquisitionType, acq, "acq", self._ACQUISITIONS)
+        kernel_type = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
+        acq_type = _member(_tarvex.AcquisitionType, acq, "acq", self._ACQUISITIONS)
         for name, value in (("n_warmup", n_warmup), ("n_restarts", n_restarts)):
             if type(value) is not int or value < 0:
                 raise ValueError(f"{name} must be an int of at least 0, got {value!r}")
@@ -95,8 +104,8 @@ class GPSampler(_tarvex.GPSampler):
         if not noise_var > 0:
             raise ValueError(f"noise_var must be above 0, got {noise_var!r}")
         super().__init__(
-            kernel=kernel,
-            acq=acq,
+            kernel=kernel_type,
+            acq=acq_type,
             n_warmup=n_warmup,
             xi=xi,
             beta=beta,
@@ -107,7 +116,9 @@ class GPSampler(_tarvex.GPSampler):
             noise_var=noise_var,
             seed=core_seed(seed),
         )
-        self._shown = {"kernel": kernel.name, "acq": acq.name, "n_warmup": n_warmup, "xi": xi, "seed": seed}
+        self._seed = seed
 
     def __repr__(self) -> str:
-        return "GPSampler(" + ", ".join(f"{k}={v!r}" for k, v in self._shown.items()) + ")"
+        c = self.config
+        shown = {"kernel": c.kernel.name, "acq": c.acq.name, "n_warmup": c.n_warmup, "xi": c.xi, "seed": self._seed}
+        return "GPSampler(" + ", ".join(f"{k}={v!r}" for k, v in shown.items()) + ")"

@@ -15,8 +15,8 @@ from ._records import counts_text
 from ._values import decode_text
 
 if TYPE_CHECKING:
-    from ._study import Study
     from ._trial import FrozenTrial
+    from ._types import StudyView
 
 TrialState = _tarvex.TrialState
 
@@ -60,7 +60,7 @@ class Axis:
 def axes(trials: Sequence[FrozenTrial], params: Iterable[str] | None, where: str) -> list[Axis]:
     """One axis per parameter the trials used, by name (or per name in params, in that order, each
     of which some trial must have used). Bounds cover the newest distribution and every value seen."""
-    seen: dict[str, list[tuple[Any, dict | None]]] = {}
+    seen: dict[str, list[tuple[Any, dict[str, Any] | None]]] = {}
     for trial in trials:
         dists = trial.distributions
         for name, value in trial.params.items():
@@ -80,7 +80,7 @@ def axes(trials: Sequence[FrozenTrial], params: Iterable[str] | None, where: str
     return [_axis(name, seen[name]) for name in names]
 
 
-def _axis(name: str, uses: list[tuple[Any, dict | None]]) -> Axis:
+def _axis(name: str, uses: list[tuple[Any, dict[str, Any] | None]]) -> Axis:
     values = [v for v, _ in uses]
     newest = next((d for _, d in reversed(uses) if d is not None), None)
     categorical = (newest is not None and newest["kind"] == "categorical") or any(
@@ -128,7 +128,7 @@ class Target:
 
 
 def target_of(
-    study: Study, target: Callable[[FrozenTrial], float] | None, target_name: str | None, where: str
+    study: StudyView, target: Callable[[FrozenTrial], float] | None, target_name: str | None, where: str
 ) -> Target:
     """The completed trials and their value (a single-objective study's value, or target(trial))."""
     multi = len(study.directions) > 1
@@ -149,7 +149,7 @@ def target_of(
     return Target([t for t, _ in kept], [v for _, v in kept], name, minimize, len(trials) - len(kept))
 
 
-def completed(study: Study, where: str) -> list[FrozenTrial]:
+def completed(study: StudyView, where: str) -> list[FrozenTrial]:
     trials = study.trials
     done = [t for t in trials if t.state == TrialState.Complete]
     if not done:

@@ -15,7 +15,7 @@ from ._optimize import Run, check_catch
 from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
 from ._trial import FrozenTrial, Trial
-from ._values import decode_params, encode_params, objective_values
+from ._values import decode_params, decode_text, encode_params, objective_values
 from .exceptions import DuplicateStudyError
 
 StudyDirection = _tarvex.StudyDirection
@@ -49,7 +49,6 @@ class Study:
         self.sampler = sampler
         self.pruner = pruner
         self.storage = storage  # None: this process's memory
-        self._maximize = core.directions == [StudyDirection.Maximize]
         self._asked: dict[int, Trial] = {}
         self._asked_lock = threading.Lock()
 
@@ -110,7 +109,7 @@ class Study:
         for callback in callbacks:
             if not callable(callback):
                 raise TypeError(f"callbacks must be callables, got {callback!r}")
-        run = Run(self, objective, n_trials, timeout, check_catch(catch), callbacks, progress)
+        run = Run(self._core, self.storage, objective, n_trials, timeout, check_catch(catch), callbacks, self, progress)
         run.execute(n_trials, None if timeout is None else float(timeout), n_jobs)
 
     def stop(self) -> None:
@@ -119,7 +118,7 @@ class Study:
 
     def ask(self) -> Trial:
         """A new running trial for a loop you drive yourself; finish it with tell."""
-        trial = self._core.ask(Trial)
+        trial: Trial = self._core.ask(Trial)
         with self._asked_lock:
             self._asked[trial.number] = trial
         return trial
@@ -204,13 +203,20 @@ class Study:
         """The Pareto front: the completed trials no other completed trial dominates."""
         return [FrozenTrial(t) for t in self._core.pareto_front]
 
-    def to_dataframe(self):
+    def columns(self) -> dict[str, list[Any]]:
+        """The trials as columns, each a list: number, state, value (or values_0, ...), params_NAME,
+        datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY and
+        fail_reason; read straight from the core, without a Python object per trial."""
+        columns: dict[str, list[Any]] = self._core.table(decode_text)
+        return columns
+
+    def to_dataframe(self) -> Any:
         """One row per finished trial (pandas, the "dataframe" extra): number, state, value (or
         values_0, values_1, ...), params_<name> for every parameter with its own type, datetimes,
         duration, user_attrs_<key> and fail_reason."""
         from ._dataframe import to_dataframe
 
-        return to_dataframe(self)
+        return to_dataframe(self.columns())
 
     def report(self, path: str, *, title: str | None = None) -> None:
         """Writes a self-contained HTML report of the study to path: summary, charts, parameter
@@ -288,7 +294,7 @@ def create_study(
         record = find_study(db, name)
         if list(record.directions) != parsed:
 
-            def shown(ds):
+            def shown(ds: Sequence[StudyDirection]) -> str:
                 return "/".join(d.name.lower() for d in ds)
 
             raise ValueError(
@@ -304,9 +310,10 @@ def load_study(
     storage: str | DatabaseStorage,
     sampler: _tarvex.ISampler | CustomSampler | None = None,
     pruner: _tarvex.IPruner | None = None,
-):
+) -> Study:
     """The stored study of that name, continued where it stopped: its trials are read from the
-    storage, new ones are written there. Raises tv.exceptions.StudyNotFoundError (a KeyError) when there is none.
+    storage, new ones are written there. Raises tv.exceptions.StudyNotFoundError (a KeyError)
+    when there is none.
 
     Args:
         study_name: the study's name.

@@ -12,6 +12,8 @@ from ._values import decode_attrs, decode_params, decode_text, encode_attr, enco
 
 TrialState = _tarvex.TrialState
 # The compiled trial's own operations, called directly on the package's trials.
+_suggest_float = _tarvex.Trial.suggest_float_kw
+_suggest_int = _tarvex.Trial.suggest_int_kw
 _suggest_categorical = _tarvex.Trial.suggest_categorical_kw
 _params = _tarvex.Trial.params
 _user_attrs = _tarvex.Trial.user_attrs
@@ -25,9 +27,21 @@ class Trial(_tarvex.Trial):
     A parameter asked for a second time returns the value it got the first time; asking for it
     as another kind or with other bounds in the same trial raises ValueError."""
 
-    # The trials a run hands out are made by the core, one object serving trial after trial.
-    suggest_float = _tarvex.Trial.suggest_float_kw
-    suggest_int = _tarvex.Trial.suggest_int_kw
+    # The package's suggest calls take step and log by keyword, where the compiled trial's take
+    # them by position: the signatures differ on purpose.
+    def suggest_float(  # type: ignore[override]
+        self, name: str, low: float, high: float, *, step: float | None = None, log: bool = False
+    ) -> float:
+        """A float in [low, high]: uniform, on a log scale (log=True, low > 0), or on the grid
+        low, low + step, ... (step). Bounds and step are checked, with ValueError naming them."""
+        return _suggest_float(self, name, low, high, step, log)
+
+    def suggest_int(  # type: ignore[override]
+        self, name: str, low: int, high: int, *, step: int = 1, log: bool = False
+    ) -> int:
+        """An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True,
+        low > 0, step 1)."""
+        return _suggest_int(self, name, low, high, step, log)
 
     def suggest_categorical(self, name: str, choices: Sequence[Any]) -> Any:
         """One of choices, which may mix None, bool, int, float and str (numpy scalars count as
@@ -135,7 +149,7 @@ class FrozenTrial:
         return f"<tarvex.FrozenTrial {self.number} {self.state.name} value={shown} params={self.params}>"
 
 
-def _fields(trial: FrozenTrial) -> tuple:
+def _fields(trial: FrozenTrial) -> tuple[Any, ...]:
     core = trial._core
     # repr tells NaN, -0.0 and the like apart where == would not.
     return (

@@ -21,14 +21,14 @@ import math
 import os
 import re
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any
 
 import _tarvex
 
 from ._records import state_counts, trial_records
-from ._storage import delete_study, open_storage
-from ._study import load_study
+from ._storage import DatabaseStorage, delete_study, open_storage
+from ._study import Study, load_study
 from ._version import __version__
 
 
@@ -74,7 +74,9 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"tarvex {__version__}")
     commands = parser.add_subparsers(title="commands", required=True, metavar="COMMAND")
 
-    def command(name: str, run, help_text: str, study: bool = True) -> argparse.ArgumentParser:
+    def command(
+        name: str, run: Callable[[argparse.Namespace], None], help_text: str, study: bool = True
+    ) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, help=help_text, description=help_text)
         sub.add_argument(
             "--storage", required=True, metavar="URL", help="sqlite:///path.db or postgresql://user@host:port/database"
@@ -102,14 +104,14 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _storage(args: argparse.Namespace):
+def _storage(args: argparse.Namespace) -> DatabaseStorage:
     try:
         return open_storage(args.storage, "--storage")
     except (ValueError, RuntimeError, OSError) as error:
         raise UsageError(_one_line(error)) from None
 
 
-def _study(args: argparse.Namespace):
+def _study(args: argparse.Namespace) -> Study:
     storage = _storage(args)
     try:
         return load_study(study_name=args.study, storage=storage)
@@ -150,7 +152,7 @@ def _studies(args: argparse.Namespace) -> None:
     _table(columns, rows)
 
 
-def _best_value(study) -> str:
+def _best_value(study: Study) -> str:
     if len(study.directions) > 1:
         front = study.best_trials
         return f"{len(front)} on the Pareto front" if front else ""

@@ -32,7 +32,8 @@ void Study::tell(Trial trial, TrialState state, std::vector<double> values, std:
     }
     trial.state = state;
     trial.values = std::move(values);
-    trial.fail_reason = state == TrialState::Failed && fail_reason ? std::optional(detail::shown_text(*fail_reason)) : std::nullopt;
+    trial.fail_reason =
+        state == TrialState::Failed && fail_reason ? std::optional(detail::shown_text(*fail_reason)) : std::nullopt;
     const auto id = trial.trial_id;
     try {
         finish(std::move(trial), TrialEnd{});

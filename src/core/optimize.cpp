@@ -61,8 +61,8 @@ private:
 }  // namespace
 
 template <class Result, class Assign>
-TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective,
-                                                const Assign& assign, const TrialEnd& on_end) {
+TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign,
+                                                const TrialEnd& on_end) {
     Trial trial = make_trial();
     try {
         assign(trial, objective(trial));  // an empty objective throws std::bad_function_call
@@ -96,7 +96,9 @@ void Study::run_trial_so(const Objective& objective) {
 }
 
 void Study::run_trial_mo(const MultiObjective& objective) {
-    run_trial(objective, [this](Trial& t, std::vector<double>&& r) { assign_values(t, std::move(r), directions); }, TrialEnd{});
+    run_trial(
+        objective, [this](Trial& t, std::vector<double>&& r) { assign_values(t, std::move(r), directions); },
+        TrialEnd{});
 }
 
 template <class Runner>
@@ -138,9 +140,9 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
     try {
         for (int i = 0; i < n_workers; ++i) threads.emplace_back(worker);
     } catch (const std::system_error& e) {
-        first_error.capture(std::make_exception_ptr(std::runtime_error(
-            "optimize: could not start worker thread " + std::to_string(threads.size() + 1) + " of n_jobs = " +
-            std::to_string(n_jobs) + ": " + e.what())));
+        first_error.capture(std::make_exception_ptr(
+            std::runtime_error("optimize: could not start worker thread " + std::to_string(threads.size() + 1) +
+                               " of n_jobs = " + std::to_string(n_jobs) + ": " + e.what())));
         remaining.store(0);
     } catch (...) {
         first_error.capture(std::current_exception());

@@ -31,10 +31,9 @@ Study::Study(std::vector<StudyDirection> directions_, std::shared_ptr<ISampler> 
     if (pruner) pruner_state_ = pruner->make_state(*this);
 }
 
-Study::Study(StudyDirection direction, std::shared_ptr<ISampler> sampler_,
-             std::shared_ptr<IPruner> pruner_, std::shared_ptr<IStorage> storage_)
-    : Study(std::vector<StudyDirection>{direction}, std::move(sampler_), std::move(pruner_),
-            std::move(storage_)) {}
+Study::Study(StudyDirection direction, std::shared_ptr<ISampler> sampler_, std::shared_ptr<IPruner> pruner_,
+             std::shared_ptr<IStorage> storage_)
+    : Study(std::vector<StudyDirection>{direction}, std::move(sampler_), std::move(pruner_), std::move(storage_)) {}
 
 Study::~Study() = default;
 

@@ -23,8 +23,7 @@ ParamValue convert_fixed(const ParamValue& v, const std::string& name, const Dis
                 if (const double* x = std::get_if<double>(&v)) {
                     const double r = std::round(*x);  // halves away from zero
                     if (!(r >= std::numeric_limits<int>::min() && r <= std::numeric_limits<int>::max())) {
-                        throw std::invalid_argument("Enqueued value for '" + name +
-                                                    "' does not fit a 32-bit int.");
+                        throw std::invalid_argument("Enqueued value for '" + name + "' does not fit a 32-bit int.");
                     }
                     return static_cast<int>(r);
                 }
@@ -37,7 +36,9 @@ ParamValue convert_fixed(const ParamValue& v, const std::string& name, const Dis
 }
 
 void require_plain_request(const std::string& name, const Distribution& dist) {
-    const char* const call = dist.index() == 0 ? "suggest_float" : dist.index() == 1 ? "suggest_int" : "suggest_categorical";
+    const char* const call = dist.index() == 0   ? "suggest_float"
+                             : dist.index() == 1 ? "suggest_int"
+                                                 : "suggest_categorical";
     detail::require_plain_text(name, std::string(call) + ": the name");
     if (const auto* c = std::get_if<CategoricalDist>(&dist)) {
         for (const std::string& choice : c->choices) {
@@ -99,9 +100,7 @@ void Study::end_proposal(int trial_id) {
     sampling->proposals.erase(trial_id);
 }
 
-bool Study::_should_prune(const Trial& trial) const {
-    return pruner ? pruner->should_prune(*this, trial) : false;
-}
+bool Study::_should_prune(const Trial& trial) const { return pruner ? pruner->should_prune(*this, trial) : false; }
 
 PrunerState* Study::pruner_state(const IPruner& p) const { return pruner.get() == &p ? pruner_state_.get() : nullptr; }
 

@@ -18,9 +18,12 @@ constexpr const char* call_of() {
 
 const char* kind_of(const ParamValue& v) {
     switch (v.index()) {
-        case 0: return "a float";
-        case 1: return "an int";
-        default: return "a text (categorical) value";
+        case 0:
+            return "a float";
+        case 1:
+            return "an int";
+        default:
+            return "a text (categorical) value";
     }
 }
 
@@ -57,8 +60,7 @@ T Trial::suggest(const std::string& name, D dist) {
                          detail::shown_text(name) + "' is " + kind_of(stored) + ".");
 }
 
-double Trial::suggest_float(const std::string& name, double low, double high, bool log,
-                            std::optional<double> step) {
+double Trial::suggest_float(const std::string& name, double low, double high, bool log, std::optional<double> step) {
     return suggest<double>(name, FloatDist{low, high, log, step});
 }
 
@@ -89,8 +91,9 @@ Trial::OrderedParams Trial::ordered_params() const {
     std::unordered_set<std::string_view> taken;
     const bool many = params.size() > 16;
     const auto take = [&](const ParamMap::value_type& p) {
-        const bool fresh = many ? taken.insert(p.first).second
-                                : std::none_of(out.params.begin(), out.params.end(), [&](const auto* q) { return q == &p; });
+        const bool fresh =
+            many ? taken.insert(p.first).second
+                 : std::none_of(out.params.begin(), out.params.end(), [&](const auto* q) { return q == &p; });
         if (fresh) out.params.push_back(&p);
     };
     for (const std::string& name : param_order) {

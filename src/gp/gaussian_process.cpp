@@ -22,9 +22,7 @@ MatrixXd utils::stable_cholesky(const MatrixXd& A, double jitter) {
 }
 
 GaussianProcess::GaussianProcess(std::unique_ptr<IKernel> kernel_, double noise_var_, int n_restarts_)
-    : kernel(std::move(kernel_)),
-      noise_var(noise_var_),
-      n_restarts(n_restarts_) {}
+    : kernel(std::move(kernel_)), noise_var(noise_var_), n_restarts(n_restarts_) {}
 
 void GaussianProcess::fit(const MatrixXd& X_, const VectorXd& y_, bool optimise) {
     if (X_.rows() != y_.size()) throw std::invalid_argument("GP::fit: X.rows() != y.size()");
@@ -99,8 +97,8 @@ void GaussianProcess::factorise(const MatrixXd& Xin, const VectorXd& yin, bool c
     }
     if (work.rows() != n || work.cols() != n) work.setZero(n, n);
     try {
-        factorisations += detail::jittered_cholesky_in_place(
-            work, [&](MatrixXd& K) { fill_covariance(K, Xin, source); }, kJitter);
+        factorisations +=
+            detail::jittered_cholesky_in_place(work, [&](MatrixXd& K) { fill_covariance(K, Xin, source); }, kJitter);
     } catch (const std::runtime_error&) {
         factorisations += 6;
         throw;

@@ -53,8 +53,7 @@ void GaussianProcess::set_hyperparameters(const VectorXd& theta) {
     if (fit_noise) noise_var = noise_from_log(theta[n_k]);
 }
 
-std::pair<double, VectorXd> GaussianProcess::fit_loss(const VectorXd& theta, const MatrixXd& Xin,
-                                                       const VectorXd& yin) {
+std::pair<double, VectorXd> GaussianProcess::fit_loss(const VectorXd& theta, const MatrixXd& Xin, const VectorXd& yin) {
     const auto n = Xin.rows();
     const int n_k = kernel->n_params();
     const auto energy = [&](const VectorXd& t, VectorXd* gradient) {

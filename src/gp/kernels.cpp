@@ -123,8 +123,10 @@ std::unique_ptr<IKernel> Matern52Kernel::clone() const { return std::make_unique
 
 std::unique_ptr<IKernel> make_kernel(KernelType type, double sigma, double lengthscale) {
     switch (type) {
-        case KernelType::RBF: return std::make_unique<RBFKernel>(sigma, lengthscale);
-        case KernelType::Matern52: return std::make_unique<Matern52Kernel>(sigma, lengthscale);
+        case KernelType::RBF:
+            return std::make_unique<RBFKernel>(sigma, lengthscale);
+        case KernelType::Matern52:
+            return std::make_unique<Matern52Kernel>(sigma, lengthscale);
     }
     throw std::invalid_argument("Unknown kernel type.");
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "../common/rejection.hpp"
 #include "pruner_view.hpp"
 #include "tarvex/hyperband_pruner.hpp"
 
@@ -39,13 +40,28 @@ std::vector<std::int32_t> build_rungs(int min_resource, int max_resource, double
 
 }  // namespace
 
-HyperbandPruner::HyperbandPruner(int min_resource_, int max_resource_, double reduction_factor_,
-                                 int bootstrap_count_)
+HyperbandPruner::HyperbandPruner(int min_resource_, int max_resource_, double reduction_factor_, int bootstrap_count_)
     : min_resource(min_resource_),
       max_resource(max_resource_),
       reduction_factor(reduction_factor_),
       bootstrap_count(bootstrap_count_),
       rungs(build_rungs(min_resource_, max_resource_, reduction_factor_)) {}
+
+HyperbandPruner::HyperbandPruner(const HyperbandPrunerOptions& o)
+    : HyperbandPruner((o.validate(), o.min_resource), o.max_resource, o.reduction_factor, o.bootstrap_count) {}
+
+void HyperbandPrunerOptions::validate() const {
+    if (min_resource < 1) detail::reject("HyperbandPruner", "min_resource", "at least 1", min_resource);
+    if (max_resource < min_resource) {
+        throw std::invalid_argument("HyperbandPruner: min_resource must be at most max_resource, got min_resource=" +
+                                    std::to_string(min_resource) + " and max_resource=" + std::to_string(max_resource) +
+                                    ".");
+    }
+    if (!(reduction_factor > 1) || !std::isfinite(reduction_factor)) {
+        detail::reject("HyperbandPruner", "reduction_factor", "a finite number above 1", reduction_factor);
+    }
+    if (bootstrap_count < 0) detail::reject("HyperbandPruner", "bootstrap_count", "at least 0", bootstrap_count);
+}
 
 int HyperbandPruner::next_rung(int resource) const {
     const auto it = std::find_if(rungs.begin(), rungs.end(), [&](std::int32_t r) { return r > resource; });
@@ -83,7 +99,8 @@ bool HyperbandPruner::should_prune(const Study& study, const Trial& trial) {
             }
             const std::int64_t n = column.size() - (own ? 1 : 0);
             if (rule.bootstrap_count > n || n == 0) return false;
-            const double keep = std::ceil(static_cast<double>(n) / rule.reduction_factor);  // in [0, n] for a factor > 1
+            const double keep =
+                std::ceil(static_cast<double>(n) / rule.reduction_factor);  // in [0, n] for a factor > 1
             const auto k = std::max<std::int64_t>(1, static_cast<std::int64_t>(keep));
             std::vector<double> others;
             const std::vector<double>* sorted = &column.sorted;

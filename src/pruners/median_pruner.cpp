@@ -2,6 +2,7 @@
 #include <limits>
 #include <optional>
 
+#include "../common/rejection.hpp"
 #include "pruner_view.hpp"
 #include "tarvex/median_pruner.hpp"
 
@@ -9,6 +10,16 @@ namespace tarvex {
 
 MedianPruner::MedianPruner(int n_startup_trials_, int n_warmup_steps_, double percentile_)
     : n_startup_trials(n_startup_trials_), n_warmup_steps(n_warmup_steps_), percentile(percentile_) {}
+
+MedianPruner::MedianPruner(const MedianPrunerOptions& o)
+    : MedianPruner((o.validate(), o.n_startup_trials), o.n_warmup_steps, o.percentile) {}
+
+void MedianPrunerOptions::validate() const {
+    if (n_startup_trials < 0) detail::reject("MedianPruner", "n_startup_trials", "at least 0", n_startup_trials);
+    if (n_warmup_steps < 0) detail::reject("MedianPruner", "n_warmup_steps", "at least 0", n_warmup_steps);
+    if (!(percentile >= 0 && percentile <= 100))
+        detail::reject("MedianPruner", "percentile", "from 0 to 100", percentile);
+}
 
 namespace {
 

@@ -52,7 +52,7 @@ struct PrunerView : PrunerState {
         return slot->second;
     }
 
-    std::mutex mutex;  // guards the members below: a pruner is called by several workers at once
+    std::mutex mutex;   // guards the members below: a pruner is called by several workers at once
     const double sign;  // pruning_sign of the study
     TrialCache cache;
     std::int64_t complete = 0;  // Complete trials read so far

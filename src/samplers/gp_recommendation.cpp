@@ -99,7 +99,8 @@ Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
 }
 
 // The unit-cube row of a recommendation; false if it misses a parameter or does not encode.
-bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row) {
+bool encode(const SearchSpace& space, const ParamMap& rec,
+            Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row) {
     Eigen::Index c = 0;
     for (const ParamSpec& spec : space.specs) {
         if (!rec.count(spec.name)) return false;
@@ -109,8 +110,6 @@ bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::Row
     }
     return row.allFinite();
 }
-
-
 
 // The acquisition optimiser's setting for a recommendation over space.
 AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace& space) {
@@ -239,8 +238,8 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     const std::scoped_lock lock(mutex);
     const bool local = config.local_every > 0 && n_obs >= 2 * m_local &&
                        memory.recommendations++ % config.local_every == config.local_every - 1;
-    const Eigen::VectorXd x =
-        local ? local_proposal(data, config, m_local, rng) : global_proposal(config, history.pending, data, memory, rng);
+    const Eigen::VectorXd x = local ? local_proposal(data, config, m_local, rng)
+                                    : global_proposal(config, history.pending, data, memory, rng);
 
     ParamMap rec;
     Eigen::Index c = 0;

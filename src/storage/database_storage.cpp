@@ -7,26 +7,26 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "storage_text.hpp"
 #include "distribution_text.hpp"
 #include "heartbeat.hpp"
 #include "schema.hpp"
 #include "sql_connection.hpp"
+#include "storage_text.hpp"
 #include "storage_url.hpp"
 #include "trial_rows.hpp"
 
 namespace tarvex {
 namespace {
 
+using detail::now_ns;
+using detail::shown;
 using detail::SqlError;
 using detail::SqlRow;
 using detail::SqlStatement;
 using detail::SqlValue;
-using detail::Transaction;
-using detail::now_ns;
-using detail::shown;
 using detail::too_long;
 using detail::too_long_message;
+using detail::Transaction;
 
 std::string directions_text(const std::vector<StudyDirection>& directions) {
     std::string out;
@@ -40,7 +40,8 @@ std::string directions_text(const std::vector<StudyDirection>& directions) {
 std::vector<StudyDirection> directions_of(const std::string& text) {
     std::vector<StudyDirection> out;
     std::istringstream in(text);
-    for (std::string d; std::getline(in, d, ',');) out.push_back(d == "maximize" ? StudyDirection::Maximize : StudyDirection::Minimize);
+    for (std::string d; std::getline(in, d, ',');)
+        out.push_back(d == "maximize" ? StudyDirection::Maximize : StudyDirection::Minimize);
     return out;
 }
 
@@ -57,19 +58,23 @@ std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, d
 
 std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, const StorageOptions& options) {
     if (!(options.heartbeat_grace >= detail::kMinHeartbeatGrace) || !std::isfinite(options.heartbeat_grace)) {
-        throw std::invalid_argument("storage: heartbeat_grace must be a number of seconds of at least 0.5 (five "
-                                    "heartbeats), got " + std::to_string(options.heartbeat_grace));
+        throw std::invalid_argument(
+            "storage: heartbeat_grace must be a number of seconds of at least 0.5 (five "
+            "heartbeats), got " +
+            std::to_string(options.heartbeat_grace));
     }
     if (!(options.timeout > 0) || !std::isfinite(options.timeout)) {
         throw std::invalid_argument("storage: timeout must be a positive number of seconds, got " +
                                     std::to_string(options.timeout));
     }
     auto parsed = std::make_unique<detail::StorageUrl>(detail::parse_storage_url(url));
-    auto patience = std::make_shared<detail::Patience>(std::chrono::duration<double>(options.timeout), options.interrupted);
+    auto patience =
+        std::make_shared<detail::Patience>(std::chrono::duration<double>(options.timeout), options.interrupted);
     // Messages start with the URL as shown; what a database says after it is kept clear of passwords.
     const auto scrubbed = [&](const std::string& text) {
         const std::string& label = parsed->display;
-        if (text.rfind(label, 0) == 0) return label + detail::without_secrets(text.substr(label.size()), parsed->secrets);
+        if (text.rfind(label, 0) == 0)
+            return label + detail::without_secrets(text.substr(label.size()), parsed->secrets);
         return detail::without_secrets(text, parsed->secrets);
     };
     std::unique_ptr<detail::ISqlConnection> db;
@@ -80,7 +85,8 @@ std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, c
                  : detail::connect_postgres(parsed->options, parsed->display, patience);
         has_schema = detail::open_schema(*db, parsed->display, options.create);
         if (!has_schema && parsed->kind == detail::StorageUrl::Kind::Sqlite) {
-            throw StorageNotFound(parsed->display + ": '" + parsed->path + "' is not a tarvex database (it has no tarvex tables)");
+            throw StorageNotFound(parsed->display + ": '" + parsed->path +
+                                  "' is not a tarvex database (it has no tarvex tables)");
         }
     } catch (const StorageInterrupted&) {
         throw;
@@ -122,7 +128,8 @@ std::unique_lock<std::mutex> DatabaseStorage::use() {
     // A forked child shares the parent's connection, whose protocol state two processes would
     // corrupt; and the parent's heartbeat thread does not exist in it.
     if (::getpid() != owner) {
-        throw std::runtime_error(url() + ": this storage was opened in another process (before a fork); "
+        throw std::runtime_error(url() +
+                                 ": this storage was opened in another process (before a fork); "
                                  "open the storage again in this process, from its URL");
     }
     return std::unique_lock(mutex);
@@ -140,9 +147,10 @@ StudyRecord DatabaseStorage::create_study(const std::string& name, const std::ve
     // Of two processes creating one name at once, the second waits for the first and inserts nothing.
     std::vector<detail::SqlRows> rows;
     try {
-        rows = db->transaction(Transaction::Durable, {{
-            "INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
-            " ON CONFLICT (name) DO NOTHING RETURNING study_id", {name, directions_text(directions), now_ns()}}});
+        rows = db->transaction(Transaction::Durable,
+                               {{"INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
+                                 " ON CONFLICT (name) DO NOTHING RETURNING study_id",
+                                 {name, directions_text(directions), now_ns()}}});
     } catch (const SqlError& e) {
         if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the study name", name));
         throw;
@@ -153,17 +161,19 @@ StudyRecord DatabaseStorage::create_study(const std::string& name, const std::ve
 
 StudyRecord DatabaseStorage::load_study(const std::string& name) {
     const auto lock = use();
-    const auto rows = has_schema ? db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name})
-                                 : detail::SqlRows{};
+    const auto rows = has_schema
+                          ? db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name})
+                          : detail::SqlRows{};
     if (rows.empty()) throw StudyNotFound("no study named '" + shown(name) + "' in " + url());
     return record_of(rows.front());
 }
 
 void DatabaseStorage::delete_study(const std::string& name) {
     const auto lock = use();
-    const auto rows = has_schema ? db->transaction(Transaction::Durable,
-                                                   {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}})
-                                 : std::vector<detail::SqlRows>{{}};
+    const auto rows = has_schema
+                          ? db->transaction(Transaction::Durable,
+                                            {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}})
+                          : std::vector<detail::SqlRows>{{}};
     if (rows.at(0).empty()) throw StudyNotFound("no study named '" + shown(name) + "' in " + url());
 }
 

@@ -143,9 +143,14 @@ ParamMap param_map_from_text(const std::string& text) {
                     out.insert_or_assign(std::move(name), v);
                     break;
                 }
-                case 'i': out.insert_or_assign(std::move(name), std::stoi(read_until_semicolon(in))); break;
-                case 's': out.insert_or_assign(std::move(name), read_sized(in)); break;
-                default: throw std::invalid_argument("unknown kind");
+                case 'i':
+                    out.insert_or_assign(std::move(name), std::stoi(read_until_semicolon(in)));
+                    break;
+                case 's':
+                    out.insert_or_assign(std::move(name), read_sized(in));
+                    break;
+                default:
+                    throw std::invalid_argument("unknown kind");
             }
         }
         if (in.fail()) throw std::invalid_argument("short");

@@ -14,7 +14,7 @@ namespace {
 // file description (not of the process) stay with the descriptor that took them, so closing
 // another descriptor of the file never drops one.
 struct flock byte_of(std::int64_t worker_id, short type) {
-    struct flock lock {};
+    struct flock lock{};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = static_cast<off_t>(worker_id);
@@ -47,8 +47,8 @@ Heartbeat::Heartbeat(Connect connect, std::chrono::duration<double> grace, std::
                      std::optional<std::string> lock_path)
     : connect(std::move(connect)),
       interval(beat_interval(grace)),
-      patience(std::make_shared<const Patience>(std::min(timeout, grace / 2),
-                                                [this] { return stopping.stop_requested(); })),
+      patience(
+          std::make_shared<const Patience>(std::min(timeout, grace / 2), [this] { return stopping.stop_requested(); })),
       lock_path(std::move(lock_path)) {}
 
 Heartbeat::~Heartbeat() {
@@ -62,8 +62,10 @@ std::int64_t Heartbeat::worker_id(ISqlConnection& db) {
     const std::scoped_lock lock(mutex);
     if (id) return *id;
     const std::string now = db.now_sql();
-    const auto rows = db.transaction(Transaction::Durable, {{
-        "INSERT INTO tarvex_workers (last_seen, started) VALUES (" + now + ", " + now + ") RETURNING worker_id", {}}});
+    const auto rows = db.transaction(
+        Transaction::Durable,
+        {{"INSERT INTO tarvex_workers (last_seen, started) VALUES (" + now + ", " + now + ") RETURNING worker_id",
+          {}}});
     id = rows.at(0).at(0).integer(0);
     beaten();
 #ifdef F_OFD_SETLK
@@ -82,8 +84,8 @@ std::int64_t Heartbeat::worker_id(ISqlConnection& db) {
 }
 
 bool Heartbeat::needs_beat() const {
-    const auto since = std::chrono::steady_clock::now() - std::chrono::steady_clock::time_point(
-                                                              std::chrono::steady_clock::duration(last_beat.load()));
+    const auto since = std::chrono::steady_clock::now() -
+                       std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(last_beat.load()));
     return since > interval / 2;
 }
 
@@ -111,7 +113,8 @@ void Heartbeat::beat() {
         // a connection that failed is opened again.
         try {
             if (!beats) beats = connect(patience);
-            beats->query("UPDATE tarvex_workers SET last_seen = " + beats->now_sql() + " WHERE worker_id = $1", {worker});
+            beats->query("UPDATE tarvex_workers SET last_seen = " + beats->now_sql() + " WHERE worker_id = $1",
+                         {worker});
             beaten();
         } catch (const SqlError& e) {
             if (e.kind == SqlError::Kind::Lost) beats.reset();

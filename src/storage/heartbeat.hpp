@@ -12,8 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 #include "sql_connection.hpp"
@@ -61,8 +61,8 @@ private:
     const std::optional<std::string> lock_path;
     int lock_fd = -1;  // holds the worker's lock while open
     std::mutex mutex;
-    std::optional<std::int64_t> id;  // guarded by mutex
-    bool running = false;            // guarded by mutex
+    std::optional<std::int64_t> id;                            // guarded by mutex
+    bool running = false;                                      // guarded by mutex
     std::atomic<std::chrono::steady_clock::rep> last_beat{0};  // when a heartbeat was last written
     std::condition_variable_any wake;
     std::thread thread;  // joined by the destructor

@@ -118,11 +118,17 @@ struct InMemoryStorage::State {
     KeptParam keep(const std::string& name, const ParamValue& value, const Trial& trial) {
         const auto dist = trial.distributions.find(name);
         KeptParam p{slot_of(name, dist == trial.distributions.end() ? nullptr : &dist->second),
-                    static_cast<std::uint32_t>(value.index()), {}};
+                    static_cast<std::uint32_t>(value.index()),
+                    {}};
         switch (value.index()) {
-            case 0: p.number = std::get<double>(value); break;
-            case 1: p.integer = std::get<int>(value); break;
-            default: p.text = text_of(std::get<std::string>(value));
+            case 0:
+                p.number = std::get<double>(value);
+                break;
+            case 1:
+                p.integer = std::get<int>(value);
+                break;
+            default:
+                p.text = text_of(std::get<std::string>(value));
         }
         return p;
     }
@@ -169,9 +175,14 @@ struct InMemoryStorage::State {
         for (const KeptParam& p : r.params) {
             const Slot& slot = slots[p.slot];
             switch (p.kind) {
-                case 0: t.params.emplace(slot.name, p.number); break;
-                case 1: t.params.emplace(slot.name, p.integer); break;
-                default: t.params.emplace(slot.name, texts[p.text]);
+                case 0:
+                    t.params.emplace(slot.name, p.number);
+                    break;
+                case 1:
+                    t.params.emplace(slot.name, p.integer);
+                    break;
+                default:
+                    t.params.emplace(slot.name, texts[p.text]);
             }
             if (slot.dist) t.distributions.emplace(slot.name, *slot.dist);
             if (t.param_order.size() < r.n_listed) t.param_order.push_back(slot.name);
@@ -241,7 +252,8 @@ void InMemoryStorage::update_trial(Trial&& trial) {
 Trial InMemoryStorage::get_trial(int trial_id) const {
     {
         const std::scoped_lock lock(mutex);
-        if (const auto it = state->records.find(trial_id); it != state->records.end()) return state->trial_of(it->second);
+        if (const auto it = state->records.find(trial_id); it != state->records.end())
+            return state->trial_of(it->second);
     }
     throw std::out_of_range("Trial " + std::to_string(trial_id) + " not found.");
 }
@@ -252,7 +264,8 @@ std::vector<Trial> InMemoryStorage::get_all_trials(int study_id) const {
     const auto it = state->studies.find(study_id);
     if (it == state->studies.end()) return out;
     std::vector<const Record*> members = it->second.members;
-    std::sort(members.begin(), members.end(), [](const Record* a, const Record* b) { return a->trial_id < b->trial_id; });
+    std::sort(members.begin(), members.end(),
+              [](const Record* a, const Record* b) { return a->trial_id < b->trial_id; });
     out.reserve(members.size());
     for (const Record* r : members) out.push_back(state->trial_of(*r));
     return out;
@@ -263,7 +276,8 @@ void InMemoryStorage::visit_trials(int study_id, const std::function<void(const 
     const auto it = state->studies.find(study_id);
     if (it == state->studies.end()) return;
     std::vector<const Record*> members = it->second.members;
-    std::sort(members.begin(), members.end(), [](const Record* a, const Record* b) { return a->trial_id < b->trial_id; });
+    std::sort(members.begin(), members.end(),
+              [](const Record* a, const Record* b) { return a->trial_id < b->trial_id; });
     for (const Record* r : members) visit(state->trial_of(*r));
 }
 

@@ -55,7 +55,8 @@ public:
                 texts[i] = text_of(*d);
             } else if (const auto* s = std::get_if<std::string>(&v)) {
                 // Sent as C strings: a NUL would cut the text short. Callers refuse such text first.
-                if (s->find('\0') != std::string::npos) throw SqlError(label + ": text with a NUL character cannot be stored");
+                if (s->find('\0') != std::string::npos)
+                    throw SqlError(label + ": text with a NUL character cannot be stored");
                 texts[i] = *s;
             } else {
                 continue;
@@ -84,11 +85,18 @@ SqlRows rows_of(const PGresult* result) {
             }
             const char* text = PQgetvalue(result, r, c);
             switch (PQftype(result, c)) {
-                case kInt8: case kInt2: case kInt4: case kNumeric:
+                case kInt8:
+                case kInt2:
+                case kInt4:
+                case kNumeric:
                     row.emplace_back(static_cast<std::int64_t>(std::strtoll(text, nullptr, 10)));
                     break;
-                case kFloat4: case kFloat8: row.emplace_back(double_of(text)); break;
-                default: row.emplace_back(std::string(text, static_cast<std::size_t>(PQgetlength(result, r, c))));
+                case kFloat4:
+                case kFloat8:
+                    row.emplace_back(double_of(text));
+                    break;
+                default:
+                    row.emplace_back(std::string(text, static_cast<std::size_t>(PQgetlength(result, r, c))));
             }
         }
     }
@@ -124,7 +132,8 @@ public:
     }
 
     // Two pipelines, the second made from the results of the first.
-    std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first, const NextStep& second) override {
+    std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first,
+                                     const NextStep& second) override {
         std::vector<SqlStatement> head;
         if (kind == Transaction::ReadOnly) {
             head.push_back({"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}});
@@ -151,7 +160,8 @@ public:
         return out;
     }
     void begin(Transaction kind) override {
-        if (kind == Transaction::ReadOnly) return static_cast<void>(query("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        if (kind == Transaction::ReadOnly)
+            return static_cast<void>(query("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         query("BEGIN");
         if (kind == Transaction::Fleeting) query("SET LOCAL synchronous_commit = off");
     }
@@ -164,7 +174,8 @@ public:
     std::string greatest() const override { return "GREATEST"; }
     bool has_table(const std::string& name) override {
         return query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = $1", {name})
-                   .at(0).integer(0) > 0;
+                   .at(0)
+                   .integer(0) > 0;
     }
     void lock_schema() override { query("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")"); }
 
@@ -173,9 +184,11 @@ private:
         // Defaults first: a keyword given again by the URL overrides them. Keepalives find a
         // connection whose peer vanished; the user timeout ends sends that are never answered.
         const std::string timeout_ms = std::to_string(std::llround(patience->timeout.count() * 1000));
-        std::vector<std::pair<std::string, std::string>> all{
-            {"keepalives", "1"}, {"keepalives_idle", "10"}, {"keepalives_interval", "5"}, {"keepalives_count", "3"},
-            {"tcp_user_timeout", timeout_ms}};
+        std::vector<std::pair<std::string, std::string>> all{{"keepalives", "1"},
+                                                             {"keepalives_idle", "10"},
+                                                             {"keepalives_interval", "5"},
+                                                             {"keepalives_count", "3"},
+                                                             {"tcp_user_timeout", timeout_ms}};
         all.insert(all.end(), options.begin(), options.end());
         std::vector<const char*> keywords, values;
         for (const auto& [k, v] : all) {
@@ -190,7 +203,8 @@ private:
             const Clock::time_point since = Clock::now();
             PostgresPollingStatusType status = PGRES_POLLING_WRITING;
             while (PQstatus(conn) != CONNECTION_BAD && status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
-                wait_for(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, since, "the server to accept a connection");
+                wait_for(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, since,
+                         "the server to accept a connection");
                 status = PQconnectPoll(conn);
             }
             if (PQstatus(conn) != CONNECTION_OK) {
@@ -219,7 +233,8 @@ private:
             pollfd fd{PQsocket(conn), events, 0};
             const int ready = ::poll(&fd, 1, kPollMs);
             if (ready > 0) return;
-            if (ready < 0 && errno != EINTR) throw SqlError(label + ": the connection failed while waiting for " + what, SqlError::Kind::Lost);
+            if (ready < 0 && errno != EINTR)
+                throw SqlError(label + ": the connection failed while waiting for " + what, SqlError::Kind::Lost);
             patience->check(since, label, what);
         }
     }
@@ -298,15 +313,16 @@ private:
     // keep_to. A failure rolls the transaction back and throws.
     std::vector<SqlRows> pipeline(const std::vector<SqlStatement>& all, std::size_t keep_from, std::size_t keep_to) {
         return guarded([&] {
-            for (const SqlStatement& s : all) statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
+            for (const SqlStatement& s : all)
+                statement(s.sql, static_cast<int>(s.params.size()));  // prepared beforehand
             if (!PQenterPipelineMode(conn)) throw failure("cannot start a pipeline");
             std::vector<SqlRows> out;
             std::string error, code;
             Clock::time_point since = Clock::now();
             for (const SqlStatement& s : all) {
                 const TextParams params(s.params, label);
-                if (!PQsendQueryPrepared(conn, statement(s.sql, params.size()).c_str(), params.size(), params.values(), nullptr,
-                                         nullptr, 0)) {
+                if (!PQsendQueryPrepared(conn, statement(s.sql, params.size()).c_str(), params.size(), params.values(),
+                                         nullptr, nullptr, 0)) {
                     error = PQerrorMessage(conn);
                     break;
                 }
@@ -353,7 +369,8 @@ private:
         }
         // A read-only transaction or role: the database may be read but not written by this user.
         const bool read_only = code == "25006" || code == "42501";
-        return SqlError(label + ": " + reason(why), read_only ? SqlError::Kind::ReadOnly : SqlError::Kind::Refused, code);
+        return SqlError(label + ": " + reason(why), read_only ? SqlError::Kind::ReadOnly : SqlError::Kind::Refused,
+                        code);
     }
     SqlError failure(const PGresult* result) const {
         const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);

@@ -36,16 +36,21 @@ int DatabaseStorage::start_trial(std::int64_t study_id) {
     const bool beat = heartbeat->needs_beat();
     std::vector<SqlStatement> writes{
         detail::kNextChange,
-        {"INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change, worker_id)"
-         " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), " + detail::kRunning +
-         ", $2, 0, " + now + ", " + detail::kChange + ", $3) RETURNING number, trial_id", {study_id, now_ns(), worker}},
-        {"DELETE FROM tarvex_enqueued WHERE enqueued_id = (SELECT min(enqueued_id) FROM tarvex_enqueued WHERE study_id = $1)"
-         " RETURNING params", {study_id}}};
+        {"INSERT INTO tarvex_trials (study_id, number, state, datetime_start, datetime_complete, heartbeat, change, "
+         "worker_id)"
+         " VALUES ($1, (SELECT COALESCE(MAX(number) + 1, 0) FROM tarvex_trials WHERE study_id = $1), " +
+             detail::kRunning + ", $2, 0, " + now + ", " + detail::kChange + ", $3) RETURNING number, trial_id",
+         {study_id, now_ns(), worker}},
+        {"DELETE FROM tarvex_enqueued WHERE enqueued_id = (SELECT min(enqueued_id) FROM tarvex_enqueued WHERE study_id "
+         "= $1)"
+         " RETURNING params",
+         {study_id}}};
     if (beat) writes.push_back({"UPDATE tarvex_workers SET last_seen = " + now + " WHERE worker_id = $1", {worker}});
     const auto rows = db->transaction(Transaction::Fleeting, writes);
     if (beat) heartbeat->beaten();
     const SqlRow& started = rows.at(1).at(0);
-    if (started.integer(0) > std::numeric_limits<int>::max()) throw std::overflow_error("trial number beyond the 32-bit range");
+    if (started.integer(0) > std::numeric_limits<int>::max())
+        throw std::overflow_error("trial number beyond the 32-bit range");
     const int number = static_cast<int>(started.integer(0));
     LiveTrial trial{started.integer(1), std::nullopt, {}, 0, {}};
     if (!rows.at(2).empty()) trial.enqueued = detail::param_map_from_text(rows[2][0].text(0));
@@ -84,7 +89,8 @@ void DatabaseStorage::record_param(std::int64_t study_id, int number, const std:
     }
 }
 
-void DatabaseStorage::record_report(std::int64_t study_id, int number, std::size_t index, std::int32_t step, double value) {
+void DatabaseStorage::record_report(std::int64_t study_id, int number, std::size_t index, std::int32_t step,
+                                    double value) {
     const auto lock = use();
     const auto add = [&](std::vector<SqlStatement>& writes, std::int64_t row) {
         detail::insert_reports(writes, row, {{static_cast<std::int64_t>(index), step, value}});
@@ -94,7 +100,8 @@ void DatabaseStorage::record_report(std::int64_t study_id, int number, std::size
     }
 }
 
-void DatabaseStorage::record_user_attr(std::int64_t study_id, int number, const std::string& key, const std::string& value) {
+void DatabaseStorage::record_user_attr(std::int64_t study_id, int number, const std::string& key,
+                                       const std::string& value) {
     const auto lock = use();
     const auto add = [&](std::vector<SqlStatement>& writes, std::int64_t row) {
         detail::insert_attrs(writes, "tarvex_user_attrs", row, {{&key, &value}});
@@ -118,7 +125,8 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
     } else {
         const auto rows = db->query("SELECT trial_id FROM tarvex_trials WHERE study_id = $1 AND number = $2",
                                     {study_id, static_cast<std::int64_t>(trial.trial_id)});
-        if (rows.empty()) throw std::invalid_argument(url() + ": trial " + std::to_string(trial.trial_id) + " was never started");
+        if (rows.empty())
+            throw std::invalid_argument(url() + ": trial " + std::to_string(trial.trial_id) + " was never started");
         done.row = rows.front().integer(0);
     }
     const std::int64_t row = done.row;
@@ -128,17 +136,22 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
     std::size_t presumed_at = 0;
     if (ran_here) {
         presumed_at = writes.size();
-        writes.push_back({"INSERT INTO tarvex_system_attrs (trial_id, key, value) SELECT trial_id, 'presumed_lost',"
-                          " COALESCE(fail_reason, 'lost') FROM tarvex_trials WHERE trial_id = $1 AND state <> " + detail::kRunning +
-                          " ON CONFLICT (trial_id, key) DO NOTHING RETURNING value", {row}});
+        writes.push_back(
+            {"INSERT INTO tarvex_system_attrs (trial_id, key, value) SELECT trial_id, 'presumed_lost',"
+             " COALESCE(fail_reason, 'lost') FROM tarvex_trials WHERE trial_id = $1 AND state <> " +
+                 detail::kRunning + " ON CONFLICT (trial_id, key) DO NOTHING RETURNING value",
+             {row}});
     }
     const std::size_t updated_at = writes.size();
-    writes.push_back({"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
-                      " change = " + detail::kChange + " WHERE trial_id = $1 RETURNING trial_id",
-                      {row, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
-                       trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}});
+    writes.push_back(
+        {"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
+         " change = " +
+             detail::kChange + " WHERE trial_id = $1 RETURNING trial_id",
+         {row, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
+          trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}});
     if (!ran_here) {
-        for (const char* table : {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs", "tarvex_system_attrs"}) {
+        for (const char* table :
+             {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs", "tarvex_system_attrs"}) {
             writes.push_back({std::string("DELETE FROM ") + table + " WHERE trial_id = $1", {row}});
         }
     }
@@ -149,7 +162,8 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
         const auto dist = trial.distributions.find(name);
         const Distribution* d = dist == trial.distributions.end() ? nullptr : &dist->second;
         const auto recorded = done.params.find(name);
-        const bool same = recorded != done.params.end() && recorded->second.first == value && d && recorded->second.second == *d;
+        const bool same =
+            recorded != done.params.end() && recorded->second.first == value && d && recorded->second.second == *d;
         if (!same) params.push_back({&name, &value, d, position});
         ++position;
     };
@@ -163,7 +177,8 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
     }
     std::vector<detail::ReportRow> reports;
     for (std::size_t i = first_report; i < trial.intermediate_values.size(); ++i) {
-        reports.push_back({static_cast<std::int64_t>(i), trial.intermediate_values[i].first, trial.intermediate_values[i].second});
+        reports.push_back(
+            {static_cast<std::int64_t>(i), trial.intermediate_values[i].first, trial.intermediate_values[i].second});
     }
     detail::insert_reports(writes, row, reports);
     std::vector<detail::AttrRow> attrs, system;
@@ -188,9 +203,12 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
         // Stored as it is, the trial was refused: it is stored Failed, with why, rather than
         // left Running.
         const std::string why = too_long(e) ? "a name or key too long for this database's index" : e.what();
-        db->transaction(Transaction::Durable, {detail::kNextChange, {
-            "UPDATE tarvex_trials SET state = " + detail::kFailed + ", datetime_complete = $2, fail_reason = $3, change = " +
-            detail::kChange + " WHERE trial_id = $1", {row, ns_of(trial.datetime_complete), "could not be stored: " + why}}});
+        db->transaction(
+            Transaction::Durable,
+            {detail::kNextChange,
+             {"UPDATE tarvex_trials SET state = " + detail::kFailed +
+                  ", datetime_complete = $2, fail_reason = $3, change = " + detail::kChange + " WHERE trial_id = $1",
+              {row, ns_of(trial.datetime_complete), "could not be stored: " + why}}});
         throw SqlError(url() + ": trial " + std::to_string(trial.trial_id) + " could not be stored (" + why +
                        "); it is stored as Failed");
     }

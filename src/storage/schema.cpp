@@ -18,7 +18,8 @@ std::vector<std::string> version_2_tables(ISqlConnection& db) {
     return {
         // A process that runs trials: its heartbeat, on the database's clock, keeps them alive.
         "CREATE TABLE tarvex_workers (worker_id " + serial + ", last_seen BIGINT NOT NULL, started BIGINT NOT NULL)",
-        "CREATE TABLE tarvex_system_attrs (" + trial_ref + ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
+        "CREATE TABLE tarvex_system_attrs (" + trial_ref +
+            ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
         "CREATE TABLE tarvex_enqueued (enqueued_id " + serial +
             ", study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE CASCADE, params TEXT NOT NULL)",
         "CREATE INDEX tarvex_enqueued_by_study ON tarvex_enqueued (study_id, enqueued_id)",
@@ -36,22 +37,26 @@ void create_tables(ISqlConnection& db) {
         // its last beat); worker_id the process that runs it.
         "CREATE TABLE tarvex_trials (trial_id " + serial +
             ", study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE CASCADE,"
-            " number INTEGER NOT NULL, state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete BIGINT NOT NULL,"
-            " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, worker_id BIGINT, UNIQUE (study_id, number))",
+            " number INTEGER NOT NULL, state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete "
+            "BIGINT NOT NULL,"
+            " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, worker_id BIGINT, UNIQUE (study_id, "
+            "number))",
         "CREATE INDEX tarvex_trials_by_change ON tarvex_trials (study_id, change)",
         "CREATE INDEX tarvex_trials_by_state ON tarvex_trials (study_id, state)",
         "CREATE TABLE tarvex_params (" + trial_ref + ", name TEXT NOT NULL, kind INTEGER NOT NULL, number " + real +
             ", text TEXT, distribution TEXT, position INTEGER, PRIMARY KEY (trial_id, name))",
-        "CREATE TABLE tarvex_values (" + trial_ref + ", idx INTEGER NOT NULL, value " + real + ", PRIMARY KEY (trial_id, idx))",
+        "CREATE TABLE tarvex_values (" + trial_ref + ", idx INTEGER NOT NULL, value " + real +
+            ", PRIMARY KEY (trial_id, idx))",
         "CREATE TABLE tarvex_reports (" + trial_ref + ", idx INTEGER NOT NULL, step INTEGER NOT NULL, value " + real +
             ", PRIMARY KEY (trial_id, idx))",
-        "CREATE TABLE tarvex_user_attrs (" + trial_ref + ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
+        "CREATE TABLE tarvex_user_attrs (" + trial_ref +
+            ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
     };
     for (std::string& table : version_2_tables(db)) statements.push_back(std::move(table));
     // Last: its presence says the rest is there.
     statements.push_back("CREATE TABLE tarvex_meta (name TEXT PRIMARY KEY, number BIGINT NOT NULL)");
-    statements.push_back("INSERT INTO tarvex_meta (name, number) VALUES ('schema_version', " + std::to_string(kSchemaVersion) +
-                         "), ('change', 0)");
+    statements.push_back("INSERT INTO tarvex_meta (name, number) VALUES ('schema_version', " +
+                         std::to_string(kSchemaVersion) + "), ('change', 0)");
     for (const std::string& sql : statements) db.query(sql);
 }
 

@@ -97,7 +97,8 @@ public:
     // The same in two steps, within the one transaction: the statements of the second are made
     // from the rows of the first. Returns the rows of both, the first step's first.
     using NextStep = std::function<std::vector<SqlStatement>(const std::vector<SqlRows>&)>;
-    virtual std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first, const NextStep& second);
+    virtual std::vector<SqlRows> transaction(Transaction kind, const std::vector<SqlStatement>& first,
+                                             const NextStep& second);
     // Starts a transaction of that kind.
     virtual void begin(Transaction kind) = 0;
     void commit() { query("COMMIT"); }
@@ -118,7 +119,7 @@ private:
 };
 
 struct SqliteOpen {
-    bool create = false;  // create the file when it is missing
+    bool create = false;          // create the file when it is missing
     bool for_heartbeats = false;  // never waits for the lock: a beat that cannot write now is skipped
 };
 

@@ -3,10 +3,10 @@
 
 #include <cctype>
 #include <chrono>
-#include <cstdio>
-#include <string_view>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -21,7 +21,8 @@ using Clock = Patience::Clock;
 
 class SqliteConnection : public ISqlConnection {
 public:
-    SqliteConnection(const std::string& path, std::string label, SqliteOpen how, std::shared_ptr<const Patience> patience)
+    SqliteConnection(const std::string& path, std::string label, SqliteOpen how,
+                     std::shared_ptr<const Patience> patience)
         : label(std::move(label)), how(how), patience(std::move(patience)) {
         if (!how.create) require_database_file(path);
         const int base = SQLITE_OPEN_NOMUTEX | (how.create ? SQLITE_OPEN_CREATE : 0);
@@ -73,7 +74,8 @@ public:
     }
     std::string greatest() const override { return "max"; }
     bool has_table(const std::string& name) override {
-        return query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = $1", {name}).at(0).integer(0) > 0;
+        return query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = $1", {name}).at(0).integer(0) >
+               0;
     }
     void lock_schema() override {}  // BEGIN IMMEDIATE already holds the write lock
 
@@ -105,7 +107,7 @@ private:
 
     // A file that is missing or empty is no database to read: opening it would make one.
     void require_database_file(const std::string& path) const {
-        struct stat info {};
+        struct stat info{};
         if (::stat(path.c_str(), &info) != 0) {
             throw StorageNotFound(label + ": there is no database file '" + path + "' (creating a study creates one)");
         }
@@ -119,8 +121,10 @@ private:
     void require_file_in_place() {
         int moved = 0;
         if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
-            throw SqlError(label + ": the database file was deleted or replaced while in use; nothing more can be "
-                                   "stored in it", SqlError::Kind::Lost);
+            throw SqlError(label +
+                               ": the database file was deleted or replaced while in use; nothing more can be "
+                               "stored in it",
+                           SqlError::Kind::Lost);
         }
     }
 
@@ -155,10 +159,15 @@ private:
         const std::string why = sqlite3_errmsg(db);
         switch (rc & 0xff) {
             case SQLITE_READONLY:
-                return SqlError(label + ": the database can be read but not written here: " + why, SqlError::Kind::ReadOnly);
-            case SQLITE_NOTADB: return SqlError(label + ": the file is not a SQLite database", SqlError::Kind::Lost);
-            case SQLITE_BUSY: return SqlError(label + ": the database is locked by another connection", SqlError::Kind::Refused, "busy");
-            default: return SqlError(label + ": " + why);
+                return SqlError(label + ": the database can be read but not written here: " + why,
+                                SqlError::Kind::ReadOnly);
+            case SQLITE_NOTADB:
+                return SqlError(label + ": the file is not a SQLite database", SqlError::Kind::Lost);
+            case SQLITE_BUSY:
+                return SqlError(label + ": the database is locked by another connection", SqlError::Kind::Refused,
+                                "busy");
+            default:
+                return SqlError(label + ": " + why);
         }
     }
 
@@ -200,12 +209,19 @@ private:
             row.values.reserve(static_cast<std::size_t>(n));
             for (int c = 0; c < n; ++c) {
                 switch (sqlite3_column_type(stmt, c)) {
-                    case SQLITE_INTEGER: row.values.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c))); break;
-                    case SQLITE_FLOAT: row.values.emplace_back(sqlite3_column_double(stmt, c)); break;
-                    case SQLITE_NULL: row.values.emplace_back(std::monostate{}); break;
+                    case SQLITE_INTEGER:
+                        row.values.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
+                        break;
+                    case SQLITE_FLOAT:
+                        row.values.emplace_back(sqlite3_column_double(stmt, c));
+                        break;
+                    case SQLITE_NULL:
+                        row.values.emplace_back(std::monostate{});
+                        break;
                     default: {
                         const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt, c));
-                        row.values.emplace_back(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, c))));
+                        row.values.emplace_back(
+                            std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, c))));
                     }
                 }
             }

@@ -36,7 +36,8 @@ std::string decoded(std::string_view text, const char* part) {
 }
 
 bool is_host_char(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::string_view(".-_:[],%").find(c) != std::string_view::npos;
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view(".-_:[],%").find(c) != std::string_view::npos;
 }
 
 // Whether text, the part of a URL after an '@', reads as host[:port][,host[:port]...] followed by
@@ -58,10 +59,12 @@ std::size_t userinfo_end(std::string_view rest) {
     const std::size_t colon = rest.find(':');
     if (colon == std::string_view::npos || colon > authority_end) return std::string_view::npos;
     const std::string_view after_colon = rest.substr(colon + 1, authority_end - colon - 1);
-    const bool port = !after_colon.empty() && std::all_of(after_colon.begin(), after_colon.end(),
-                                                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    const bool port = !after_colon.empty() && std::all_of(after_colon.begin(), after_colon.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
     if (port) return std::string_view::npos;
-    for (std::size_t at = rest.rfind('@'); at != std::string_view::npos && at > authority_end; at = rest.rfind('@', at - 1)) {
+    for (std::size_t at = rest.rfind('@'); at != std::string_view::npos && at > authority_end;
+         at = rest.rfind('@', at - 1)) {
         if (reads_as_host(rest.substr(at + 1))) return at;
         if (at == 0) break;
     }
@@ -79,7 +82,8 @@ std::pair<std::string, std::string> hosts_and_ports(std::string_view spec) {
         std::string_view host = entry, port;
         if (!entry.empty() && entry.front() == '[') {
             const std::size_t close = entry.find(']');
-            if (close == std::string_view::npos) throw std::invalid_argument("storage: an IPv6 host without its closing ']'");
+            if (close == std::string_view::npos)
+                throw std::invalid_argument("storage: an IPv6 host without its closing ']'");
             host = entry.substr(1, close - 1);
             if (close + 1 < entry.size() && entry[close + 1] == ':') port = entry.substr(close + 2);
         } else if (const std::size_t colon = entry.rfind(':'); colon != std::string_view::npos) {
@@ -140,7 +144,8 @@ StorageUrl parse_postgres(const std::string& url, std::size_t scheme_end) {
             if (pair.empty()) continue;
             const std::size_t eq = pair.find('=');
             if (eq == std::string_view::npos) {
-                throw std::invalid_argument("storage: a URL option without '=' (options are keyword=value, joined by '&')");
+                throw std::invalid_argument(
+                    "storage: a URL option without '=' (options are keyword=value, joined by '&')");
             }
             const std::string key = decoded(pair.substr(0, eq), "options");
             std::string value = decoded(pair.substr(eq + 1), "options");
@@ -179,7 +184,8 @@ StorageUrl parse_storage_url(const std::string& url) {
     static const std::string sqlite = "sqlite:///";
     if (url.rfind(sqlite, 0) == 0) {
         std::string path = url.substr(sqlite.size());
-        if (path.empty()) throw std::invalid_argument("storage: '" + url + "' names no file; use sqlite:///path/to/file.db");
+        if (path.empty())
+            throw std::invalid_argument("storage: '" + url + "' names no file; use sqlite:///path/to/file.db");
         return {StorageUrl::Kind::Sqlite, std::move(path), {}, url, {}};
     }
     for (const std::string scheme : {"postgresql://", "postgres://"}) {
@@ -187,9 +193,10 @@ StorageUrl parse_storage_url(const std::string& url) {
     }
     // A URL that is none of these may hold a password anywhere: it is not repeated.
     const auto scheme = url.find("://");
-    throw std::invalid_argument("storage: unsupported URL" +
-                                (scheme == std::string::npos ? std::string() : " of scheme '" + url.substr(0, scheme) + "'") +
-                                "; " + std::string(kUsage));
+    throw std::invalid_argument(
+        "storage: unsupported URL" +
+        (scheme == std::string::npos ? std::string() : " of scheme '" + url.substr(0, scheme) + "'") + "; " +
+        std::string(kUsage));
 }
 
 }  // namespace tarvex::detail

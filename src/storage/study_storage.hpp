@@ -18,7 +18,8 @@ namespace tarvex {
 // changed, and the best trial is kept as trials arrive.
 class DatabaseStudyStorage : public IStorage {
 public:
-    DatabaseStudyStorage(std::shared_ptr<DatabaseStorage> db, StudyRecord study) : db(std::move(db)), study(std::move(study)) {}
+    DatabaseStudyStorage(std::shared_ptr<DatabaseStorage> db, StudyRecord study)
+        : db(std::move(db)), study(std::move(study)) {}
 
     int create_trial(int study_id) override;
     void update_trial(const Trial& trial) override;
@@ -28,7 +29,8 @@ public:
     int n_trials(int study_id) const override;
     bool keeps_running_trials() const override { return true; }
     bool is_slow() const override { return true; }
-    void record_param(int trial_id, const std::string& name, const Distribution& dist, const ParamValue& value) override;
+    void record_param(int trial_id, const std::string& name, const Distribution& dist,
+                      const ParamValue& value) override;
     void record_report(int trial_id, std::size_t index, std::int32_t step, double value) override;
     void record_user_attr(int trial_id, const std::string& key, const std::string& value) override;
     std::vector<StoredTrial> trials_since(int study_id, std::uint64_t& cursor) const override;

@@ -26,8 +26,8 @@ using detail::Transaction;
 // A running trial in a process that is gone (heartbeat older than the grace period), judged on
 // the database's clock; version 1 trials, without a worker, kept their own heartbeat.
 std::string stale(const std::string& trials, const std::string& now, std::int64_t grace_ns) {
-    return "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = " + trials + ".worker_id), " + trials +
-           ".heartbeat) < " + now + " - " + std::to_string(grace_ns);
+    return "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = " + trials + ".worker_id), " +
+           trials + ".heartbeat) < " + now + " - " + std::to_string(grace_ns);
 }
 
 }  // namespace
@@ -36,8 +36,10 @@ void DatabaseStorage::mark_lost_trials(std::int64_t study_id) {
     if (!may_mark) return;
     const std::string now = db->now_sql();
     const auto grace_ns = static_cast<std::int64_t>(options.heartbeat_grace * 1e9);
-    const auto candidates = db->query("SELECT DISTINCT t.worker_id FROM tarvex_trials t WHERE t.study_id = $1 AND t.state = " +
-                                      detail::kRunning + " AND " + stale("t", now, grace_ns), {study_id});
+    const auto candidates = db->query(
+        "SELECT DISTINCT t.worker_id FROM tarvex_trials t WHERE t.study_id = $1 AND t.state = " + detail::kRunning +
+            " AND " + stale("t", now, grace_ns),
+        {study_id});
     // On SQLite a process that still holds its lock is alive, however long its heartbeat waited.
     std::string workers;
     bool legacy = false;
@@ -54,14 +56,18 @@ void DatabaseStorage::mark_lost_trials(std::int64_t study_id) {
     std::string which = workers.empty() ? "" : "tarvex_trials.worker_id IN (" + workers + ")";
     if (legacy) which += std::string(which.empty() ? "" : " OR ") + "tarvex_trials.worker_id IS NULL";
     // A lost trial ends at its process's last heartbeat, measured from its start on the same clock.
-    const std::string last_seen = "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = "
-                                  "tarvex_trials.worker_id), tarvex_trials.heartbeat)";
+    const std::string last_seen =
+        "COALESCE((SELECT w.last_seen FROM tarvex_workers w WHERE w.worker_id = "
+        "tarvex_trials.worker_id), tarvex_trials.heartbeat)";
     try {
-        db->transaction(Transaction::Durable, {detail::kNextChange, {
-            "UPDATE tarvex_trials SET state = " + detail::kFailed + ", fail_reason = 'heartbeat lost', datetime_complete = " +
-            db->greatest() + "(datetime_start, datetime_start + " + last_seen + " - heartbeat), change = " + detail::kChange +
-            " WHERE study_id = $1 AND state = " + detail::kRunning + " AND (" + which + ") AND " +
-            stale("tarvex_trials", now, grace_ns), {study_id}}});
+        db->transaction(Transaction::Durable,
+                        {detail::kNextChange,
+                         {"UPDATE tarvex_trials SET state = " + detail::kFailed +
+                              ", fail_reason = 'heartbeat lost', datetime_complete = " + db->greatest() +
+                              "(datetime_start, datetime_start + " + last_seen + " - heartbeat), change = " +
+                              detail::kChange + " WHERE study_id = $1 AND state = " + detail::kRunning + " AND (" +
+                              which + ") AND " + stale("tarvex_trials", now, grace_ns),
+                          {study_id}}});
     } catch (const SqlError& e) {
         // Marking is left to a process that may write; this one still reads.
         if (e.kind == SqlError::Kind::ReadOnly) may_mark = false;

@@ -48,9 +48,12 @@ enum TrialColumn : std::size_t { kRowKey, kState, kStart, kComplete, kFailReason
 // A parameter's kind column: ParamValue's alternative.
 ParamValue param_of(const SqlRow& row, std::size_t kind_at) {
     switch (row.integer(kind_at)) {
-        case 0: return row.real(kind_at + 1);
-        case 1: return static_cast<int>(row.integer(kind_at + 1));
-        default: return row.text(kind_at + 2);
+        case 0:
+            return row.real(kind_at + 1);
+        case 1:
+            return static_cast<int>(row.integer(kind_at + 1));
+        default:
+            return row.text(kind_at + 2);
     }
 }
 
@@ -99,27 +102,35 @@ void insert_params(std::vector<SqlStatement>& out, std::int64_t trial_row, const
 void insert_values(std::vector<SqlStatement>& out, std::int64_t trial_row, const std::vector<double>& values) {
     std::vector<std::pair<std::int64_t, double>> rows;
     for (std::size_t i = 0; i < values.size(); ++i) rows.emplace_back(static_cast<std::int64_t>(i), values[i]);
-    insert_batches(out, "tarvex_values", "trial_id, idx, value", 3, rows, [&](const auto& r, std::vector<SqlValue>& v) {
-        v.insert(v.end(), {trial_row, r.first, r.second});
-    }, " ON CONFLICT (trial_id, idx) DO UPDATE SET value = excluded.value");
+    insert_batches(
+        out, "tarvex_values", "trial_id, idx, value", 3, rows,
+        [&](const auto& r, std::vector<SqlValue>& v) { v.insert(v.end(), {trial_row, r.first, r.second}); },
+        " ON CONFLICT (trial_id, idx) DO UPDATE SET value = excluded.value");
 }
 
 void insert_reports(std::vector<SqlStatement>& out, std::int64_t trial_row, const std::vector<ReportRow>& reports) {
-    insert_batches(out, "tarvex_reports", "trial_id, idx, step, value", 4, reports, [&](const ReportRow& r, std::vector<SqlValue>& v) {
-        v.insert(v.end(), {trial_row, r.index, static_cast<std::int64_t>(r.step), r.value});
-    }, " ON CONFLICT (trial_id, idx) DO UPDATE SET step = excluded.step, value = excluded.value");
+    insert_batches(
+        out, "tarvex_reports", "trial_id, idx, step, value", 4, reports,
+        [&](const ReportRow& r, std::vector<SqlValue>& v) {
+            v.insert(v.end(), {trial_row, r.index, static_cast<std::int64_t>(r.step), r.value});
+        },
+        " ON CONFLICT (trial_id, idx) DO UPDATE SET step = excluded.step, value = excluded.value");
 }
 
 void insert_attrs(std::vector<SqlStatement>& out, const std::string& table, std::int64_t trial_row,
                   const std::vector<AttrRow>& attrs) {
-    insert_batches(out, table, "trial_id, key, value", 3, attrs, [&](const AttrRow& a, std::vector<SqlValue>& v) {
-        v.insert(v.end(), {trial_row, *a.first, *a.second});
-    }, " ON CONFLICT (trial_id, key) DO UPDATE SET value = excluded.value");
+    insert_batches(
+        out, table, "trial_id, key, value", 3, attrs,
+        [&](const AttrRow& a, std::vector<SqlValue>& v) { v.insert(v.end(), {trial_row, *a.first, *a.second}); },
+        " ON CONFLICT (trial_id, key) DO UPDATE SET value = excluded.value");
 }
 
 SqlStatement trial_rows(const std::string& where, std::vector<SqlValue> params) {
-    return {"SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
-            " FROM tarvex_trials t WHERE " + where, std::move(params)};
+    return {
+        "SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
+        " FROM tarvex_trials t WHERE " +
+            where,
+        std::move(params)};
 }
 
 // For each table, statements of 256, 64, 16, 4 and 1 keys.
@@ -129,7 +140,8 @@ std::vector<SqlStatement> part_reads(const SqlRows& trials) {
         std::size_t done = 0;
         for (const std::size_t batch : {256, 64, 16, 4, 1}) {
             while (trials.size() - done >= batch) {
-                std::string sql = std::string("SELECT trial_id, ") + columns + " FROM " + table + " WHERE trial_id IN (";
+                std::string sql =
+                    std::string("SELECT trial_id, ") + columns + " FROM " + table + " WHERE trial_id IN (";
                 std::vector<SqlValue> keys;
                 for (std::size_t k = 0; k < batch; ++k) {
                     sql += (k ? ",$" : "$") + std::to_string(k + 1);
@@ -147,7 +159,7 @@ std::vector<SqlStatement> part_reads(const SqlRows& trials) {
 }
 
 std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<SqlRows>& rows, std::size_t trials_at,
-                                                       std::size_t parts_at, int study_id) {
+                                                      std::size_t parts_at, int study_id) {
     std::map<std::int64_t, std::pair<std::int64_t, Trial>> trials;  // row key -> (change, trial)
     for (const SqlRow& r : rows.at(trials_at)) {
         Trial t(number_of(r.integer(kNumber)), study_id);
@@ -167,13 +179,21 @@ std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<SqlRows>
                 switch (part) {
                     case kParams:
                         t.params.insert_or_assign(r.text(1), param_of(r, 2));
-                        if (!r.is_null(5)) t.distributions.insert_or_assign(r.text(1), distribution_from_text(r.text(5)));
+                        if (!r.is_null(5))
+                            t.distributions.insert_or_assign(r.text(1), distribution_from_text(r.text(5)));
                         t.param_order.push_back(r.text(1));  // by position; those written before positions, by name
                         break;
-                    case kValues: t.values.push_back(r.real(1)); break;
-                    case kReports: t.intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2)); break;
-                    case kUserAttrs: t.user_attrs.insert_or_assign(r.text(1), r.text(2)); break;
-                    default: t.system_attrs.insert_or_assign(r.text(1), r.text(2));
+                    case kValues:
+                        t.values.push_back(r.real(1));
+                        break;
+                    case kReports:
+                        t.intermediate_values.emplace_back(static_cast<std::int32_t>(r.integer(1)), r.real(2));
+                        break;
+                    case kUserAttrs:
+                        t.user_attrs.insert_or_assign(r.text(1), r.text(2));
+                        break;
+                    default:
+                        t.system_attrs.insert_or_assign(r.text(1), r.text(2));
                 }
             }
         }

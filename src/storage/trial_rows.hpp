@@ -53,6 +53,6 @@ std::vector<SqlStatement> part_reads(const SqlRows& trials);
 // The trials of a two-step read whose trial rows are rows[trials_at] and parts follow from
 // rows[parts_at], each with its change number, in the order of their rows' keys.
 std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<SqlRows>& rows, std::size_t trials_at,
-                                                       std::size_t parts_at, int study_id);
+                                                      std::size_t parts_at, int study_id);
 
 }  // namespace tarvex::detail

@@ -25,10 +25,12 @@ int main() {
     config.n_warmup = 5;
     config.n_cand = 256;
     tarvex::Study study(tarvex::StudyDirection::Minimize, std::make_shared<tarvex::GPSampler>(config));
-    study.optimize([](tarvex::Trial& t) {
-        const double x = t.suggest_float("x", -3, 3, false, std::nullopt);
-        return (x - 1.2) * (x - 1.2);
-    }, 20);
+    study.optimize(
+        [](tarvex::Trial& t) {
+            const double x = t.suggest_float("x", -3, 3, false, std::nullopt);
+            return (x - 1.2) * (x - 1.2);
+        },
+        20);
     const double best = study.best_value();
     std::printf("interpolates %d, best value %.3g\n", interpolates, best);
     return interpolates && best < 0.05 ? 0 : 1;

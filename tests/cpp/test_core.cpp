@@ -27,7 +27,8 @@ TEST(Trial, HeldNamesAnswerFromParamsAndDetachedTrialsRefuseNewOnes) {
     EXPECT_EQ(suggest_x(t, 5, 6), 0.5);  // the first value and distribution stay
     EXPECT_EQ(std::get<FloatDist>(t.distributions.at("x")).high, 1.0);
     EXPECT_THROW(t.suggest_int("x", 0, 3, false, 1), std::bad_variant_access);
-    EXPECT_EQ(error_of([&] { t.suggest_int("x", 0, 3, false, 1); }), "suggest_int('x'): 'x' holds a float in this trial.");
+    EXPECT_EQ(error_of([&] { t.suggest_int("x", 0, 3, false, 1); }),
+              "suggest_int('x'): 'x' holds a float in this trial.");
     EXPECT_EQ(sampler->sample_calls, 1);
     Trial detached(0, 0);
     EXPECT_EQ(error_of([&] { suggest_x(detached); }), "Trial is not attached to a Study.");
@@ -55,7 +56,8 @@ TEST(Study, EnqueuedSetsAreServedInOrderAndConvertedToTheAskedKind) {
     EXPECT_EQ(t.suggest_float("f", 0, 10, false, std::nullopt), 2.0);
     EXPECT_EQ(t.suggest_int("n", -10, 10, false, 1), -3);
     EXPECT_EQ(t.suggest_float("far", 0, 1, false, std::nullopt), 1e6);  // not held to the bounds
-    EXPECT_EQ(error_of([&] { t.suggest_int("big", 0, 1, false, 1); }), "Enqueued value for 'big' does not fit a 32-bit int.");
+    EXPECT_EQ(error_of([&] { t.suggest_int("big", 0, 1, false, 1); }),
+              "Enqueued value for 'big' does not fit a 32-bit int.");
     EXPECT_EQ(sampler->sample_calls, 0);
     Trial second = s.make_trial();
     Trial third = s.make_trial();
@@ -70,11 +72,17 @@ TEST(Optimize, ObjectiveOutcomesBecomeTrialStates) {
         [&](Trial& t) -> double {
             t.set_user_attr("k", "v");
             switch (i++) {
-                case 0: t.report(1.0, 0); throw TrialPruned();
-                case 1: throw std::runtime_error("boom");
-                case 2: throw 42;  // not even a std::exception
-                case 3: return static_cast<double>(t.suggest_int("n", 0, 10, false, 0));  // invalid step
-                default: return std::nan("");
+                case 0:
+                    t.report(1.0, 0);
+                    throw TrialPruned();
+                case 1:
+                    throw std::runtime_error("boom");
+                case 2:
+                    throw 42;  // not even a std::exception
+                case 3:
+                    return static_cast<double>(t.suggest_int("n", 0, 10, false, 0));  // invalid step
+                default:
+                    return std::nan("");
             }
         },
         5);
@@ -106,9 +114,10 @@ TEST(Optimize, StopEndsTheRunAndEveryStoredTrialIsReported) {
     EXPECT_EQ(stored_when_told, (std::vector<std::size_t>{1, 2, 3}));
     s.optimize([](Trial& t) { return suggest_x(t); }, 4);  // the next run starts afresh
     EXPECT_EQ(s.trials().size(), 7u);
-    EXPECT_EQ(error_of([&] { s.optimize([](Trial&) { return 0.0; }, 3, 1, std::nullopt, [](const Trial&) {
-                  throw std::runtime_error("hook failed");
-              }); }),
+    EXPECT_EQ(error_of([&] {
+                  s.optimize([](Trial&) { return 0.0; }, 3, 1, std::nullopt,
+                             [](const Trial&) { throw std::runtime_error("hook failed"); });
+              }),
               "hook failed");
     EXPECT_EQ(s.trials().size(), 8u);
 }
@@ -125,7 +134,8 @@ TEST(AskTell, TellFinishesAnAskedTrialOnceAsTheLoopWould) {
     s.tell(a, TrialState::Complete, {1.0, 2.0});
     s.tell(b, TrialState::Failed, {}, "diverged");
     EXPECT_EQ(error_of([&] { s.tell(a, TrialState::Complete, {1.0, 2.0}); }),
-              "tell: trial " + std::to_string(a.trial_id) + " is not running in this study: it was told already, or never asked.");
+              "tell: trial " + std::to_string(a.trial_id) +
+                  " is not running in this study: it was told already, or never asked.");
     EXPECT_NE(error_of([&] { s.tell(Trial(999, s.study_id), TrialState::Pruned); }), "no error");
     EXPECT_NE(error_of([&] { s.tell(c, TrialState::Pruned, {1.0, 2.0}); }), "no error");
     const auto all = s.trials();
@@ -188,7 +198,7 @@ TEST(Results, ParetoFrontKeepsTheNonDominatedInIdOrder) {
     EXPECT_EQ(front[0].trial_id + 1, front[1].trial_id);
     EXPECT_EQ(front[1].values, (std::vector<double>{1, 2}));
     EXPECT_TRUE(Study::dominates({std::nan(""), 1}, {0, 2}, {Min, Min}));  // NaN neither helps nor hurts
-    EXPECT_TRUE(Study::dominates({1, 1, 1}, {2}, {Min, Min}));           // compared over shared indices
+    EXPECT_TRUE(Study::dominates({1, 1, 1}, {2}, {Min, Min}));             // compared over shared indices
 }
 
 TEST(Results, BestTrialIsKeptAsAPassInIdOrderWouldFindIt) {
@@ -216,7 +226,8 @@ TEST(Results, BestTrialIsKeptAsAPassInIdOrderWouldFindIt) {
             s.storage->update_trial(t);
             if (rng() % 4 == 0) {  // stored again, in another version
                 t.state = rng() % 2 ? TrialState::Complete : TrialState::Pruned;
-                t.values = t.state == TrialState::Complete ? std::vector<double>{static_cast<double>(rng() % 4)} : std::vector<double>{};
+                t.values = t.state == TrialState::Complete ? std::vector<double>{static_cast<double>(rng() % 4)}
+                                                           : std::vector<double>{};
                 s.storage->update_trial(t);
             }
             const int expected = scan(s.trials(), maximize);
@@ -232,8 +243,10 @@ TEST(InMemoryStorage, KeepsEveryFieldOfATrialExactly) {
     t.values = {1.5, -0.0};
     t.params = {{"z", 0.25}, {"a", 3}, {"by_hand", std::string("t")}, {"c", std::string("x")}};
     t.param_order = {"z", "a", "c", "gone"};  // by_hand unlisted; a name not held is dropped
-    t.distributions = {{"z", FloatDist{0, 1, false, 0.25}}, {"a", IntDist{1, 9, true, 1}},
-                       {"c", CategoricalDist{{"x", "y"}}}, {"unused", FloatDist{0, 2, false, std::nullopt}}};
+    t.distributions = {{"z", FloatDist{0, 1, false, 0.25}},
+                       {"a", IntDist{1, 9, true, 1}},
+                       {"c", CategoricalDist{{"x", "y"}}},
+                       {"unused", FloatDist{0, 2, false, std::nullopt}}};
     t.fixed_params = {{"z", 0.25}};
     t.intermediate_values = {{3, 0.5}, {3, std::nan("")}};
     t.user_attrs = {{"k", "v"}};

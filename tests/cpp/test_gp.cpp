@@ -43,7 +43,8 @@ TEST(Kernels, MatchTheirClosedForms) {
     Matern52Kernel ard(1.5, 1.0);  // each coordinate over its own squared lengthscale
     ard.set_params(Eigen::Vector3d(std::log(2.0), std::log(4.0), std::log(0.25)));
     const double t = std::sqrt(5 * (1.0 / 4.0 + 0.25 / 0.25));
-    EXPECT_DOUBLE_EQ(ard.eval(Eigen::Vector2d(1, 0.5), Eigen::Vector2d(0, 0)), 2.0 * (1 + t + t * t / 3) * std::exp(-t));
+    EXPECT_DOUBLE_EQ(ard.eval(Eigen::Vector2d(1, 0.5), Eigen::Vector2d(0, 0)),
+                     2.0 * (1 + t + t * t / 3) * std::exp(-t));
     Eigen::MatrixXd X(3, 2);
     X << 0, 0, 0.5, 0.1, 0.9, 0.9;
     const Eigen::MatrixXd K = ard.matrix(X);
@@ -90,7 +91,8 @@ TEST(GaussianProcess, CholeskyClimbsTheJitterLadderAndFitImprovesTheLikelihood) 
     EXPECT_EQ(error_of([] { utils::stable_cholesky(Eigen::Vector2d(1, -1).asDiagonal(), 1e-6); }),
               "stable_cholesky: matrix not positive definite after 6 attempts.");
     const SmallData data;
-    GaussianProcess plain(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 0), fitted(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 2);
+    GaussianProcess plain(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 0),
+        fitted(make_kernel(KernelType::Matern52, 1, 1), 1e-4, 2);
     plain.fit(data.X, data.y, false);
     fitted.use_priors = true;
     fitted.fit(data.X, data.y, true);
@@ -115,7 +117,8 @@ TEST(Gradients, MatchCentralDifferences) {
             theta[lengthscales + 1] = std::log(1e-3);
             const VectorXd numeric = utils::central_difference(
                 [&](const VectorXd& t) { return gp.fit_loss(t, data.X, data.y).first; }, theta, 1e-5);
-            EXPECT_TRUE(close(gp.fit_loss(theta, data.X, data.y).second, numeric)) << static_cast<int>(type) << lengthscales;
+            EXPECT_TRUE(close(gp.fit_loss(theta, data.X, data.y).second, numeric))
+                << static_cast<int>(type) << lengthscales;
         }
     }
     // Predictions and every acquisition, at points where LogEI takes either branch.
@@ -123,9 +126,12 @@ TEST(Gradients, MatchCentralDifferences) {
     gp.fit(data.X, data.y, false);
     for (const Eigen::Vector2d& x : {Eigen::Vector2d(0.3, 0.6), Eigen::Vector2d(0.9, 0.1)}) {
         const Prediction p = gp.predict_with_gradient(x);
-        EXPECT_TRUE(close(p.dmean, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).first; }, x, 1e-6)));
-        EXPECT_TRUE(close(p.dvar, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).second; }, x, 1e-6)));
-        for (const auto type : {AcquisitionType::EI, AcquisitionType::LogEI, AcquisitionType::UCB, AcquisitionType::PI}) {
+        EXPECT_TRUE(
+            close(p.dmean, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).first; }, x, 1e-6)));
+        EXPECT_TRUE(
+            close(p.dvar, utils::central_difference([&](const VectorXd& q) { return gp.predict(q).second; }, x, 1e-6)));
+        for (const auto type :
+             {AcquisitionType::EI, AcquisitionType::LogEI, AcquisitionType::UCB, AcquisitionType::PI}) {
             for (const double best : {0.5, -20.0}) {
                 const AcqParams params{type, best, 0.01, 3.0};
                 const auto value = [&](const VectorXd& q) { return acq_with_gradient(gp, q, params).first; };
@@ -150,8 +156,8 @@ TEST(LBFGS, FindsTheRosenbrockValleyAndStopsOnTheBox) {
         const Eigen::Vector2d d = x - Eigen::Vector2d(2, -3);
         return std::pair{d.squaredNorm(), VectorXd(2 * d)};
     };
-    const LBFGSResult edge = utils::lbfgs_minimize(outside, Eigen::Vector2d(5, 5), Eigen::Vector2d(0, -1),
-                                                   Eigen::Vector2d(1, 1), {});
+    const LBFGSResult edge =
+        utils::lbfgs_minimize(outside, Eigen::Vector2d(5, 5), Eigen::Vector2d(0, -1), Eigen::Vector2d(1, 1), {});
     EXPECT_EQ(edge.x, Eigen::Vector2d(1, -1));
     EXPECT_EQ(edge.stop, LBFGSStop::Converged);
     LBFGSConfig loose;

@@ -14,7 +14,8 @@ const double NaN = std::nan("");
 // a maximising study stores and judges them negated, so every case runs in both directions and
 // must give the same answers.
 struct Fixture {
-    explicit Fixture(std::vector<StudyDirection> d) : study(d), sign(d == std::vector{StudyDirection::Maximize} ? -1 : 1) {}
+    explicit Fixture(std::vector<StudyDirection> d)
+        : study(d), sign(d == std::vector{StudyDirection::Maximize} ? -1 : 1) {}
     void store(const Curve& curve, TrialState state = TrialState::Complete) {
         Trial t(study.storage->create_trial(study.study_id), study.study_id);
         t.state = state;
@@ -51,9 +52,9 @@ TEST_P(PrunerRule, MedianComparesTheLatestValueWithTheLowerMedianOfCompletedTria
     EXPECT_FALSE(f.judge(p, {{3, 3.0}}));  // equal is kept
     EXPECT_FALSE(f.judge(p, {{3, NaN}}));
     f.store_at(3, {6});
-    EXPECT_TRUE(f.judge(p, {{3, 3.2}}));              // even count: the lower middle value, 3
-    EXPECT_FALSE(f.judge(p, {{9, 1.0}, {3, 2.9}}));   // judged at the latest report's step
-    f.store({{1, 5.0}, {3, 7.0}, {2, 0.5}});          // its last value up to step 2 is 0.5
+    EXPECT_TRUE(f.judge(p, {{3, 3.2}}));             // even count: the lower middle value, 3
+    EXPECT_FALSE(f.judge(p, {{9, 1.0}, {3, 2.9}}));  // judged at the latest report's step
+    f.store({{1, 5.0}, {3, 7.0}, {2, 0.5}});         // its last value up to step 2 is 0.5
     f.store({{1, NaN}});
     MedianPruner any(0, 0, 50.0);
     EXPECT_TRUE(f.judge(any, {{2, 0.6}}));
@@ -95,7 +96,8 @@ TEST_P(PrunerRule, HyperbandJudgesOnlyAtRungsAgainstTheTopShare) {
     EXPECT_TRUE(two.judge(bootstrap, {{3, 5.0}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothDirections, PrunerRule, ::testing::Values(StudyDirection::Minimize, StudyDirection::Maximize));
+INSTANTIATE_TEST_SUITE_P(BothDirections, PrunerRule,
+                         ::testing::Values(StudyDirection::Minimize, StudyDirection::Maximize));
 
 TEST(Pruners, MultiObjectiveReportsAreJudgedSmallerIsBetter) {
     Fixture f({StudyDirection::Maximize, StudyDirection::Maximize});
@@ -154,7 +156,8 @@ bool median_reference(const Study& study, const Trial& running, const MedianPrun
     }
     if (p.n_startup_trials > complete || vals.empty()) return false;
     std::sort(vals.begin(), vals.end());
-    const auto i = std::clamp<long>(static_cast<long>(std::floor(p.percentile / 100 * (vals.size() - 1))), 0, vals.size() - 1);
+    const auto i =
+        std::clamp<long>(static_cast<long>(std::floor(p.percentile / 100 * (vals.size() - 1))), 0, vals.size() - 1);
     return sign * latest > vals[i];
 }
 
@@ -191,7 +194,8 @@ TEST_P(PrunerRule, IncrementalViewsAnswerAsAFreshReadWould) {
     std::vector<Trial> stored;
     for (int round = 0; round < 400; ++round) {
         Curve curve;
-        for (int s = 1, n = draw(12); s <= n; ++s) curve.emplace_back(draw(4) == 0 ? draw(12) : s, draw(9) ? draw(100) / 10.0 : NaN);
+        for (int s = 1, n = draw(12); s <= n; ++s)
+            curve.emplace_back(draw(4) == 0 ? draw(12) : s, draw(9) ? draw(100) / 10.0 : NaN);
         if (draw(3) == 0 && !stored.empty()) {  // a trial stored again, with another outcome
             Trial again = stored[static_cast<std::size_t>(draw(static_cast<int>(stored.size())))];
             again.state = static_cast<TrialState>(1 + draw(3));
@@ -203,7 +207,8 @@ TEST_P(PrunerRule, IncrementalViewsAnswerAsAFreshReadWould) {
         }
         Trial running(f.study.storage->create_trial(f.study.study_id), f.study.study_id);
         running.intermediate_values = {{1 + draw(27), draw(100) / 10.0}};
-        if (draw(2)) running.intermediate_values.back().first = std::vector{1, 3, 9, 27}[static_cast<std::size_t>(draw(4))];
+        if (draw(2))
+            running.intermediate_values.back().first = std::vector{1, 3, 9, 27}[static_cast<std::size_t>(draw(4))];
         ASSERT_EQ(median.should_prune(f.study, running), median_reference(f.study, running, median)) << round;
         ASSERT_EQ(hyperband.should_prune(f.study, running), hyperband_reference(f.study, running, hyperband)) << round;
     }

@@ -46,7 +46,8 @@ std::shared_ptr<GPSampler> gp_sampler(std::uint64_t seed, int n_warmup) {
 
 // A warm-up value: names outside a proposal go to sample_independent.
 double draw_x(GPSampler& s, const Study& study, int trial_id) {
-    return std::get<double>(s.sample_independent(study, Trial(trial_id, study.study_id), "x", FloatDist{0, 1, false, {}}));
+    return std::get<double>(
+        s.sample_independent(study, Trial(trial_id, study.study_id), "x", FloatDist{0, 1, false, {}}));
 }
 
 // A bowl over a mixed space.
@@ -70,7 +71,8 @@ TEST(RandomSampler, SeededDrawsMatchAnIndependentGenerator) {
         EXPECT_EQ(draw.f(1e-5, 1, true), std::exp(-a * ref.unit() + a));
         EXPECT_EQ(draw.i(-4, 17, 3), -4 + 3 * static_cast<int>(ref.bounded(7)));
         EXPECT_EQ(std::get<std::string>(draw(CategoricalDist{{"a", "b", "c"}})), std::string(1, 'a' + ref.bounded(2)));
-        EXPECT_EQ(static_cast<long long>(draw.i(INT_MIN, INT_MAX)), static_cast<long long>(ref.bounded(0xFFFFFFFFULL)) + INT_MIN);
+        EXPECT_EQ(static_cast<long long>(draw.i(INT_MIN, INT_MAX)),
+                  static_cast<long long>(ref.bounded(0xFFFFFFFFULL)) + INT_MIN);
     }
 }
 
@@ -111,7 +113,7 @@ TEST(SearchSpace, EncodesFloatsIntsAndChoicesAndDecodesOntoTheGrid) {
     s.add_categorical("c", {"a", "b", "c"});
     EXPECT_EQ(s.total_unit_dim(), 7);
     EXPECT_DOUBLE_EQ(s.to_unit("lin", 2.5), 0.25);
-    EXPECT_DOUBLE_EQ(s.to_unit("lin", 12.0), 1.2);  // not clamped on the way in
+    EXPECT_DOUBLE_EQ(s.to_unit("lin", 12.0), 1.2);             // not clamped on the way in
     EXPECT_EQ(std::get<double>(s.from_unit("lin", 7)), 10.0);  // clamped on the way out
     EXPECT_NEAR(std::get<double>(s.from_unit("log", 0.5)), 1.0, 1e-12);
     EXPECT_DOUBLE_EQ(std::get<double>(s.from_unit("step", 1.0)), 0.9);
@@ -167,9 +169,10 @@ TEST(GPSampler, WarmupFollowsTheShiftedHaltonSequence) {
     const auto s = gp_sampler(7, 8);
     const Study study(StudyDirection::Minimize, s);
     for (int id = 0; id < 3; ++id) EXPECT_EQ(draw_x(*s, study, id), halton_point(7, 0, id, 2));
-    for (int dim = 1; dim < 33; ++dim) s->sample_independent(study, Trial(0, 0), std::to_string(dim), FloatDist{0, 1, false, {}});
+    for (int dim = 1; dim < 33; ++dim)
+        s->sample_independent(study, Trial(0, 0), std::to_string(dim), FloatDist{0, 1, false, {}});
     EXPECT_EQ(std::get<double>(s->sample_independent(study, Trial(5, 0), "32", FloatDist{0, 1, false, {}})),
-              halton_point(7, 32, 5, 2));  // past the prime table: base 2
+              halton_point(7, 32, 5, 2));                                            // past the prime table: base 2
     EXPECT_EQ(draw_x(*gp_sampler(0, 8), study, 3), halton_point(kGolden, 0, 3, 2));  // seed 0: fixed shifts
     EXPECT_EQ(error_of([&] { s->sample_independent(study, Trial(0, 0), "f", FloatDist{1, 1, false, {}}); }),
               "add_float('f'): low must be < high.");
@@ -221,15 +224,19 @@ TEST(GPSampler, TheSpaceFollowsTheNewestDistributions) {
     int calls = 0;
     widened.optimize([&](Trial& t) { return std::pow(suggest_x(t, 0, ++calls <= 10 ? 1 : 100) - 70, 2); }, 30);
     const auto all = widened.trials();
-    EXPECT_GE(std::count_if(all.end() - 15, all.end(), [](const Trial& t) { return std::get<double>(t.params.at("x")) > 1; }), 12);
+    EXPECT_GE(
+        std::count_if(all.end() - 15, all.end(), [](const Trial& t) { return std::get<double>(t.params.at("x")) > 1; }),
+        12);
     EXPECT_LT(widened.best_value(), 25);
 
     Study flat(StudyDirection::Minimize, gp_sampler(2, 3));
     flat.enqueue_trial({{"x", 1.0}});
-    flat.optimize([](Trial& t) {
-        const double x = t.suggest_float("x", 1, t.trial_id == 0 ? 1 : 2, false, std::nullopt);
-        return t.trial_id < 6 ? x + 1 : x + std::pow(t.suggest_float("late", 0, 1, false, std::nullopt) - 0.8, 2);
-    }, 25);
+    flat.optimize(
+        [](Trial& t) {
+            const double x = t.suggest_float("x", 1, t.trial_id == 0 ? 1 : 2, false, std::nullopt);
+            return t.trial_id < 6 ? x + 1 : x + std::pow(t.suggest_float("late", 0, 1, false, std::nullopt) - 0.8, 2);
+        },
+        25);
     for (const Trial& t : flat.trials()) EXPECT_EQ(t.state, TrialState::Complete) << t.trial_id;
     EXPECT_NEAR(std::get<double>(flat.best_params().at("late")), 0.8, 0.1);
 }
@@ -246,7 +253,8 @@ TEST(GPSampler, ValuesNearTheLargestDoubleAreStandardisedWithoutOverflow) {
 TEST(GPSampler, MultiObjectiveStudiesAreRefusedBeforeAnyTrial) {
     Study study({StudyDirection::Minimize, StudyDirection::Maximize}, gp_sampler(1, 0));
     EXPECT_EQ(error_of([&] { study.optimize_mo([](Trial& t) { return std::vector<double>{suggest_x(t), 0}; }, 5); }),
-              "GPSampler: a multi-objective study (2 directions) cannot be sampled by a GP over one value; use RandomSampler.");
+              "GPSampler: a multi-objective study (2 directions) cannot be sampled by a GP over one value; use "
+              "RandomSampler.");
     EXPECT_TRUE(study.trials().empty());
 }
 
@@ -308,7 +316,7 @@ TEST(SamplingProtocol, AProposalServesTheNamesItCoversWithValuesTheRequestCanTak
     Study study(StudyDirection::Minimize, sampler);
     Trial t = study.ask();
     EXPECT_EQ(suggest_x(t), 0.25);
-    EXPECT_EQ(t.suggest_int("k", 0, 5, false, 1), 1);  // 7 lies outside: sampled on its own
+    EXPECT_EQ(t.suggest_int("k", 0, 5, false, 1), 1);                 // 7 lies outside: sampled on its own
     EXPECT_EQ(t.suggest_float("y", 0, 1, false, std::nullopt), 0.5);  // not proposed
     EXPECT_EQ(sampler->sample_calls.load(), 2);
     // One proposal per trial, made when it first asked; the next trial sees this one pending.

@@ -139,8 +139,10 @@ TEST(Threads, ConcurrentStudiesSharingSamplersAndPrunersStayApart) {
     low.optimize(curve, 24, 2);
     other.join();
     double best_low = 1, best_high = 0;
-    for (const Trial& t : low.trials()) best_low = t.state == TrialState::Complete ? std::min(best_low, t.value()) : best_low;
-    for (const Trial& t : high.trials()) best_high = t.state == TrialState::Complete ? std::max(best_high, t.value()) : best_high;
+    for (const Trial& t : low.trials())
+        best_low = t.state == TrialState::Complete ? std::min(best_low, t.value()) : best_low;
+    for (const Trial& t : high.trials())
+        best_high = t.state == TrialState::Complete ? std::max(best_high, t.value()) : best_high;
     EXPECT_EQ(low.trials().size() + high.trials().size(), 48u);
     EXPECT_LT(best_low, 0.2);  // each study went its own way
     EXPECT_GT(best_high, 0.8);

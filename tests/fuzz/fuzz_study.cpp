@@ -51,7 +51,8 @@ std::vector<std::string> choices_of(Bytes& in) {
 }
 
 bool within(const ParamValue& v, const Distribution& dist) {
-    if (const auto* f = std::get_if<FloatDist>(&dist)) return f->low <= std::get<double>(v) && std::get<double>(v) <= f->high;
+    if (const auto* f = std::get_if<FloatDist>(&dist))
+        return f->low <= std::get<double>(v) && std::get<double>(v) <= f->high;
     if (const auto* i = std::get_if<IntDist>(&dist)) {
         const int x = std::get<int>(v);
         return i->low <= x && x <= i->high && (i->log || (std::int64_t{x} - i->low) % i->step == 0);

@@ -4,6 +4,8 @@ import datetime
 import gc
 import importlib.util
 import pickle
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -175,3 +177,19 @@ def test_committed_stub_matches_the_built_module():
     assert generator.render() == committed, "run scripts/gen_stubs.py after changing the bindings"
     assert (Path(tv.__file__).parent / "_tarvex.pyi").read_text() == committed
     assert all(f"class {n}" in committed for n in dir(tv) if not n.startswith("_"))
+
+
+def test_type_checkers_see_the_package_and_the_compiled_module(tmp_path):
+    (tmp_path / "user.py").write_text(
+        "import tarvex as tv\n\n\ndef objective(trial: tv.Trial) -> float:\n"
+        "    return trial.suggest_floot('x', 0, 1)\n\n\nreveal_type(tv.Trial.suggest_float)\n"
+    )
+    run = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "user.py"],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert '"Trial" has no attribute "suggest_floot"' in run.stdout, run.stdout
+    assert "def (self: tarvex._trial.Trial, name: str, low: float, high: float, *, step: float | None =" in run.stdout

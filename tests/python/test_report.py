@@ -4,6 +4,8 @@ every chart and sorts its trial table; it needs no network, with plotly or witho
 import io
 import math
 import re
+import subprocess
+import sys
 
 import pytest
 from PIL import Image
@@ -174,3 +176,17 @@ def test_a_report_is_written_whole_or_not_at_all(study, tmp_path, monkeypatch):
     with pytest.raises(OSError, match="disk full"):
         study.report(str(path))
     assert path.read_text() == "the earlier report" and [p.name for p in tmp_path.iterdir()] == ["report.html"]
+
+
+def test_the_plotly_report_needs_no_matplotlib(tmp_path):
+    script = f"""
+import sys
+sys.modules["matplotlib"] = None  # importing it raises ImportError
+import tarvex as tv
+study = tv.create_study(sampler=tv.RandomSampler(seed=1))
+study.optimize(lambda t: t.suggest_float("x", 0, 1) + t.suggest_float("y", 1, 10, log=True), n_trials=30)
+study.report({str(tmp_path / "r.html")!r})
+"""
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
+    page = (tmp_path / "r.html").read_text()
+    assert "chart-contour" in page and "<img" not in page

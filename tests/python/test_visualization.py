@@ -324,3 +324,16 @@ def test_user_text_is_drawn_as_written_not_as_mathematics(dollar_names, plot):
     figure.canvas.draw()  # mathematics would be parsed (and \undefinedcmd refused) here
     texts = {t.get_text() for t in figure.findobj(matplotlib.text.Text)}
     assert r"\$\undefinedcmd\$" in texts and not any(t.startswith("$") for t in texts)
+
+
+@pytest.mark.parametrize("plot", ALL_PLOTS + [vis.plot_pareto_front])
+def test_plots_draw_into_the_axes_they_are_given(study, two_objectives, plot):
+    target = two_objectives if plot is vis.plot_pareto_front else study
+    panels = {vis.plot_slice: 3, vis.plot_contour: 9}.get(plot, 1)
+    fig, grid = plt.subplots(1, panels, squeeze=False)
+    given = list(grid[0])
+    drawn = plot(target, ax=given if panels > 1 else given[0])
+    assert drawn is (fig if panels > 1 else given[0])
+    assert all(a.has_data() or a.texts or not a.axison for a in given)
+    with pytest.raises(ValueError, match="ax must be None or"):
+        plot(target, ax=given + given)

@@ -9,20 +9,20 @@ averaged over the trees and scaled so that the parameters' shares sum to 1."""
 from __future__ import annotations
 
 from collections.abc import Callable, Iterable
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any
 
 from .._extras import require
 from .._space import axes, target_of
 
 if TYPE_CHECKING:
-    from .._study import Study
     from .._trial import FrozenTrial
+    from .._types import StudyView
 
 N_TREES = 64
 
 
 def param_importances(
-    study: Study,
+    study: StudyView,
     *,
     params: Iterable[str] | None = None,
     target: Callable[[FrozenTrial], float] | None = None,
@@ -86,7 +86,7 @@ def param_importances(
     return {space[i].name: float(shares[i]) for i in order}
 
 
-def _tree_shares(np, tree, bounds):
+def _tree_shares(np: Any, tree: Any, bounds: Any) -> Any:
     """Each dimension's main-effect variance over the tree's total variance; None for a constant tree."""
     lo, hi, value = _leaf_boxes(np, tree, bounds)
     width = bounds[:, 1] - bounds[:, 0]
@@ -111,7 +111,7 @@ def _tree_shares(np, tree, bounds):
     return out
 
 
-def _leaf_boxes(np, tree, bounds):
+def _leaf_boxes(np: Any, tree: Any, bounds: Any) -> tuple[Any, Any, Any]:
     """The leaves' boxes within bounds and their predictions."""
     lo, hi, value = [], [], []
     stack = [(0, bounds[:, 0].copy(), bounds[:, 1].copy())]

@@ -8,13 +8,14 @@ from typing import Any
 
 import _tarvex
 
-from ..visualization._common import STATE_COLOURS
-from ..visualization._contour import pair_points, triangulate
-from ..visualization._history import history_series
-from ..visualization._parallel import coordinates
-from ..visualization._pareto import pareto
-from ..visualization._slice import coordinate, slices
-from ..visualization._timeline import lanes
+from .._plotdata.common import STATE_COLOURS
+from .._plotdata.contour import grid_values, merge_points, pair_points
+from .._plotdata.history import history_series
+from .._plotdata.parallel import coordinates
+from .._plotdata.pareto import pareto
+from .._plotdata.slices import coordinate, slices
+from .._plotdata.timeline import lanes
+from .._space import Axis
 from ._sample import TrialsView, representative, shown_note
 
 LAYOUT = {"template": "plotly_white", "margin": {"l": 60, "r": 30, "t": 50, "b": 50}, "height": 420}
@@ -53,7 +54,7 @@ def noted(fig: Any, shown: int, total: int, what: str = "trials") -> Any:
     return fig
 
 
-def history(view: TrialsView, plotly) -> Any:
+def history(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     series = history_series(view, None, None, "history")
     # The best so far comes from every trial; the points drawn from a subset.
@@ -93,7 +94,7 @@ def history(view: TrialsView, plotly) -> Any:
     return noted(fig, len(drawn), len(view.trials))
 
 
-def intermediate(view: TrialsView, plotly) -> Any:
+def intermediate(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     # A large study's candidates come from a wide sample first: asking every trial for its
     # reports would cost more than drawing them.
@@ -132,7 +133,7 @@ def intermediate(view: TrialsView, plotly) -> Any:
     return noted(fig, len(curves), total, what)
 
 
-def parallel(view: TrialsView, plotly) -> Any:
+def parallel(view: TrialsView, plotly: Any) -> Any:
     """Drawn as lines on an ordinary plot rather than plotly's WebGL parallel coordinates, which
     takes a second to start where there is no graphics processor: lines in eight bands of value,
     one trace per band, worst first so that the best lie on top."""
@@ -180,11 +181,11 @@ def parallel(view: TrialsView, plotly) -> Any:
             },
         )
     )
-    for x, column in zip(xs, data.columns):
-        fig.add_shape(type="line", x0=x, x1=x, y0=0, y1=1, line={"color": "#555", "width": 1})
+    for at, column in zip(xs, data.columns):
+        fig.add_shape(type="line", x0=at, x1=at, y0=0, y1=1, line={"color": "#555", "width": 1})
         for tick, label in zip(column.ticks, column.labels):
             fig.add_annotation(
-                x=x, y=tick, text=label, showarrow=False, xanchor="left", xshift=4, font={"size": 9, "color": "#444"}
+                x=at, y=tick, text=label, showarrow=False, xanchor="left", xshift=4, font={"size": 9, "color": "#444"}
             )
     fig.update_xaxes(
         tickvals=xs,
@@ -198,7 +199,7 @@ def parallel(view: TrialsView, plotly) -> Any:
     return noted(fig, len(shown.trials), len(view.trials))
 
 
-def slice_(view: TrialsView, plotly) -> Any:
+def slice_(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     shown = sample(view, "slice")
     chosen, space, points = slices(shown, None, None, None, "slice")
@@ -230,7 +231,7 @@ def slice_(view: TrialsView, plotly) -> Any:
     return noted(fig, len(shown.trials), len(view.trials))
 
 
-def contour(view: TrialsView, plotly) -> Any:
+def contour(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     shown = sample(view, "contour")
     chosen, space, _ = slices(shown, None, None, None, "contour")
@@ -246,7 +247,8 @@ def contour(view: TrialsView, plotly) -> Any:
         ys = [coordinate(y, q) for _, q, _ in points]
         zs = [v for _, _, v in points]
         # Between two choices there is nothing to interpolate: such pairs show the trials alone.
-        grid = None if x.categorical or y.categorical else _interpolated(xs, ys, zs, x.log, y.log)
+        merged = None if x.categorical or y.categorical else merge_points(xs, ys, zs, x.log, y.log)
+        grid = None if merged is None else grid_values(merged, x.log, y.log)
         if grid is not None and hi > lo:
             fig.add_trace(
                 go.Contour(
@@ -285,34 +287,13 @@ def contour(view: TrialsView, plotly) -> Any:
     return noted(fig, len(shown.trials), len(view.trials))
 
 
-def _interpolated(xs, ys, zs, x_log: bool, y_log: bool, size: int = 60):
-    """The values linearly interpolated on a grid between the trials, None (a gap) outside their
-    hull; None when matplotlib, which triangulates, is missing or the points are on one line."""
-    try:
-        import numpy as np
-        from matplotlib.tri import LinearTriInterpolator
-    except ImportError:
-        return None
-    found = triangulate(xs, ys, zs, x_log, y_log)
-    if found is None:
-        return None
-    triangles, _, values = found
-    interpolate = LinearTriInterpolator(triangles, np.asarray(values, float))
-    tx, ty = triangles.x, triangles.y
-    gx = np.linspace(tx.min(), tx.max(), size)
-    gy = np.linspace(ty.min(), ty.max(), size)
-    z = interpolate(*np.meshgrid(gx, gy))
-    rows = [[None if masked else float(v) for v, masked in zip(r, m)] for r, m in zip(z.data, np.ma.getmaskarray(z))]
-    return (10**gx if x_log else gx).tolist(), (10**gy if y_log else gy).tolist(), rows
-
-
-def _axis_style(axis) -> dict[str, Any]:
+def _axis_style(axis: Axis) -> dict[str, Any]:
     if axis.categorical:
         return {"tickvals": list(range(len(axis.choices))), "ticktext": [axis.label(c) for c in axis.choices]}
     return {"type": "log"} if axis.log else {}
 
 
-def importances(view: TrialsView, plotly, shares: dict[str, float]) -> Any:
+def importances(view: TrialsView, plotly: Any, shares: dict[str, float]) -> Any:
     go = plotly.graph_objects
     names = list(shares)[::-1]
     fig = go.Figure(
@@ -328,7 +309,7 @@ def importances(view: TrialsView, plotly, shares: dict[str, float]) -> Any:
     return fig.update_layout(title="Parameter importances", xaxis_title="Share of the variance", **LAYOUT)
 
 
-def pareto_front(view: TrialsView, plotly) -> Any:
+def pareto_front(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     shown = sample(view, "pareto")
     data = pareto(shown, None, None, "Pareto front")
@@ -351,13 +332,14 @@ def pareto_front(view: TrialsView, plotly) -> Any:
     return noted(fig, len(shown.trials), len(view.trials))
 
 
-def timeline(view: TrialsView, plotly) -> Any:
+def timeline(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     if not view.trials:
         raise ValueError("the study has no trials")
     # The lanes come from every trial's times, read from the table's columns (local time in
     # nanoseconds), which costs less than asking each trial.
     table = view.table
+    assert table is not None, "a report's view holds the study's columns"
     epoch = datetime.datetime(1970, 1, 1)
     now = int((datetime.datetime.now() - epoch).total_seconds() * 1e9)
     every = lanes(

@@ -19,7 +19,6 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from .._records import counts_text
-from .._values import decode_text
 from ..importance import param_importances
 from . import _charts
 from ._assets import STYLE, script
@@ -27,13 +26,13 @@ from ._sample import TrialsView, shown_note
 from ._table import trial_table
 
 if TYPE_CHECKING:
-    from .._study import Study
+    from .._types import ReportedStudy
 
 TrialState = _tarvex.TrialState
 IMPORTANCE_LIMIT = 2000  # the completed trials the importances are estimated from, at most
 
 
-def write_report(study: Study, path: str | os.PathLike[str], *, title: str | None = None) -> None:
+def write_report(study: ReportedStudy, path: str | os.PathLike[str], *, title: str | None = None) -> None:
     """Writes the study's report to path: one HTML file that needs no network.
 
     It holds the summary (directions, trials by state, the best trial and its parameters, or the
@@ -91,11 +90,13 @@ def _is_storage_file(path: str, url: str) -> bool:
     return False
 
 
-def _page(study: Study, title: str) -> str:
+def _page(study: ReportedStudy, title: str) -> str:
     plotly = _plotly()
-    view = TrialsView(list(study.directions), study.trials, study.study_name, study._core.table(decode_text))
+    view = TrialsView(list(study.directions), study.trials, study.study_name, study.columns())
     shares, importance_note = _importances(view)
-    charts = [("history", "Optimization history", _charts.history)]
+    charts: list[tuple[str, str, Callable[[TrialsView, Any], Any]]] = [
+        ("history", "Optimization history", _charts.history)
+    ]
     if len(view.directions) > 1:
         charts.append(("pareto", "Pareto front", _charts.pareto_front))
     else:
@@ -118,7 +119,7 @@ def _page(study: Study, title: str) -> str:
         else f'<p class="missing">{html.escape(importance_note)}</p>',
         "<h2>Trials</h2>",
     ]
-    table = trial_table(view.table) if view.trials else None
+    table = trial_table(view.table) if view.trials and view.table is not None else None
     body.append('<div class="trials" id="trials-holder"></div>' if table else '<p class="missing">No trials yet.</p>')
     stamp = datetime.datetime.now().isoformat(timespec="seconds")
     body.append(f'<p class="missing">Written {stamp} by tarvex.</p>')
@@ -155,7 +156,8 @@ def _plotly_script(version: str) -> str:
     """plotly's JavaScript (of that version), read once per process."""
     from plotly.offline import get_plotlyjs
 
-    return get_plotlyjs()
+    script: str = get_plotlyjs()
+    return script
 
 
 def _optional(module: str) -> bool:
@@ -177,7 +179,14 @@ def _plotly() -> Any:
     return plotly
 
 
-def _chart(view: TrialsView, plotly: Any, figures: dict[str, str], key: str, heading: str, build: Callable) -> str:
+def _chart(
+    view: TrialsView,
+    plotly: Any,
+    figures: dict[str, str],
+    key: str,
+    heading: str,
+    build: Callable[[TrialsView, Any], Any],
+) -> str:
     """One chart's place on the page (its figure goes to figures), or a line saying why it is not shown."""
     try:
         if plotly:
@@ -191,10 +200,10 @@ def _chart(view: TrialsView, plotly: Any, figures: dict[str, str], key: str, hea
 def _image(view: TrialsView, key: str, heading: str) -> str:
     """The chart drawn by matplotlib and embedded as a PNG, for a report without plotly."""
     if not _optional("matplotlib"):
-        raise ValueError('charts need plotly or matplotlib: pip install "tarvex[report]"')
+        raise ValueError('charts need plotly: pip install "tarvex[report]"')
     from .. import visualization as vis
 
-    draw = {
+    plots: dict[str, Callable[..., Any]] = {
         "history": vis.plot_optimization_history,
         "pareto": vis.plot_pareto_front,
         "intermediate": vis.plot_intermediate_values,
@@ -203,7 +212,8 @@ def _image(view: TrialsView, key: str, heading: str) -> str:
         "contour": vis.plot_contour,
         "importances": vis.plot_param_importances,
         "timeline": vis.plot_timeline,
-    }[key]
+    }
+    draw = plots[key]
     import matplotlib.pyplot as plt
 
     shown = _charts.sample(view, key) if key in _charts.LIMITS else view
@@ -253,7 +263,7 @@ def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: st
     )
 
 
-def _summary(study: Study, view: TrialsView) -> str:
+def _summary(study: ReportedStudy, view: TrialsView) -> str:
     trials = view.trials
     directions = ", ".join(d.name.lower() for d in view.directions)
     where = study.storage.url if study.storage is not None else "this process's memory"

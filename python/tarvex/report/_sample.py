@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
-from ..visualization._pareto import nondominated
+from .._plotdata.pareto import nondominated
 
 if TYPE_CHECKING:
     from .._trial import FrozenTrial

@@ -5,8 +5,9 @@ from __future__ import annotations
 from typing import Any
 
 from .._extras import require
+from .._plotdata.common import STATE_COLOURS, dropped
 
-STATE_COLOURS = {"Complete": "#1f77b4", "Pruned": "#ff7f0e", "Failed": "#d62728", "Running": "#7f7f7f"}
+__all__ = ["STATE_COLOURS", "VALUE_MAP", "dropped", "grid_shape", "literal", "note", "pyplot"]
 VALUE_MAP = "viridis"
 
 
@@ -27,10 +28,18 @@ def note(ax: Any, text: str) -> None:
     ax.text(0.01, 0.99, literal(text), transform=ax.transAxes, ha="left", va="top", fontsize=8, color="0.35")
 
 
-def dropped(n: int) -> str:
-    return f"{n} trial{'s' if n != 1 else ''} with a NaN or infinite value not shown"
-
-
 def grid_shape(n: int, max_columns: int = 4) -> tuple[int, int]:
     columns = min(n, max_columns)
     return -(-n // columns), columns
+
+
+def given_axes(ax: Any, n: int, where: str) -> list[Any] | None:
+    """The Axes a caller gave a plot of n panels to draw on: one Axes for one panel, a sequence
+    (or array) of n for more; None when ax is None and the plot makes its own figure."""
+    if ax is None:
+        return None
+    given = list(getattr(ax, "flat", ax)) if isinstance(ax, (list, tuple)) or hasattr(ax, "flat") else [ax]
+    if len(given) != n or not all(hasattr(a, "figure") for a in given):
+        wanted = "one matplotlib Axes" if n == 1 else f"a sequence of {n} matplotlib Axes (one per panel)"
+        raise ValueError(f"{where}: ax must be None or {wanted}, got {ax!r}")
+    return given

@@ -3,54 +3,22 @@
 from __future__ import annotations
 
 import itertools
-import math
 from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
-from .._space import Axis
-from ._common import VALUE_MAP, dropped, literal, note, pyplot
-from ._slice import place, slices
+from .._plotdata.contour import merge_points, pair_points
+from .._plotdata.slices import coordinate, slices
+from .._space import Axis, Target
+from ._common import VALUE_MAP, dropped, given_axes, literal, note, pyplot
+from ._slice import place
 
 if TYPE_CHECKING:
-    from .._study import Study
     from .._trial import FrozenTrial
+    from .._types import StudyView
 
 
-def pair_points(chosen, x: Axis, y: Axis) -> list[tuple[Any, Any, float]]:
-    """(x value, y value, objective value) of the trials that have both parameters."""
-    return [
-        (t.params[x.name], t.params[y.name], v)
-        for t, v in zip(chosen.trials, chosen.values)
-        if x.name in t.params and y.name in t.params
-    ]
-
-
-def triangulate(xs: list[float], ys: list[float], zs: list[float], x_log: bool, y_log: bool) -> Any:
-    """The trials' triangulation, in exponent space for log-scaled axes, and the value at each of
-    its points: contours interpolate inside the trials' hull only. Trials at one point (integers
-    and steps repeat) count as one, at their mean value; a triangulation of repeated points would
-    be degenerate and slow. None for fewer than three distinct points or points on one line."""
+def _draw_pair(ax: Any, chosen: Target, x: Axis, y: Axis, levels: list[float]) -> Any:
     from matplotlib.tri import Triangulation
-
-    merged: dict[tuple[float, float], list[float]] = {}
-    for x, y, z in zip(xs, ys, zs):
-        merged.setdefault((x, y), []).append(z)
-    if len(merged) < 3:
-        return None
-    points = list(merged)
-    tx = [math.log10(x) if x_log else x for x, _ in points]
-    ty = [math.log10(y) if y_log else y for _, y in points]
-    try:
-        triangles = Triangulation(tx, ty)
-    except (RuntimeError, ValueError):  # all points on one line
-        return None
-    return triangles, points, [sum(v) / len(v) for v in merged.values()]
-
-
-def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
-    from matplotlib.tri import Triangulation
-
-    from ._slice import coordinate
 
     points = pair_points(chosen, x, y)
     xs = [coordinate(x, p) for p, _, _ in points]
@@ -74,12 +42,17 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
         place(ax, x, "x")
         place(ax, y, "y")
         return coloured if levels else None
-    found = triangulate(xs, ys, zs, x.log, y.log) if len(levels) > 1 else None
-    if found is not None:
-        triangles, points, values = found
+    merged = merge_points(xs, ys, zs, x.log, y.log) if len(levels) > 1 else None
+    triangles = None
+    if merged is not None:
+        try:
+            triangles = Triangulation(merged.tx, merged.ty)
+        except (RuntimeError, ValueError):  # all points on one line
+            pass
+    if merged is not None and triangles is not None:
         # The same triangles, drawn on the plot's axes.
-        grid = Triangulation([p for p, _ in points], [q for _, q in points], triangles.triangles)
-        filled = ax.tricontourf(grid, values, levels=levels, cmap=VALUE_MAP, alpha=0.85)
+        grid = Triangulation([p for p, _ in merged.points], [q for _, q in merged.points], triangles.triangles)
+        filled = ax.tricontourf(grid, merged.values, levels=levels, cmap=VALUE_MAP, alpha=0.85)
     if filled is None:
         note(ax, "too few trials spread over this pair for contours")
     ax.scatter(xs, ys, c="black", s=8, zorder=3)
@@ -89,16 +62,18 @@ def _draw_pair(ax: Any, chosen, x: Axis, y: Axis, levels: list[float]) -> Any:
 
 
 def plot_contour(
-    study: Study,
+    study: StudyView,
     params: Iterable[str] | None = None,
     *,
     target: Callable[[FrozenTrial], float] | None = None,
     target_name: str | None = None,
+    ax: Any = None,
 ) -> Any:
     """The value over each pair of parameters (all, or params): filled contours interpolated
     between the completed trials (never outside them), the trials as dots. A pair with a
     categorical parameter shows the trials alone, coloured by value. Two parameters give one
-    panel, more give a grid of every pair. Returns a Figure."""
+    panel, more give a grid of every pair. Returns the Figure it drew on; given ax (one Axes for
+    two parameters, n x n for n), it draws there."""
     where = "plot_contour"
     plt = pyplot(where)
     chosen, space, _ = slices(study, params, target, target_name, where)
@@ -110,18 +85,24 @@ def plot_contour(
     levels = [lo + (hi - lo) * k / 12 for k in range(13)] if hi > lo else []
     pairs = [(space[0], space[1])] if len(space) == 2 else list(itertools.permutations(space, 2))
     n = 1 if len(space) == 2 else len(space)
-    fig, panels = plt.subplots(n, n, figsize=(max(5.2, 3.0 * n), max(4.2, 2.8 * n)), squeeze=False)
+    given = given_axes(ax, n * n, where)
+    if given is None:
+        fig, grid = plt.subplots(n, n, figsize=(max(5.2, 3.0 * n), max(4.2, 2.8 * n)), squeeze=False)
+        panels = [list(row) for row in grid]
+    else:
+        fig = given[0].figure
+        panels = [given[i * n : (i + 1) * n] for i in range(n)]
     filled = None
     for x, y in pairs:
-        ax = panels[0][0] if n == 1 else panels[space.index(y)][space.index(x)]
-        drawn = _draw_pair(ax, chosen, x, y, levels)
+        panel = panels[0][0] if n == 1 else panels[space.index(y)][space.index(x)]
+        drawn = _draw_pair(panel, chosen, x, y, levels)
         filled = drawn if drawn is not None else filled
     if n > 1:
         for i, axis in enumerate(space):
             panels[i][i].axis("off")
             panels[i][i].text(0.5, 0.5, literal(axis.name), ha="center", va="center", transform=panels[i][i].transAxes)
     if filled is not None:
-        fig.colorbar(filled, ax=panels.ravel().tolist(), label=literal(chosen.name))
+        fig.colorbar(filled, ax=[a for row in panels for a in row], label=literal(chosen.name))
     else:
         note(panels[0][0], f"all values are {lo:.6g}" if hi == lo else "no contours")
     fig.suptitle("Contour plot")

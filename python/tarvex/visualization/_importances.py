@@ -6,27 +6,29 @@ from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
 from ..importance import param_importances
-from ._common import literal, pyplot
+from ._common import given_axes, literal, pyplot
 
 if TYPE_CHECKING:
-    from .._study import Study
     from .._trial import FrozenTrial
+    from .._types import StudyView
 
 
 def plot_param_importances(
-    study: Study,
+    study: StudyView,
     params: Iterable[str] | None = None,
     *,
     target: Callable[[FrozenTrial], float] | None = None,
     target_name: str | None = None,
     seed: int = 0,
+    ax: Any = None,
 ) -> Any:
     """Each parameter's share of the variance of the value (tarvex.importance.param_importances),
-    most important at the top. Returns an Axes."""
+    most important at the top. Returns the Axes it drew on (ax, when given)."""
     plt = pyplot("plot_param_importances")
     shares = param_importances(study, params=params, target=target, seed=seed)
     names = list(shares)[::-1]
-    fig, ax = plt.subplots(figsize=(6.4, 0.9 + 0.35 * len(names)))
+    if given_axes(ax, 1, "plot_param_importances") is None:
+        _, ax = plt.subplots(figsize=(6.4, 0.9 + 0.35 * len(names)))
     bars = ax.barh(range(len(names)), [shares[n] for n in names], color="#1f77b4")
     ax.set_yticks(range(len(names)), [literal(n) for n in names])
     for bar, name in zip(bars, names):

@@ -4,21 +4,22 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any
 
-from ._common import STATE_COLOURS, pyplot
+from ._common import STATE_COLOURS, given_axes, pyplot
 
 if TYPE_CHECKING:
-    from .._study import Study
+    from .._types import StudyView
 
 
-def plot_intermediate_values(study: Study) -> Any:
+def plot_intermediate_values(study: StudyView, *, ax: Any = None) -> Any:
     """The values every trial reported against their steps. A pruned trial's curve is drawn in
-    its state's colour and ends in a cross where it was stopped. Returns an Axes."""
+    its state's colour and ends in a cross where it was stopped. Returns the Axes it drew on (ax, when given)."""
     where = "plot_intermediate_values"
     plt = pyplot(where)
     curves = [t for t in study.trials if t.intermediate_values]
     if not curves:
         raise ValueError(f"{where}: no trial of the study reported an intermediate value (trial.report)")
-    fig, ax = plt.subplots(figsize=(6.4, 4.2))
+    if given_axes(ax, 1, where) is None:
+        _, ax = plt.subplots(figsize=(6.4, 4.2))
     labelled = set()
     for t in curves:
         steps = [s for s, _ in t.intermediate_values]

@@ -3,94 +3,34 @@
 from __future__ import annotations
 
 from collections.abc import Callable, Iterable
-from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
-from .._space import Axis, axes, target_of
-from ._common import VALUE_MAP, dropped, literal, note, pyplot
+from .._plotdata.parallel import coordinates
+from ._common import VALUE_MAP, given_axes, literal, note, pyplot
 
 if TYPE_CHECKING:
-    from .._study import Study
     from .._trial import FrozenTrial
-
-
-@dataclass(frozen=True)
-class Column:
-    name: str
-    ticks: list[float]  # positions in [0, 1]
-    labels: list[str]
-
-
-@dataclass(frozen=True)
-class Coordinates:
-    columns: list[Column]  # the objective first, then the parameters
-    lines: list[list[float]]  # per trial, its position in [0, 1] on every column
-    values: list[float]
-    numbers: list[int]
-    value_name: str
-    notes: list[str]
-
-
-def coordinates(
-    study: Study,
-    params: Iterable[str] | None,
-    target: Callable[[FrozenTrial], float] | None,
-    target_name: str | None,
-    where: str,
-) -> Coordinates:
-    chosen = target_of(study, target, target_name, where)
-    space = axes(chosen.trials, params, where)
-    rows = [(t, v) for t, v in zip(chosen.trials, chosen.values) if all(a.name in t.params for a in space)]
-    notes = [dropped(chosen.n_dropped)] if chosen.n_dropped else []
-    if len(rows) < len(chosen.trials):
-        notes.append(f"{len(chosen.trials) - len(rows)} trial(s) without all of these parameters not shown")
-    if not rows:
-        raise ValueError(f"{where}: no completed trial has all of the parameters {', '.join(a.name for a in space)}")
-    values = [v for _, v in rows]
-    value_axis = Axis(chosen.name, "float", min(values), max(values))
-    columns = [_column(value_axis, values)] + [_column(a, [t.params[a.name] for t, _ in rows]) for a in space]
-    lines = [[_scaled(value_axis, v)] + [_scaled(a, t.params[a.name]) for a in space] for t, v in rows]
-    return Coordinates(columns, lines, values, [t.number for t, _ in rows], chosen.name, notes)
-
-
-def _scaled(axis: Axis, value: Any) -> float:
-    lo, hi = _extent(axis)
-    return 0.5 if hi == lo else (axis.position(value) - lo) / (hi - lo)
-
-
-def _extent(axis: Axis) -> tuple[float, float]:
-    if axis.categorical:
-        return 0.0, float(len(axis.choices) - 1)
-    return axis.position(axis.low), axis.position(axis.high)
-
-
-def _column(axis: Axis, values: list[Any]) -> Column:
-    if axis.categorical:
-        return Column(axis.name, [_scaled(axis, c) for c in axis.choices], [axis.label(c) for c in axis.choices])
-    lo, hi = _extent(axis)
-    positions = [lo] if hi == lo else [lo + (hi - lo) * k / 4 for k in range(5)]
-    ticks = [10**p if axis.log else p for p in positions]
-    if axis.kind == "int":
-        ticks = sorted({round(t) for t in ticks})
-    return Column(axis.name, [_scaled(axis, t) for t in ticks], [f"{t:.3g}" for t in ticks])
+    from .._types import StudyView
 
 
 def plot_parallel_coordinate(
-    study: Study,
+    study: StudyView,
     params: Iterable[str] | None = None,
     *,
     target: Callable[[FrozenTrial], float] | None = None,
     target_name: str | None = None,
+    ax: Any = None,
 ) -> Any:
     """The objective and each parameter (all, or params) as a vertical axis; each completed trial a
     line across them, coloured by its value. Log-scaled parameters are spread by exponent and
-    categorical ones by choice. Returns an Axes."""
+    categorical ones by choice. Returns the Axes it drew on (ax, when given)."""
     where = "plot_parallel_coordinate"
     plt = pyplot(where)
     from matplotlib.collections import LineCollection
 
     data = coordinates(study, params, target, target_name, where)
-    fig, ax = plt.subplots(figsize=(max(6.4, 1.6 * len(data.columns)), 4.6))
+    if given_axes(ax, 1, where) is None:
+        _, ax = plt.subplots(figsize=(max(6.4, 1.6 * len(data.columns)), 4.6))
     xs = list(range(len(data.columns)))
     segments = [list(zip(xs, line)) for line in data.lines]
     lines = LineCollection(segments, cmap=VALUE_MAP, lw=1.2, alpha=0.8)
@@ -105,7 +45,7 @@ def plot_parallel_coordinate(
     ax.set_xticks(xs, [literal(c.name) for c in data.columns], rotation=20 if len(xs) > 5 else 0)
     ax.set_yticks([])
     ax.set_title("Parallel coordinates")
-    fig.colorbar(lines, ax=ax, label=literal(data.value_name))
+    ax.figure.colorbar(lines, ax=ax, label=literal(data.value_name))
     if data.notes:
         note(ax, "; ".join(data.notes))
     return ax

@@ -5,32 +5,13 @@ from __future__ import annotations
 from collections.abc import Callable, Iterable
 from typing import TYPE_CHECKING, Any
 
-from .._space import Axis, axes, target_of
-from ._common import dropped, grid_shape, literal, note, pyplot
+from .._plotdata.slices import coordinate, slices
+from .._space import Axis
+from ._common import dropped, given_axes, grid_shape, literal, note, pyplot
 
 if TYPE_CHECKING:
-    from .._study import Study
     from .._trial import FrozenTrial
-
-
-def slices(
-    study: Study,
-    params: Iterable[str] | None,
-    target: Callable[[FrozenTrial], float] | None,
-    target_name: str | None,
-    where: str,
-):
-    """Per parameter: its axis, and the (value of the parameter, objective value, trial number)
-    of the completed trials that have it."""
-    chosen = target_of(study, target, target_name, where)
-    space = axes(chosen.trials, params, where)
-    if not space:
-        raise ValueError(f"{where}: the completed trials have no parameters")
-    points = {
-        a.name: [(t.params[a.name], v, t.number) for t, v in zip(chosen.trials, chosen.values) if a.name in t.params]
-        for a in space
-    }
-    return chosen, space, points
+    from .._types import StudyView
 
 
 def place(ax: Any, axis: Axis, which: str) -> None:
@@ -44,27 +25,29 @@ def place(ax: Any, axis: Axis, which: str) -> None:
     set_label(literal(axis.name))
 
 
-def coordinate(axis: Axis, value: Any) -> float:
-    """Where a value is drawn: the value itself on a numeric (log-scaled or not) axis, the index of
-    the choice on a categorical one."""
-    return axis.position(value) if axis.categorical else float(value)
-
-
 def plot_slice(
-    study: Study,
+    study: StudyView,
     params: Iterable[str] | None = None,
     *,
     target: Callable[[FrozenTrial], float] | None = None,
     target_name: str | None = None,
+    ax: Any = None,
 ) -> Any:
     """One panel per parameter (all, or params): each completed trial's value against the
-    parameter's value, coloured by trial number. Returns a Figure."""
+    parameter's value, coloured by trial number. Returns the Figure it drew on; given ax (one Axes
+    per parameter), it draws there."""
     where = "plot_slice"
     plt = pyplot(where)
     chosen, space, points = slices(study, params, target, target_name, where)
-    rows, columns = grid_shape(len(space))
-    fig, panels = plt.subplots(rows, columns, figsize=(3.6 * columns, 3.2 * rows), squeeze=False, sharey=True)
-    flat = panels.ravel()
+    given = given_axes(ax, len(space), where)
+    if given is None:
+        rows, columns = grid_shape(len(space))
+        fig, panels = plt.subplots(rows, columns, figsize=(3.6 * columns, 3.2 * rows), squeeze=False, sharey=True)
+        flat = list(panels.ravel())
+        first_column = [row[0] for row in panels]
+    else:
+        flat, fig = given, given[0].figure
+        first_column = given
     for ax, axis in zip(flat, space):
         drawn = points[axis.name]
         scatter = ax.scatter(
@@ -79,9 +62,9 @@ def plot_slice(
         place(ax, axis, "x")
     for ax in flat[len(space) :]:
         ax.set_visible(False)
-    for row in panels:
-        row[0].set_ylabel(literal(chosen.name))
-    fig.colorbar(scatter, ax=list(flat[: len(space)]), label="Trial")
+    for first in first_column:
+        first.set_ylabel(literal(chosen.name))
+    fig.colorbar(scatter, ax=flat[: len(space)], label="Trial")
     fig.suptitle("Slice plot")
     if chosen.n_dropped:
         note(flat[0], dropped(chosen.n_dropped))
