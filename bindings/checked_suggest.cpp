@@ -149,6 +149,7 @@ void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls) {
                const FloatDist dist{number_arg(low, call, "low"), number_arg(high, call, "high"), log, s};
                if (const double* v = held<double>(t, name, call, dist)) return *v;
                check_fixed(t, name, call, true);
+               validate_distribution(name, dist);  // one message form, whichever sampler answers
                return t.suggest_float(name, dist.low, dist.high, log, s);
            },
            py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step") = py::none(), py::arg("log") = false,
@@ -163,6 +164,7 @@ void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls) {
                                    int_arg(step, call, "step")};
                 if (const int* v = held<int>(t, name, call, dist)) return *v;
                 check_fixed(t, name, call, true);
+                validate_distribution(name, dist);
                 return t.suggest_int(name, dist.low, dist.high, log, dist.step);
             },
             py::arg("name"), py::arg("low"), py::arg("high"), py::arg("step") = 1, py::arg("log") = false,

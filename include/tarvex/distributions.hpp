@@ -1,9 +1,20 @@
 // What a distribution allows.
 #pragma once
 
+#include <string>
+
 #include "tarvex/study.hpp"
 
 namespace tarvex {
+
+// Throws std::invalid_argument unless dist is one a sampler can draw from: finite float bounds,
+// low <= high, low > 0 on a log scale, a positive (finite) step, at least one choice. The
+// message names the call the objective made: "suggest_float('x'): low must be <= high, got
+// low=2 and high=1.".
+void validate_distribution(const std::string& name, const Distribution& dist);
+
+// The call that asks for dist: "suggest_float", "suggest_int" or "suggest_categorical".
+const char* suggest_call(const Distribution& dist);
 
 // Whether v is a value dist can produce: of its kind, within its bounds, on its grid, among its
 // choices. A proposal made for one distribution may be asked for with another.

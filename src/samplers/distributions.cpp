@@ -1,9 +1,56 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <stdexcept>
+#include <type_traits>
+
+#include "../common/rejection.hpp"
 
 #include "tarvex/distributions.hpp"
 
 namespace tarvex {
+namespace {
+
+template <class T>
+std::string number(T v) {
+    if constexpr (std::is_same_v<T, int>) {
+        return std::to_string(v);
+    } else {
+        return detail::shown_number(v);
+    }
+}
+
+}  // namespace
+
+const char* suggest_call(const Distribution& dist) {
+    return dist.index() == 0 ? "suggest_float" : dist.index() == 1 ? "suggest_int" : "suggest_categorical";
+}
+
+void validate_distribution(const std::string& name, const Distribution& dist) {
+    const std::string who = std::string(suggest_call(dist)) + "('" + name + "'): ";
+    const auto fail = [&](const std::string& what) { throw std::invalid_argument(who + what + "."); };
+    std::visit(
+        [&](const auto& d) {
+            using D = std::decay_t<decltype(d)>;
+            if constexpr (std::is_same_v<D, CategoricalDist>) {
+                if (d.choices.empty()) fail("choices must not be empty");
+            } else {
+                const std::string bounds = "low=" + number(d.low) + " and high=" + number(d.high);
+                if constexpr (std::is_same_v<D, FloatDist>) {
+                    if (!std::isfinite(d.low) || !std::isfinite(d.high))
+                        fail("low and high must be finite, got " + bounds);
+                    if (d.step && !(*d.step > 0 && std::isfinite(*d.step))) {
+                        fail("step must be a finite number above 0, got " + number(*d.step));
+                    }
+                } else if (d.step <= 0) {
+                    fail("step must be at least 1, got " + number(d.step));
+                }
+                if (d.low > d.high) fail("low must be <= high, got " + bounds);
+                if (d.log && d.low <= 0) fail("low must be above 0 on a log scale (log=True), got " + bounds);
+            }
+        },
+        dist);
+}
 
 bool can_produce(const Distribution& dist, const ParamValue& v) {
     if (const auto* f = std::get_if<FloatDist>(&dist)) {

@@ -2,15 +2,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
 #include "tarvex/samplers.hpp"
 
 namespace tarvex {
 namespace {
-
-[[noreturn]] void reject(const std::string& name, const char* problem) {
-    throw std::invalid_argument("RandomSampler: parameter '" + name + "' " + problem);
-}
 
 // Snaps v onto the grid low, low + step, ... (on the untransformed value) and keeps it in range.
 double snap_to_step(double v, double low, double high, double step) {
@@ -19,11 +16,7 @@ double snap_to_step(double v, double low, double high, double step) {
     return std::min(high, std::max(low, v));
 }
 
-double sample_float(std::mt19937_64& rng, const FloatDist& d, const std::string& name) {
-    if (!std::isfinite(d.low) || !std::isfinite(d.high)) reject(name, "needs finite bounds.");
-    if (d.low > d.high) reject(name, "has low > high.");
-    if (d.log && d.low <= 0) reject(name, "needs low > 0 on a log scale.");
-    if (d.step && !(*d.step > 0 && std::isfinite(*d.step))) reject(name, "needs a finite step > 0.");
+double sample_float(std::mt19937_64& rng, const FloatDist& d) {
     double v;
     if (d.log) {
         const double a = std::log(d.low);
@@ -39,10 +32,7 @@ double sample_float(std::mt19937_64& rng, const FloatDist& d, const std::string&
     return std::min(d.high, std::max(d.low, v));
 }
 
-int sample_int(std::mt19937_64& rng, const IntDist& d, const std::string& name) {
-    if (d.step <= 0) reject(name, "needs a step > 0.");
-    if (d.low > d.high) reject(name, "has low > high.");
-    if (d.log && d.low <= 0) reject(name, "needs low > 0 on a log scale.");
+int sample_int(std::mt19937_64& rng, const IntDist& d) {
     // 64-bit arithmetic: the full 32-bit range has a width that does not fit an int.
     const std::int64_t low = d.low;
     const std::int64_t step = d.step;
@@ -65,16 +55,19 @@ RandomSampler::RandomSampler(std::uint64_t seed) : rng(utils::make_generator(see
 
 ParamValue RandomSampler::sample_independent(const Study&, const Trial&, const std::string& name,
                                              const Distribution& dist) {
+    if (const auto* c = std::get_if<CategoricalDist>(&dist); c && c->choices.empty()) {
+        throw std::runtime_error("RandomSampler: empty choices.");
+    }
+    validate_distribution(name, dist);
     const std::scoped_lock lock(mutex);
     return std::visit(
         [&](const auto& d) -> ParamValue {
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, FloatDist>) {
-                return sample_float(rng, d, name);
+                return sample_float(rng, d);
             } else if constexpr (std::is_same_v<D, IntDist>) {
-                return sample_int(rng, d, name);
+                return sample_int(rng, d);
             } else {
-                if (d.choices.empty()) throw std::runtime_error("RandomSampler: empty choices.");
                 const auto k = utils::bounded_draw(rng, d.choices.size() - 1);
                 return d.choices[static_cast<std::size_t>(k)];
             }

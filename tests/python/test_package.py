@@ -380,3 +380,15 @@ def test_package_errors_are_their_own_types_and_the_standard_ones(tmp_path):
     study.optimize(objective, n_trials=1)
     assert isinstance(caught[0], tv.exceptions.ParamKindError)
     assert issubclass(tv.exceptions.StorageError, RuntimeError)
+
+
+@pytest.mark.parametrize("sampler", [tv.RandomSampler(seed=1), tv.GPSampler(seed=1)], ids=["random", "gp"])
+def test_a_bad_distribution_gets_one_message_naming_the_call_whatever_the_sampler(sampler):
+    study = tv.create_study(sampler=sampler)
+    for call, message in (
+        (lambda t: t.suggest_float("x", 2, 1), r"suggest_float\('x'\): low must be <= high, got low=2 and high=1\."),
+        (lambda t: t.suggest_int("n", 0, 4, log=True), r"suggest_int\('n'\): low must be above 0 on a log scale"),
+        (lambda t: t.suggest_float("x", 0, 1, step=-1), r"suggest_float\('x'\): step must be a finite number above 0"),
+    ):
+        with pytest.raises(ValueError, match=message):
+            study.optimize(call, n_trials=1)
