@@ -15,11 +15,12 @@ print(study.best_value, study.best_params)
 import _tarvex
 
 from . import _logging, exceptions, importance, report, visualization
+from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._storage import DatabaseStorage, delete_study, study_names
-from ._study import Study, create_study, load_study
+from ._study import Study
 from ._trial import FrozenTrial, Trial
 from ._version import __version__
 

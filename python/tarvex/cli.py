@@ -26,9 +26,10 @@ from typing import Any
 
 import _tarvex
 
+from ._create import load_study
 from ._records import state_counts, trial_records
 from ._storage import DatabaseStorage, delete_study, open_storage
-from ._study import Study, load_study
+from ._study import Study
 from ._version import __version__
 
 

@@ -147,8 +147,6 @@ def test_objective_results_and_errors_end_their_trial():
     for bad in (3, None):
         with pytest.raises(TypeError):
             study.optimize(bad, 1)
-    with pytest.raises(ValueError, match="vector::reserve"):
-        study.optimize(lambda t: 0, 5, n_jobs=-2)
 
 
 def test_trials_kept_by_python_detach_from_their_study():

@@ -115,22 +115,6 @@ def test_gp_search_is_seeded_valid_and_tolerates_odd_values():
         tv.GPSampler(n_cand=0)
 
 
-def test_one_gp_sampler_serves_two_concurrent_studies_apart():
-    sampler = tv.GPSampler(n_warmup=4, n_cand=64, seed=9)
-    low, high = tv.Study(Min, sampler), tv.Study(Max, sampler)
-    bowl = lambda t: (t.suggest_float("x", 0, 1) - 0.3) ** 2  # noqa: E731
-    # One worker per study: the two studies run at once, each trial beside the other study's
-    # trial of the same number, and nothing else perturbs either model.
-    other = threading.Thread(target=lambda: high.optimize(bowl, 16))
-    other.start()
-    low.optimize(bowl, 16)
-    other.join()
-    guided = lambda study: [t.params["x"] for t in study.trials[8:]]  # noqa: E731
-    assert sum(abs(x - 0.3) < 0.15 for x in guided(low)) >= 7
-    assert sum(abs(x - 0.3) > 0.5 for x in guided(high)) >= 7
-    assert not set(guided(low)) & set(guided(high))
-
-
 def test_a_gp_suggestion_leaves_the_interpreter_to_other_threads():
     study = tv.Study(Min, tv.GPSampler(n_warmup=4, n_cand=2**14, seed=1))
     for i in range(150):  # enqueued values bypass the sampler: no model until the last trial

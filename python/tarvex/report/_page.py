@@ -20,7 +20,7 @@ import _tarvex
 
 from .._records import counts_text
 from ..importance import param_importances
-from . import _charts
+from . import _charts, _param_charts
 from ._assets import STYLE, script
 from ._sample import TrialsView, shown_note
 from ._table import trial_table
@@ -102,12 +102,14 @@ def _page(study: ReportedStudy, title: str) -> str:
     else:
         charts += [
             ("intermediate", "Intermediate values", _charts.intermediate),
-            ("parallel", "Parallel coordinates", _charts.parallel),
-            ("slice", "Slice plot", _charts.slice_),
-            ("contour", "Contour plot", _charts.contour),
+            ("parallel", "Parallel coordinates", _param_charts.parallel),
+            ("slice", "Slice plot", _param_charts.slice_),
+            ("contour", "Contour plot", _param_charts.contour),
         ]
         if shares:
-            charts.append(("importances", "Parameter importances", lambda v, p: _charts.importances(v, p, shares[0])))
+            charts.append(
+                ("importances", "Parameter importances", lambda v, p: _param_charts.importances(v, p, shares[0]))
+            )
     charts.append(("timeline", "Timeline", _charts.timeline))
     figures: dict[str, str] = {}
     body = [f"<h1>{html.escape(title)}</h1>", _summary(study, view), "<h2>Charts</h2>"]

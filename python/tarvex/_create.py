@@ -1,0 +1,137 @@
+"""Making and finding studies: create_study and load_study."""
+
+from __future__ import annotations
+
+import uuid
+from collections.abc import Sequence
+from typing import Any
+
+import _tarvex
+
+from ._custom_sampler import CustomSampler, core_sampler
+from ._samplers import RandomSampler
+from ._storage import DatabaseStorage, check_name, find_study, open_storage
+from ._study import Study
+from .exceptions import DuplicateStudyError
+
+StudyDirection = _tarvex.StudyDirection
+
+_DIRECTIONS = {"minimize": StudyDirection.Minimize, "maximize": StudyDirection.Maximize}
+
+
+def _direction(value: Any) -> StudyDirection:
+    if isinstance(value, StudyDirection):
+        return value
+    if isinstance(value, str) and value.lower() in _DIRECTIONS:
+        return _DIRECTIONS[value.lower()]
+    raise ValueError(f"a direction is 'minimize' or 'maximize' (any case) or a tv.StudyDirection, got {value!r}")
+
+
+def create_study(
+    direction: str | StudyDirection = "minimize",
+    *,
+    directions: Sequence[str | StudyDirection] | None = None,
+    sampler: _tarvex.ISampler | CustomSampler | None = None,
+    pruner: _tarvex.IPruner | None = None,
+    storage: str | DatabaseStorage | None = None,
+    study_name: str | None = None,
+    load_if_exists: bool = False,
+) -> Study:
+    """A new study.
+
+    Args:
+        direction: "minimize" or "maximize" (any case), or a tv.StudyDirection.
+        directions: one direction per objective value, for a multi-objective study (instead of direction).
+        sampler: where values come from; tv.RandomSampler() when None. tv.GPSampler() for expensive objectives.
+        pruner: tv.MedianPruner(), tv.HyperbandPruner(), or None for no pruning.
+        storage: None keeps the study in this process's memory. A database keeps it by name for
+            later runs and for other processes and hosts running it at once: a URL,
+            "sqlite:///path.db" (one host) or "postgresql://user@host:port/database" (many), or a
+            tv.DatabaseStorage.
+        study_name: the study's name; one is made up when None.
+        load_if_exists: continue a stored study of that name (its directions must be the same)
+            instead of raising ValueError.
+    """
+    if directions is None:
+        parsed = [_direction(direction)]
+    else:
+        if direction != "minimize":
+            raise ValueError("give direction or directions, not both")
+        if isinstance(directions, (str, StudyDirection)) or not isinstance(directions, Sequence) or not directions:
+            raise ValueError(f"directions must be a non-empty list of directions, got {directions!r}")
+        parsed = [_direction(d) for d in directions]
+    if study_name is not None:
+        check_name(study_name, "create_study")
+    if type(load_if_exists) is not bool:
+        raise TypeError(f"load_if_exists must be True or False, got {load_if_exists!r}")
+    sampler, pruner = _checked(sampler, pruner)
+    if storage is None:
+        core = _tarvex.Study(parsed, core_sampler(sampler), pruner)
+        return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
+
+    db = open_storage(storage, "create_study", create=True)
+    name = study_name if study_name is not None else f"study-{uuid.uuid4().hex[:12]}"
+    try:
+        record = db.create_study(name, parsed)
+    except _tarvex.DuplicateStudyError:
+        if not load_if_exists:
+            raise DuplicateStudyError(
+                f"a study named {_shown(name)} already exists in {db.url}; "
+                "pass load_if_exists=True to continue it, or use tv.load_study"
+            ) from None
+        record = find_study(db, name)
+        if list(record.directions) != parsed:
+
+            def shown(ds: Sequence[StudyDirection]) -> str:
+                return "/".join(d.name.lower() for d in ds)
+
+            raise ValueError(
+                f"study {_shown(name)} in {db.url} is {shown(record.directions)}; "
+                f"create_study asked for {shown(parsed)}"
+            ) from None
+    return study_in_storage(db, record, sampler, pruner)
+
+
+def load_study(
+    *,
+    study_name: str,
+    storage: str | DatabaseStorage,
+    sampler: _tarvex.ISampler | CustomSampler | None = None,
+    pruner: _tarvex.IPruner | None = None,
+) -> Study:
+    """The stored study of that name, continued where it stopped: its trials are read from the
+    storage, new ones are written there. Raises tv.exceptions.StudyNotFoundError (a KeyError)
+    when there is none.
+
+    Args:
+        study_name: the study's name.
+        storage: a URL (sqlite:///path.db, postgresql://user@host:port/database) or a tv.DatabaseStorage.
+        sampler, pruner: as for tv.create_study; they learn from the stored trials.
+    """
+    db = open_storage(storage, "load_study")
+    return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner)
+
+
+def study_in_storage(
+    db: DatabaseStorage,
+    record: _tarvex.StudyRecord,
+    sampler: _tarvex.ISampler | CustomSampler | None,
+    pruner: _tarvex.IPruner | None,
+) -> Study:
+    sampler, pruner = _checked(sampler, pruner)
+    core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
+    return Study(core, record.name, sampler, pruner, db)
+
+
+def _shown(name: str) -> str:
+    text = repr(name)
+    return text if len(text) <= 80 else text[:77] + "..."
+
+
+def _checked(sampler: Any, pruner: Any) -> tuple[_tarvex.ISampler | CustomSampler, _tarvex.IPruner | None]:
+    if sampler is None:
+        sampler = RandomSampler()
+    core_sampler(sampler)  # checks its type
+    if pruner is not None and not isinstance(pruner, _tarvex.IPruner):
+        raise TypeError(f"pruner must be a tarvex pruner such as tv.MedianPruner(), or None, got {pruner!r}")
+    return sampler, pruner

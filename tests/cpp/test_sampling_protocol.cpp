@@ -1,0 +1,82 @@
+// The two stages of a sampler as a study drives them: one proposal per trial, names outside it
+// sampled one by one, pending trials as input, state made per study and gone with it.
+#include "stubs.hpp"
+
+using namespace tarvex;
+using namespace tarvex::testing;
+
+namespace {
+
+// Proposes {x: 0.25, k: 7} to every trial, counting what it is asked and what it sees pending.
+class ProposingSampler : public StubSampler {
+public:
+    struct State : SamplerState {
+        int proposals = 0;
+        std::shared_ptr<int> alive = std::make_shared<int>(0);
+    };
+    bool proposes() const override { return true; }
+    std::unique_ptr<SamplerState> make_state(const Study&) override {
+        auto state = std::make_unique<State>();
+        states.push_back(state->alive);
+        return state;
+    }
+    ParamMap propose(const History& history, const Trial&, SamplerState* state) override {
+        if (fail_next) {
+            fail_next = false;
+            throw std::runtime_error("no model");
+        }
+        ++static_cast<State*>(state)->proposals;
+        pending_seen = history.pending.size();
+        stored_seen = history.trials.size();
+        return {{"x", 0.25}, {"k", 7}};
+    }
+    std::vector<std::weak_ptr<int>> states;
+    std::size_t pending_seen = 0, stored_seen = 0;
+    bool fail_next = false;
+};
+
+}  // namespace
+
+TEST(SamplingProtocol, AProposalServesTheNamesItCoversWithValuesTheRequestCanTake) {
+    const auto sampler = std::make_shared<ProposingSampler>();
+    Study study(StudyDirection::Minimize, sampler);
+    Trial t = study.ask();
+    EXPECT_EQ(suggest_x(t), 0.25);
+    EXPECT_EQ(t.suggest_int("k", 0, 5, false, 1), 1);                 // 7 lies outside: sampled on its own
+    EXPECT_EQ(t.suggest_float("y", 0, 1, false, std::nullopt), 0.5);  // not proposed
+    EXPECT_EQ(sampler->sample_calls.load(), 2);
+    // One proposal per trial, made when it first asked; the next trial sees this one pending.
+    Trial u = study.ask();
+    EXPECT_EQ(suggest_x(u), 0.25);
+    EXPECT_EQ(sampler->pending_seen, 1u);
+    study.tell(t, TrialState::Complete, {1.0});
+    Trial v = study.ask();
+    suggest_x(v);
+    EXPECT_EQ(sampler->pending_seen, 1u);  // u only: t finished
+    EXPECT_EQ(sampler->stored_seen, 1u);
+}
+
+TEST(SamplingProtocol, AFailedProposalIsAskedAgainAndStateDiesWithItsStudy) {
+    const auto sampler = std::make_shared<ProposingSampler>();
+    {
+        Study study(StudyDirection::Minimize, sampler);
+        Trial t = study.ask();
+        sampler->fail_next = true;
+        EXPECT_EQ(error_of([&] { suggest_x(t); }), "no model");
+        EXPECT_EQ(suggest_x(t), 0.25);
+        Study other(StudyDirection::Minimize, sampler);
+        ASSERT_EQ(sampler->states.size(), 2u);
+        EXPECT_FALSE(sampler->states[1].expired());
+    }
+    for (const auto& state : sampler->states) EXPECT_TRUE(state.expired());
+}
+
+TEST(SamplingProtocol, EnqueuedValuesComeBeforeTheProposal) {
+    const auto sampler = std::make_shared<ProposingSampler>();
+    Study study(StudyDirection::Minimize, sampler);
+    study.enqueue_trial({{"x", 0.75}});
+    study.optimize([](Trial& t) { return suggest_x(t); }, 2);
+    const auto trials = study.trials();
+    EXPECT_EQ(std::get<double>(trials[0].params.at("x")), 0.75);
+    EXPECT_EQ(std::get<double>(trials[1].params.at("x")), 0.25);
+}
