@@ -67,8 +67,9 @@ class CustomSampler:
     (a dict) from the study's history; the trial's suggest calls take those values. Every name
     outside the proposal, or whose proposed value the call's distribution cannot produce, goes to
     sample(trial, name, distribution). after_trial(trial) is told of every finished trial before
-    it is stored. Calls come one at a time per study, from whichever thread runs the trial; a
-    sampler shared by studies, or keeping state across them, guards that state itself.
+    it is stored. A study's propose and sample calls come one at a time, from whichever thread
+    runs the trial; after_trial may come meanwhile from another, and a sampler shared by studies
+    serves them at once: state those calls share needs a lock of its own.
 
     A proposed value of a categorical parameter is one of its choices, recognised by the
     parameter's distribution in the history's trials."""

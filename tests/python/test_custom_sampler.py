@@ -98,3 +98,25 @@ def test_the_compiled_interface_can_be_subclassed_and_outlives_its_python_refere
     gc.collect()
     study.optimize(lambda t: t.suggest_float("x", 0, 4), 3, n_jobs=2)
     assert [t.params["x"] for t in study.trials] == [2.0, 2.0, 2.0]
+
+
+def test_ask_and_tell_from_threads_with_a_python_sampler_do_not_deadlock():
+    sampler = LocalSearch(5)
+    study = tv.create_study(sampler=sampler)
+
+    def loop():
+        for _ in range(30):
+            trial = study.ask()
+            study.tell(trial, objective_without_reports(trial))
+
+    threads = [threading.Thread(target=loop) for _ in range(3)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=60)
+    assert not any(t.is_alive() for t in threads)
+    assert len(study.trials) == 90 and len(sampler.finished) == 90
+
+
+def objective_without_reports(trial):
+    return (trial.suggest_float("x", -5, 5) - 1) ** 2 + (trial.suggest_categorical("kind", [1, "b", None]) is None)

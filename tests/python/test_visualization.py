@@ -286,7 +286,7 @@ def test_multi_objective_plots_draw_the_chosen_target(two_objectives, plot):
 
 @pytest.mark.parametrize("plot", [vis.plot_intermediate_values, vis.plot_timeline, vis.plot_pareto_front])
 def test_multi_objective_plots_without_a_target(two_objectives, plot):
-    plot(two_objectives)
+    assert plot(two_objectives).has_data()
 
 
 def test_plots_draw_without_a_display(tmp_path):
