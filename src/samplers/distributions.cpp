@@ -27,26 +27,29 @@ const char* suggest_call(const Distribution& dist) {
 }
 
 void validate_distribution(const std::string& name, const Distribution& dist) {
-    const std::string who = std::string(suggest_call(dist)) + "('" + name + "'): ";
-    const auto fail = [&](const std::string& what) { throw std::invalid_argument(who + what + "."); };
+    // Checked first, described only on failure: every suggestion passes through here.
+    const auto fail = [&](const std::string& what) {
+        throw std::invalid_argument(std::string(suggest_call(dist)) + "('" + name + "'): " + what + ".");
+    };
     std::visit(
         [&](const auto& d) {
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, CategoricalDist>) {
                 if (d.choices.empty()) fail("choices must not be empty");
             } else {
-                const std::string bounds = "low=" + number(d.low) + " and high=" + number(d.high);
+                const auto bounds = [&] { return "low=" + number(d.low) + " and high=" + number(d.high); };
                 if constexpr (std::is_same_v<D, FloatDist>) {
-                    if (!std::isfinite(d.low) || !std::isfinite(d.high))
-                        fail("low and high must be finite, got " + bounds);
+                    if (!std::isfinite(d.low) || !std::isfinite(d.high)) {
+                        fail("low and high must be finite, got " + bounds());
+                    }
                     if (d.step && !(*d.step > 0 && std::isfinite(*d.step))) {
                         fail("step must be a finite number above 0, got " + number(*d.step));
                     }
                 } else if (d.step <= 0) {
                     fail("step must be at least 1, got " + number(d.step));
                 }
-                if (d.low > d.high) fail("low must be <= high, got " + bounds);
-                if (d.log && d.low <= 0) fail("low must be above 0 on a log scale (log=True), got " + bounds);
+                if (d.low > d.high) fail("low must be <= high, got " + bounds());
+                if (d.log && d.low <= 0) fail("low must be above 0 on a log scale (log=True), got " + bounds());
             }
         },
         dist);
