@@ -215,8 +215,9 @@ private:
     bool _should_prune(const Trial& trial) const;
     void run_trial_so(const Objective& objective);
     void run_trial_mo(const MultiObjective& objective);
-    // The trial's proposal (ISampler::propose), with sampler_mutex held; ended when it finishes.
-    const ParamMap& propose_for(const Trial& trial);
+    // The trial's proposal (ISampler::propose), with sampler_mutex held, or null for a sampler
+    // that does not propose; ended when the trial finishes.
+    const ParamMap* propose_for(const Trial& trial);
     void end_proposal(int trial_id);
     template <class Runner>
     void run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout);

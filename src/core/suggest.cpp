@@ -56,9 +56,9 @@ ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribu
         value = convert_fixed(fixed->second, name, dist);
     } else {
         const std::scoped_lock lock(sampler_mutex);
-        const ParamMap& proposal = propose_for(trial);
-        const auto proposed = proposal.find(name);
-        value = proposed != proposal.end() && can_produce(dist, proposed->second)
+        const ParamMap* proposal = propose_for(trial);
+        const auto proposed = proposal ? proposal->find(name) : ParamMap::const_iterator{};
+        value = proposal && proposed != proposal->end() && can_produce(dist, proposed->second)
                     ? proposed->second
                     : sampler->sample_independent(*this, trial, name, dist);
     }
@@ -68,11 +68,10 @@ ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribu
 
 // The trial's proposal, asked of the sampler on the trial's first request. What the sampler
 // throws leaves no entry: the next request asks again.
-const ParamMap& Study::propose_for(const Trial& trial) {
-    static const ParamMap none;
-    if (!sampler->proposes()) return none;
+const ParamMap* Study::propose_for(const Trial& trial) {
+    if (!sampler->proposes()) return nullptr;
     const auto [slot, added] = sampling->proposals.try_emplace(trial.trial_id);
-    if (!added) return slot->second;
+    if (!added) return &slot->second;
     try {
         sampling->trials.refresh(*this);
         std::vector<const ParamMap*> pending;
@@ -91,7 +90,7 @@ const ParamMap& Study::propose_for(const Trial& trial) {
         sampling->proposals.erase(slot);
         throw;
     }
-    return slot->second;
+    return &slot->second;
 }
 
 void Study::end_proposal(int trial_id) {
