@@ -36,9 +36,7 @@ ParamValue convert_fixed(const ParamValue& v, const std::string& name, const Dis
 }
 
 void require_plain_request(const std::string& name, const Distribution& dist) {
-    const char* const call = dist.index() == 0   ? "suggest_float"
-                             : dist.index() == 1 ? "suggest_int"
-                                                 : "suggest_categorical";
+    const char* const call = suggest_call(dist);
     detail::require_plain_text(name, std::string(call) + ": the name");
     if (const auto* c = std::get_if<CategoricalDist>(&dist)) {
         for (const std::string& choice : c->choices) {

@@ -216,10 +216,7 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
 }  // namespace
 
 ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* state) {
-    if (history.directions.size() != 1) {
-        throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(history.directions.size()) +
-                                    " directions) cannot be sampled by a GP over one value; use RandomSampler.");
-    }
+    detail::require_single_objective(history.directions.size());
     detail::GPStudyState scratch;  // for a study that holds no state of this sampler
     auto* const held = dynamic_cast<detail::GPStudyState*>(state);
     detail::GPStudyState& memory = held ? *held : scratch;

@@ -35,12 +35,7 @@ void GPSamplerConfig::validate() const {
 
 GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(utils::make_generator(config.seed)) {}
 
-void GPSampler::before_study(const Study& study) {
-    if (study.directions.size() != 1) {
-        throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(study.directions.size()) +
-                                    " directions) cannot be sampled by a GP over one value; use RandomSampler.");
-    }
-}
+void GPSampler::before_study(const Study& study) { detail::require_single_objective(study.directions.size()); }
 
 std::unique_ptr<SamplerState> GPSampler::make_state(const Study&) { return std::make_unique<detail::GPStudyState>(); }
 

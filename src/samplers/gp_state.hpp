@@ -2,12 +2,23 @@
 #pragma once
 
 #include <Eigen/Core>
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tarvex/sampler.hpp"
 
 namespace tarvex::detail {
+
+// A GP models one value: a study of several directions is refused, before any trial runs and
+// on any proposal asked of it directly.
+inline void require_single_objective(std::size_t n_directions) {
+    if (n_directions != 1) {
+        throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(n_directions) +
+                                    " directions) cannot be sampled by a GP over one value; use RandomSampler.");
+    }
+}
 
 struct GPStudyState : SamplerState {
     std::vector<std::string> layout;  // the space's parameter names at the last fit, in column order
