@@ -1,6 +1,7 @@
 // What a distribution allows.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "tarvex/study.hpp"
@@ -19,5 +20,9 @@ const char* suggest_call(const Distribution& dist);
 // Whether v is a value dist can produce: of its kind, within its bounds, on its grid, among its
 // choices. A proposal made for one distribution may be asked for with another.
 bool can_produce(const Distribution& dist, const ParamValue& v);
+
+// The one value a float or int distribution with low == high allows (and a valid step and log
+// bound); none for any other.
+std::optional<ParamValue> only_value(const Distribution& dist);
 
 }  // namespace tarvex

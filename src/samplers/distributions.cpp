@@ -70,4 +70,17 @@ bool can_produce(const Distribution& dist, const ParamValue& v) {
     return x && std::find(choices.begin(), choices.end(), *x) != choices.end();
 }
 
+std::optional<ParamValue> only_value(const Distribution& dist) {
+    // Only for a distribution that is otherwise sound: a bad step or log bound is still refused.
+    if (const auto* f = std::get_if<FloatDist>(&dist);
+        f && f->low == f->high && std::isfinite(f->low) && (!f->log || f->low > 0) && (!f->step || *f->step > 0)) {
+        return f->low;
+    }
+    if (const auto* i = std::get_if<IntDist>(&dist);
+        i && i->low == i->high && i->step >= 1 && (!i->log || i->low > 0)) {
+        return i->low;
+    }
+    return std::nullopt;
+}
+
 }  // namespace tarvex

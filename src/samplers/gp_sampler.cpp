@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "gp_state.hpp"
+#include "tarvex/distributions.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/random.hpp"
 
@@ -43,6 +44,7 @@ std::unique_ptr<SamplerState> GPSampler::make_state(const Study&) { return std::
 // shifted (Cranley-Patterson) by a draw that depends only on the seed and the dimension.
 ParamValue GPSampler::sample_independent(const Study&, const Trial& trial, const std::string& name,
                                          const Distribution& dist) {
+    if (auto only = only_value(dist)) return std::move(*only);  // a range of one value is that value
     const std::scoped_lock lock(mutex);
     const auto [slot, added] = dim_index.try_emplace(name, next_dim);
     if (added) ++next_dim;

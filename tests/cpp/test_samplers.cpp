@@ -175,7 +175,10 @@ TEST(GPSampler, WarmupFollowsTheShiftedHaltonSequence) {
     EXPECT_EQ(std::get<double>(s->sample_independent(study, Trial(5, 0), "32", FloatDist{0, 1, false, {}})),
               halton_point(7, 32, 5, 2));                                            // past the prime table: base 2
     EXPECT_EQ(draw_x(*gp_sampler(0, 8), study, 3), halton_point(kGolden, 0, 3, 2));  // seed 0: fixed shifts
-    EXPECT_EQ(error_of([&] { s->sample_independent(study, Trial(0, 0), "f", FloatDist{1, 1, false, {}}); }),
+    // A range of one value is that value; an empty one keeps the space's message.
+    EXPECT_EQ(s->sample_independent(study, Trial(0, 0), "f", FloatDist{1, 1, false, {}}), ParamValue(1.0));
+    EXPECT_EQ(s->sample_independent(study, Trial(0, 0), "i", IntDist{4, 4, false, 1}), ParamValue(4));
+    EXPECT_EQ(error_of([&] { s->sample_independent(study, Trial(0, 0), "f", FloatDist{2, 1, false, {}}); }),
               "add_float('f'): low must be < high.");
 }
 

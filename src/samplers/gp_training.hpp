@@ -1,0 +1,48 @@
+// The data GP models are fitted to, and the encodings they share.
+#pragma once
+
+#include <Eigen/Core>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tarvex/acquisition.hpp"
+#include "tarvex/gp_sampler.hpp"
+#include "tarvex/search_space.hpp"
+
+namespace tarvex::detail {
+
+// The models' training data: one row per trial that ran with parameters.
+struct TrainingData {
+    SearchSpace space;
+    std::vector<std::string> layout;  // parameter names in column order
+    Eigen::MatrixXd X;
+    Eigen::VectorXd y;       // oriented so that smaller is better; imputed rows where real is 0
+    std::vector<char> real;  // whether a row is an observation (not imputed)
+    int n_obs = 0;
+};
+
+// The unit-cube block of one value, or the block of a missing value (1/k everywhere) where the
+// space cannot encode it: absent, of another kind, an unknown choice, or outside the reals.
+Eigen::VectorXd encode_value(const SearchSpace& space, const ParamSpec& spec, const ParamMap& params);
+
+// The space follows every name the trials used, each with the newest distribution that the
+// search space accepts; a name whose newest distribution it rejects, or in leave_out, is left out. Rows that are
+// not observations take their trial's score in pruned, else the worst observed value.
+TrainingData build_training_data(const std::vector<const Trial*>& trials, bool maximize,
+                                 const std::map<int, double>& pruned, const std::set<std::string>& leave_out = {});
+
+// z = (y - mean) / sd, with sd = 1 when the variance is at most 1e-12.
+Eigen::VectorXd standardise(const Eigen::VectorXd& y);
+
+// The unit-cube row of a recommendation; false if it misses a parameter or does not encode.
+bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row);
+
+// The acquisition optimiser's setting for a recommendation over space.
+AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace& space);
+
+// The recommendation x decoded, one value per parameter of space.
+ParamMap decode(const SearchSpace& space, const Eigen::VectorXd& x);
+
+}  // namespace tarvex::detail

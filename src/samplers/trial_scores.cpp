@@ -1,0 +1,47 @@
+#include "trial_scores.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace tarvex::detail {
+
+bool observed(const Trial& t) {
+    return t.state == TrialState::Complete && t.values.size() == 1 && std::isfinite(t.values.front());
+}
+
+std::map<int, double> pruned_scores(const std::map<int, StoredTrial>& trials, bool maximize) {
+    const double sign = maximize ? -1.0 : 1.0;
+    // The oriented reports and final values of the completed trials at each step, each sorted.
+    struct Peers {
+        std::vector<double> reports, finals;
+    };
+    std::unordered_map<int, Peers> at_step;
+    for (const auto& [id, t] : trials) {
+        if (!observed(*t)) continue;
+        for (const auto& [step, value] : t->intermediate_values) {
+            if (!std::isfinite(value)) continue;
+            Peers& peers = at_step[step];
+            peers.reports.push_back(sign * value);
+            peers.finals.push_back(sign * t->values.front());
+        }
+    }
+    for (auto& [step, peers] : at_step) {
+        std::sort(peers.reports.begin(), peers.reports.end());
+        std::sort(peers.finals.begin(), peers.finals.end());
+    }
+    std::map<int, double> scores;
+    for (const auto& [id, t] : trials) {
+        if (t->state != TrialState::Pruned || t->intermediate_values.empty()) continue;
+        const auto& [step, value] = t->intermediate_values.back();
+        const auto peers = at_step.find(step);
+        if (!std::isfinite(value) || peers == at_step.end()) continue;
+        const std::vector<double>& reports = peers->second.reports;
+        const auto rank = std::upper_bound(reports.begin(), reports.end(), sign * value) - reports.begin();
+        const std::vector<double>& finals = peers->second.finals;
+        scores.emplace(id, finals[std::min(static_cast<std::size_t>(rank), finals.size() - 1)]);
+    }
+    return scores;
+}
+
+}  // namespace tarvex::detail

@@ -1,0 +1,21 @@
+// How model-based samplers score the trials of a history, pruned ones included.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "tarvex/storage.hpp"
+
+namespace tarvex::detail {
+
+// Whether a trial's outcome is one value the model can take as it is.
+bool observed(const Trial& t);
+
+// The final value, oriented so that smaller is better, that each pruned trial with reports
+// stands for: its last report ranked among the completed trials' reports at the same step, and
+// the completed final value at that rank (the worst of them where it ranks below all). A pruned
+// trial with no completed trial at its step is absent. maximize orients a single objective.
+std::map<int, double> pruned_scores(const std::map<int, StoredTrial>& trials, bool maximize);
+
+}  // namespace tarvex::detail
