@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -477,6 +477,36 @@ class GPSampler(ISampler):
         ...
     @property
     def config(self) -> GPSamplerConfig:
+        ...
+class TPESamplerConfig:
+    """
+    A TPESampler's settings; constructed bare, the defaults.
+    """
+    def __init__(self) -> None:
+        ...
+    @property
+    def constant_liar(self) -> bool:
+        ...
+    @property
+    def multivariate(self) -> bool:
+        ...
+    @property
+    def n_ei_candidates(self) -> int:
+        ...
+    @property
+    def n_startup_trials(self) -> int:
+        ...
+    @property
+    def prior_weight(self) -> float:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+class TPESampler(ISampler):
+    def __init__(self, n_startup_trials: typing.SupportsInt = 10, n_ei_candidates: typing.SupportsInt = 24, multivariate: bool = True, prior_weight: typing.SupportsFloat = 1.0, constant_liar: bool = True, gamma: collections.abc.Callable[[typing.SupportsInt], int] | None = None, seed: typing.SupportsInt = 0) -> None:
+        ...
+    @property
+    def config(self) -> TPESamplerConfig:
         ...
 class IPruner:
     pass

@@ -156,6 +156,7 @@ void bind_enums(py::module_& m);
 void bind_trial(py::module_& m);
 void bind_study(py::module_& m);
 void bind_samplers(py::module_& m);
+void bind_tpe_sampler(py::module_& m);
 void bind_pruners(py::module_& m);
 void bind_storage(py::module_& m);
 

@@ -6,3 +6,4 @@
 #include "tarvex/random_sampler.hpp"
 #include "tarvex/sampler.hpp"
 #include "tarvex/search_space.hpp"
+#include "tarvex/tpe_sampler.hpp"

@@ -21,6 +21,7 @@ from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._storage import DatabaseStorage, delete_study, study_names
 from ._study import Study
+from ._tpe import TPESampler
 from ._trial import FrozenTrial, Trial
 from ._version import __version__
 
@@ -47,6 +48,7 @@ __all__ = [
     "RandomSampler",
     "Study",
     "StudyDirection",
+    "TPESampler",
     "Trial",
     "TrialPruned",
     "TrialState",

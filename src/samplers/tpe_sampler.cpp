@@ -1,0 +1,373 @@
+#include "tarvex/tpe_sampler.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "parzen_estimator.hpp"
+#include "seen_configs.hpp"
+#include "tarvex/distributions.hpp"
+#include "tarvex/random.hpp"
+#include "trial_ranking.hpp"
+
+namespace tarvex {
+namespace {
+
+using detail::ParzenDim;
+using Names = std::vector<std::string>;
+
+// A parameter as the densities see it: one coordinate, on the log scale where it has one.
+struct Coord {
+    std::string name;
+    Distribution dist;
+    ParzenDim dim;
+};
+
+// The coordinate of a distribution with more than one value; none for any other.
+std::optional<Coord> coordinate(const std::string& name, const Distribution& dist) {
+    try {
+        validate_distribution(name, dist);
+    } catch (const std::invalid_argument&) {
+        return std::nullopt;
+    }
+    if (only_value(dist)) return std::nullopt;
+    Coord c{name, dist, {}};
+    if (const auto* f = std::get_if<FloatDist>(&dist)) {
+        if (f->log) {
+            c.dim.low = std::log(f->low);
+            c.dim.high = std::log(f->high);
+        } else {
+            const double half = f->step ? *f->step / 2 : 0.0;
+            c.dim.low = f->low - half;
+            c.dim.high = f->high + half;
+        }
+    } else if (const auto* i = std::get_if<IntDist>(&dist)) {
+        if (i->log) {
+            c.dim.low = std::log(i->low - 0.5);
+            c.dim.high = std::log(i->high + 0.5);
+        } else {
+            c.dim.low = i->low - i->step / 2.0;
+            c.dim.high = i->high + i->step / 2.0;
+        }
+    } else {
+        c.dim.categorical = true;
+        c.dim.n_choices = static_cast<int>(std::get<CategoricalDist>(dist).choices.size());
+    }
+    if (!(c.dim.low < c.dim.high) && !c.dim.categorical) return std::nullopt;
+    return c;
+}
+
+// A value's coordinate, kept inside the bounds; none for a value the distribution cannot hold.
+std::optional<double> to_coord(const Coord& c, const ParamValue& v) {
+    double x;
+    if (c.dim.categorical) {
+        const auto* s = std::get_if<std::string>(&v);
+        if (!s) return std::nullopt;
+        const auto& choices = std::get<CategoricalDist>(c.dist).choices;
+        const auto it = std::find(choices.begin(), choices.end(), *s);
+        if (it == choices.end()) return std::nullopt;
+        return static_cast<double>(it - choices.begin());
+    }
+    if (const auto* f = std::get_if<double>(&v)) {
+        x = *f;
+    } else if (const auto* i = std::get_if<int>(&v)) {
+        x = *i;
+    } else {
+        return std::nullopt;
+    }
+    const bool log = std::visit(
+        [](const auto& d) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(d)>, CategoricalDist>) {
+                return false;
+            } else {
+                return d.log;
+            }
+        },
+        c.dist);
+    if (log) x = x > 0 ? std::log(x) : c.dim.low;
+    if (!std::isfinite(x)) return std::nullopt;
+    return std::clamp(x, c.dim.low, c.dim.high);
+}
+
+ParamValue from_coord(const Coord& c, double x) {
+    if (c.dim.categorical) return std::get<CategoricalDist>(c.dist).choices[static_cast<std::size_t>(x)];
+    if (const auto* f = std::get_if<FloatDist>(&c.dist)) {
+        double v = f->log ? std::exp(x) : x;
+        if (f->step) v = f->low + *f->step * std::round((v - f->low) / *f->step);
+        return std::clamp(v, f->low, f->high);
+    }
+    const auto& i = std::get<IntDist>(c.dist);
+    const std::int64_t low = i.low;
+    std::int64_t v;
+    if (i.log) {
+        v = static_cast<std::int64_t>(std::round(std::exp(x)));
+        v = std::clamp<std::int64_t>(v, i.low, i.high);
+        v -= (v - low) % i.step;
+    } else {
+        v = low + i.step * static_cast<std::int64_t>(std::round((x - low) / i.step));
+        while (v > i.high) v -= i.step;
+        v = std::max<std::int64_t>(v, low);
+    }
+    return static_cast<int>(v);
+}
+
+// A configuration's coordinates, one per column; NaN where it holds no value the column's
+// distribution can take.
+std::vector<double> row_of(const std::vector<const Coord*>& columns, const ParamMap& config) {
+    std::vector<double> row(columns.size(), std::nan(""));
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        const auto v = config.find(columns[j]->name);
+        if (v == config.end()) continue;
+        if (const auto u = to_coord(*columns[j], v->second)) row[j] = *u;
+    }
+    return row;
+}
+
+// The columns that the rows always hold together: those held by the same rows.
+std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows,
+                                                std::size_t n_cols) {
+    std::map<std::vector<bool>, std::vector<std::size_t>> by_holders;
+    for (std::size_t j = 0; j < n_cols; ++j) {
+        std::vector<bool> holders(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) holders[i] = !std::isnan((*rows[i])[j]);
+        by_holders[holders].push_back(j);
+    }
+    std::vector<std::vector<std::size_t>> groups;
+    for (auto& [holders, group] : by_holders) groups.push_back(std::move(group));
+    return groups;
+}
+
+// The others' density needs their spread, not every one of them: past this many, an even
+// selection in rank order stands for them.
+constexpr std::size_t kMaxBad = 400;
+
+// One group's candidates, drawn from the good trials' density, best ratio to the others' first.
+std::vector<std::vector<double>> group_candidates(const TPESamplerConfig& config, const std::vector<ParzenDim>& dims,
+                                                  const std::vector<std::size_t>& cols,
+                                                  const std::vector<const std::vector<double>*>& rows,
+                                                  std::mt19937_64& rng) {
+    std::vector<std::vector<double>> points;
+    for (const std::vector<double>* row_ptr : rows) {
+        const std::vector<double>& row = *row_ptr;
+        std::vector<double> x;
+        for (const std::size_t j : cols) {
+            if (std::isnan(row[j])) break;
+            x.push_back(row[j]);
+        }
+        if (x.size() == cols.size()) points.push_back(std::move(x));
+    }
+    if (points.size() < 2) return {};
+    const int n = static_cast<int>(points.size());
+    const auto n_good = static_cast<std::size_t>(std::clamp(config.n_good(n), 1, n));
+    std::vector<std::vector<double>> bad;
+    const std::size_t n_bad = points.size() - n_good;
+    const std::size_t kept = std::min(n_bad, kMaxBad);
+    for (std::size_t k = 0; k < kept; ++k) bad.push_back(points[n_good + k * n_bad / kept]);
+    points.resize(n_good);
+    const detail::ParzenEstimator good_density(dims, points, config.prior_weight);
+    const detail::ParzenEstimator bad_density(dims, bad, config.prior_weight);
+    std::vector<std::pair<double, std::vector<double>>> scored;
+    for (int k = 0; k < config.n_ei_candidates; ++k) {
+        std::vector<double> x = good_density.sample(rng);
+        const double score = good_density.log_pdf(x) - bad_density.log_pdf(x);
+        scored.emplace_back(score, std::move(x));
+    }
+    std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::vector<double>> out;
+    for (auto& sc : scored) out.push_back(std::move(sc.second));
+    return out;
+}
+
+// The configuration of ranked that proposal repeats (holding the same value for each of its
+// names), if any.
+const ParamMap* repeated(const ParamMap& proposal, const std::vector<detail::RankedConfig>& ranked) {
+    for (const detail::RankedConfig& r : ranked) {
+        const ParamMap* p = r.params;
+        const bool same = std::all_of(p->begin(), p->end(), [&](const auto& kv) {
+            const auto v = proposal.find(kv.first);
+            return v != proposal.end() && v->second == kv.second;
+        });
+        if (same) return p;
+    }
+    return nullptr;
+}
+
+// What a TPESampler keeps of one study: the newest distribution of each name and each stored
+// trial's coordinates under them, computed once per version of the trial.
+struct TPEStudyState : SamplerState {
+    std::map<std::string, std::pair<int, Distribution>> newest;  // by name: (trial_id, distribution)
+    std::unordered_map<int, StoredTrial> seen;                   // the version of each trial read
+    std::unordered_map<int, std::vector<double>> rows;           // under the current newest
+
+    // Takes in the history's new trials and trial versions.
+    void update(const History& history) {
+        bool layout_changed = false;
+        for (const auto& [id, t] : history.trials) {
+            auto& version = seen[id];
+            if (version == t) continue;
+            version = t;
+            rows.erase(id);
+            for (const auto& [name, dist] : t->distributions) {
+                auto [slot, added] = newest.try_emplace(name, id, dist);
+                if (added) {
+                    layout_changed = true;
+                } else if (slot->second.first <= id && !(slot->second.second == dist)) {
+                    slot->second = {id, dist};
+                    layout_changed = true;
+                }
+            }
+        }
+        if (layout_changed) rows.clear();
+    }
+};
+
+TPESamplerConfig validated(TPESamplerConfig config) {
+    config.validate();
+    return config;
+}
+
+}  // namespace
+
+void TPESamplerConfig::validate() const {
+    const auto require = [](bool ok, const char* field, const char* expected) {
+        if (!ok) throw std::invalid_argument(std::string("TPESampler: ") + field + " must be " + expected + ".");
+    };
+    require(n_startup_trials >= 0, "n_startup_trials", "at least 0");
+    require(n_ei_candidates >= 1, "n_ei_candidates", "at least 1");
+    require(prior_weight > 0 && std::isfinite(prior_weight), "prior_weight", "a finite number above 0");
+}
+
+int TPESamplerConfig::n_good(int n) const {
+    return gamma ? gamma(n) : std::min(static_cast<int>(std::ceil(0.1 * n)), 25);
+}
+
+TPESampler::TPESampler(TPESamplerConfig config_)
+    : config(validated(std::move(config_))),
+      rng(utils::make_generator(config.seed)),
+      random(config.seed == 0 ? 0 : config.seed ^ 0x5851F42D4C957F2DULL) {}
+
+ParamValue TPESampler::sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                          const Distribution& dist) {
+    if (auto only = only_value(dist)) return std::move(*only);
+    return random.sample_independent(study, trial, name, dist);
+}
+
+std::unique_ptr<SamplerState> TPESampler::make_state(const Study&) { return std::make_unique<TPEStudyState>(); }
+
+ParamMap TPESampler::propose(const History& history, const Trial& trial, SamplerState* state) {
+    const auto finished = std::count_if(history.trials.begin(), history.trials.end(), [](const auto& kv) {
+        return kv.second->state != TrialState::Running && !kv.second->params.empty();
+    });
+    if (finished < config.n_startup_trials || finished == 0) return {};
+    const std::vector<detail::RankedConfig> ranked =
+        detail::ranked_configurations(history, config.constant_liar, trial.trial_id);
+    TPEStudyState scratch;  // for a study that holds no state of this sampler
+    auto* const held = dynamic_cast<TPEStudyState*>(state);
+    TPEStudyState& memory = held ? *held : scratch;
+    memory.update(history);
+
+    // Every name with its newest distribution; one of a single value is that value.
+    ParamMap proposal;
+    std::map<std::string, Coord> coords;
+    Names names;
+    for (const auto& [name, newest] : memory.newest) {
+        const Distribution& dist = newest.second;
+        if (auto only = only_value(dist)) {
+            proposal.emplace(name, std::move(*only));
+        } else if (auto c = coordinate(name, dist)) {
+            coords.emplace(name, std::move(*c));
+            names.push_back(name);
+        }
+    }
+    std::vector<const Coord*> columns;
+    for (const std::string& name : names) columns.push_back(&coords.at(name));
+    std::vector<std::vector<double>> pending_rows;
+    pending_rows.reserve(ranked.size());
+    std::vector<const std::vector<double>*> rows;
+    for (const detail::RankedConfig& r : ranked) {
+        if (r.trial_id < 0) {
+            rows.push_back(&pending_rows.emplace_back(row_of(columns, *r.params)));
+            continue;
+        }
+        auto [row, added] = memory.rows.try_emplace(r.trial_id);
+        if (added) row->second = row_of(columns, *r.params);
+        rows.push_back(&row->second);
+    }
+    std::vector<std::vector<std::size_t>> groups;
+    if (config.multivariate) {
+        groups = groups_of(rows, columns.size());
+    } else {
+        for (std::size_t j = 0; j < columns.size(); ++j) groups.push_back({j});
+    }
+
+    const std::scoped_lock lock(mutex);
+    std::vector<std::vector<std::vector<double>>> candidates(groups.size());
+    const auto place = [&](std::size_t g, std::size_t k) {
+        for (std::size_t j = 0; j < groups[g].size(); ++j) {
+            const Coord& c = *columns[groups[g][j]];
+            proposal[c.name] = from_coord(c, candidates[g][k][j]);
+        }
+    };
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::vector<ParzenDim> dims;
+        for (const std::size_t j : groups[g]) dims.push_back(columns[j]->dim);
+        candidates[g] = group_candidates(config, dims, groups[g], rows, rng);
+        if (!candidates[g].empty()) place(g, 0);
+    }
+
+    // A proposal that repeats a tried configuration moves, in the most specific group of that
+    // configuration (held by the fewest trials: the deepest branch, not the choice leading to it),
+    // to its next candidate; past the candidates, to an untried configuration of that group, then
+    // of the whole configuration.
+    std::vector<std::size_t> holders(groups.size(), 0);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (const auto* row : rows) holders[g] += !std::isnan((*row)[groups[g].front()]);
+    }
+    std::vector<std::size_t> next(groups.size(), 1);
+    for (int attempt = 0; attempt < 4 * config.n_ei_candidates; ++attempt) {
+        const ParamMap* twin = repeated(proposal, ranked);
+        if (!twin) return proposal;
+        Names same;
+        for (const auto& [name, value] : *twin) same.push_back(name);
+        std::sort(same.begin(), same.end());
+        std::optional<std::size_t> deepest, pick;
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            const bool inside = std::all_of(groups[g].begin(), groups[g].end(), [&](std::size_t j) {
+                return std::binary_search(same.begin(), same.end(), columns[j]->name);
+            });
+            if (!inside) continue;
+            if (!deepest || holders[g] < holders[*deepest]) deepest = g;
+            if (next[g] < candidates[g].size() && (!pick || holders[g] < holders[*pick])) pick = g;
+        }
+        const detail::SeenConfigs seen(same, history);
+        const auto redraw = [&](const std::vector<std::string>& names_to_draw) {
+            SearchSpace space;
+            for (const std::string& name : names_to_draw) {
+                if (const auto c = coords.find(name); c != coords.end()) space.add(name, c->second.dist);
+            }
+            return detail::unseen_config(space, seen, proposal, rng);
+        };
+        if (deepest && pick != deepest) {
+            Names inner;
+            for (const std::size_t j : groups[*deepest]) inner.push_back(columns[j]->name);
+            ParamMap moved = redraw(inner);
+            if (!seen.contains(moved)) return moved;
+        }
+        if (!pick) return redraw(same);
+        place(*pick, next[*pick]++);
+    }
+    const ParamMap* twin = repeated(proposal, ranked);
+    if (!twin) return proposal;
+    SearchSpace space;
+    Names same;
+    for (const auto& [name, value] : *twin) {
+        same.push_back(name);
+        if (const auto c = coords.find(name); c != coords.end()) space.add(name, c->second.dist);
+    }
+    return detail::unseen_config(space, detail::SeenConfigs(same, history), std::move(proposal), rng);
+}
+
+}  // namespace tarvex
