@@ -13,5 +13,6 @@ PYBIND11_MODULE(_tarvex, m, pybind11::multiple_interpreters::not_supported()) {
     tarvex::python::bind_study(m);
     tarvex::python::bind_samplers(m);
     tarvex::python::bind_tpe_sampler(m);
+    tarvex::python::bind_sobol_sampler(m);
     tarvex::python::bind_pruners(m);
 }

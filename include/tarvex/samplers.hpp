@@ -6,4 +6,5 @@
 #include "tarvex/random_sampler.hpp"
 #include "tarvex/sampler.hpp"
 #include "tarvex/search_space.hpp"
+#include "tarvex/sobol_sampler.hpp"
 #include "tarvex/tpe_sampler.hpp"

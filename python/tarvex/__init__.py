@@ -19,6 +19,7 @@ from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
+from ._sobol import SobolSampler
 from ._storage import DatabaseStorage, delete_study, study_names
 from ._study import Study
 from ._tpe import TPESampler
@@ -46,6 +47,7 @@ __all__ = [
     "KernelType",
     "MedianPruner",
     "RandomSampler",
+    "SobolSampler",
     "Study",
     "StudyDirection",
     "TPESampler",
