@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -510,6 +510,11 @@ class TPESampler(ISampler):
         ...
 class SobolSampler(ISampler):
     def __init__(self, seed: typing.SupportsInt = 0, scramble: bool = True) -> None:
+        ...
+class GridSampler(ISampler):
+    def __init__(self, grid: collections.abc.Mapping[str, collections.abc.Sequence[typing.SupportsFloat | typing.SupportsInt | str]], seed: typing.SupportsInt = 0) -> None:
+        ...
+    def __len__(self) -> int:
         ...
 class IPruner:
     pass

@@ -41,6 +41,13 @@ public:
     // Whether a call may take long enough (a model fit) that a caller should let other threads
     // run meanwhile.
     virtual bool is_slow() const { return false; }
+    // Whether the sampler has nothing new to propose to the study whose state this is (a grid
+    // whose every point has been taken): a run then starts no more trials. Read without the
+    // study's sampling lock, so a state it depends on must be safe to read from any thread.
+    virtual bool exhausted(const SamplerState* state) const;
+    // Whether a run's trial should get its proposal as it is created, in one step with the check
+    // of exhausted, rather than at its first suggest call.
+    virtual bool proposes_at_start() const { return false; }
 };
 
 }  // namespace tarvex

@@ -226,6 +226,11 @@ private:
     // Completion time, the sampler told, the trial stored, on_end told.
     void finish(Trial&& trial, const TrialEnd& on_end);
 
+    // Whether the sampler has nothing left to propose, which ends a run like stop.
+    bool sampler_exhausted() const;
+    // A run's next trial; for a sampler that proposes at the start, proposed at once, and none
+    // once the sampler is exhausted, so no two trials of a run share a proposal.
+    std::optional<Trial> start_trial();
     std::mutex sampler_mutex;                    // serialises this study's sampler calls; guards sampling
     std::unique_ptr<detail::Sampling> sampling;  // set by the constructor
     std::unique_ptr<PrunerState> pruner_state_;  // set by the constructor

@@ -17,6 +17,7 @@ import _tarvex
 from . import _logging, exceptions, importance, report, visualization
 from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
+from ._grid import GridSampler
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._sobol import SobolSampler
@@ -43,6 +44,7 @@ __all__ = [
     "FrozenTrial",
     "History",
     "GPSampler",
+    "GridSampler",
     "HyperbandPruner",
     "KernelType",
     "MedianPruner",

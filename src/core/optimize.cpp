@@ -6,7 +6,9 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include "sampling.hpp"
 
+#include "sampling.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/storage.hpp"
 #include "tarvex/thread_exit.hpp"
@@ -63,7 +65,9 @@ private:
 template <class Result, class Assign>
 TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign,
                                                 const TrialEnd& on_end) {
-    Trial trial = make_trial();
+    std::optional<Trial> started = start_trial();
+    if (!started) return;  // the sampler has nothing left to propose
+    Trial& trial = *started;
     try {
         assign(trial, objective(trial));  // an empty objective throws std::bad_function_call
         trial.state = TrialState::Complete;
@@ -110,7 +114,7 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
     if (n_jobs == -1) n_jobs = static_cast<int>(std::thread::hardware_concurrency());
 
     if (n_jobs == 1) {
-        for (int i = 0; i < n_trials && !past(deadline) && !stopping.load(); ++i) run_one();
+        for (int i = 0; i < n_trials && !past(deadline) && !stopping.load() && !sampler_exhausted(); ++i) run_one();
         return;
     }
     if (n_jobs < 0) throw std::length_error("vector::reserve");
@@ -122,7 +126,7 @@ void Study::run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optio
     const auto worker = [&]() TARVEX_PASSES_THREAD_EXIT {
         try {
             while (remaining.fetch_sub(1) > 0) {
-                if (past(deadline) || stopping.load()) break;
+                if (past(deadline) || stopping.load() || sampler_exhausted()) break;
                 run_one();
             }
         } catch (const ThreadExit&) {
@@ -172,5 +176,16 @@ void Study::optimize_mo(MultiObjective objective, int n_trials, int n_jobs, std:
 }
 
 void Study::stop() noexcept { stopping.store(true); }
+
+std::optional<Trial> Study::start_trial() {
+    if (!sampler->proposes_at_start()) return make_trial();
+    const std::scoped_lock lock(sampler_mutex);
+    if (sampler_exhausted()) return std::nullopt;
+    Trial trial = make_trial();
+    propose_for(trial);
+    return trial;
+}
+
+bool Study::sampler_exhausted() const { return sampler->exhausted(sampling->state.get()); }
 
 }  // namespace tarvex

@@ -1,0 +1,106 @@
+#include "tarvex/grid_sampler.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "tarvex/distributions.hpp"
+#include "tarvex/random.hpp"
+
+namespace tarvex {
+namespace {
+
+struct GridState : SamplerState {
+    std::atomic<bool> exhausted{false};
+};
+
+std::vector<std::uint32_t> shuffled(const std::map<std::string, std::vector<ParamValue>>& grid, std::uint64_t seed) {
+    if (grid.empty()) throw std::invalid_argument("GridSampler: the grid must hold at least one name.");
+    std::uint64_t n = 1;
+    for (const auto& [name, values] : grid) {
+        if (values.empty()) throw std::invalid_argument("GridSampler: the grid's name '" + name + "' has no values.");
+        n *= values.size();
+        if (n > (std::uint64_t{1} << 31))
+            throw std::invalid_argument("GridSampler: the grid has more than 2^31 points.");
+    }
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::mt19937_64 rng = utils::make_generator(seed);
+    for (std::size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[utils::bounded_draw(rng, i - 1)]);
+    return order;
+}
+
+}  // namespace
+
+GridSampler::GridSampler(std::map<std::string, std::vector<ParamValue>> grid_, std::uint64_t seed)
+    : grid(std::move(grid_)), order(shuffled(grid, seed)) {}
+
+std::unique_ptr<SamplerState> GridSampler::make_state(const Study&) { return std::make_unique<GridState>(); }
+
+bool GridSampler::exhausted(const SamplerState* state) const {
+    const auto* s = dynamic_cast<const GridState*>(state);
+    return s && s->exhausted.load();
+}
+
+ParamMap GridSampler::point(std::size_t index) const {
+    ParamMap out;
+    for (const auto& [name, values] : grid) {
+        out.emplace(name, values[index % values.size()]);
+        index /= values.size();
+    }
+    return out;
+}
+
+std::optional<std::size_t> GridSampler::index_of(const ParamMap& config) const {
+    std::size_t index = 0, scale = 1;
+    for (const auto& [name, values] : grid) {
+        const auto v = config.find(name);
+        if (v == config.end()) return std::nullopt;
+        const auto at = std::find(values.begin(), values.end(), v->second);
+        if (at == values.end()) return std::nullopt;
+        index += scale * static_cast<std::size_t>(at - values.begin());
+        scale *= values.size();
+    }
+    return index;
+}
+
+ParamMap GridSampler::propose(const History& history, const Trial& trial, SamplerState* state) {
+    std::unordered_set<std::size_t> taken;
+    for (const auto& [id, t] : history.trials) {
+        if (id == trial.trial_id) continue;
+        if (const auto i = index_of(t->params)) taken.insert(*i);
+    }
+    for (const ParamMap* p : history.pending) {
+        if (const auto i = index_of(*p)) taken.insert(*i);
+    }
+    const std::size_t n = order.size();
+    const auto start = static_cast<std::size_t>(trial.trial_id) % n;
+    std::size_t chosen = order[start];
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t candidate = order[(start + k) % n];
+        if (!taken.count(candidate)) {
+            chosen = candidate;
+            break;
+        }
+    }
+    taken.insert(chosen);
+    if (auto* s = dynamic_cast<GridState*>(state); s && taken.size() >= n) s->exhausted.store(true);
+    return point(chosen);
+}
+
+ParamValue GridSampler::sample_independent(const Study&, const Trial&, const std::string& name,
+                                           const Distribution& dist) {
+    const std::string call = std::string(suggest_call(dist)) + "('" + name + "')";
+    if (!grid.count(name)) {
+        std::string names;
+        for (const auto& [n, values] : grid) names += (names.empty() ? "" : ", ") + n;
+        throw std::invalid_argument("GridSampler: " + call +
+                                    " asks for a name the grid does not hold; its names: " + names + ".");
+    }
+    throw std::invalid_argument("GridSampler: the grid's value for '" + name + "' is not one that " + call +
+                                " can take.");
+}
+
+}  // namespace tarvex
