@@ -1,6 +1,7 @@
 """What the database tests share: the test server started by scripts/test.sh, a fresh database of
 each backend per test, and worker processes (storage_worker.py) run with bounded waits."""
 
+import multiprocessing
 import os
 import subprocess
 import sys
@@ -59,3 +60,14 @@ def worker(*args, **popen):
     return subprocess.Popen(
         [*WORKER, *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen
     )
+
+
+def run_processes(target, args_per_process, timeout=120):
+    """Runs target in one fresh (spawned) process per argument tuple, and checks each exits 0."""
+    context = multiprocessing.get_context("spawn")
+    processes = [context.Process(target=target, args=args) for args in args_per_process]
+    for p in processes:
+        p.start()
+    for p in processes:
+        p.join(timeout=timeout)
+        assert p.exitcode == 0

@@ -1,10 +1,9 @@
 """GridSampler through the package: values of every kind, and processes sharing a database."""
 
-import multiprocessing
-
 import pytest
 
 import tarvex as tv
+from conftest import run_processes
 
 GRID = {"lr": [0.1, 0.01], "layers": [1, 2, 3], "act": ["relu", None, True]}
 
@@ -38,13 +37,7 @@ def run_worker(url):
 def test_processes_sharing_a_database_split_the_grid(tmp_path):
     url = f"sqlite:///{tmp_path / 'grid.db'}"
     tv.create_study(study_name="grid", storage=url)
-    context = multiprocessing.get_context("spawn")
-    workers = [context.Process(target=run_worker, args=(url,)) for _ in range(2)]
-    for w in workers:
-        w.start()
-    for w in workers:
-        w.join(timeout=120)
-        assert w.exitcode == 0
+    run_processes(run_worker, [(url,), (url,)])
     study = tv.load_study(study_name="grid", storage=url)
     assert len(combos(study)) == 18
     assert len(study.trials) <= 20  # a worker may start one trial as the other takes the last point

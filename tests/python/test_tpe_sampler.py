@@ -1,10 +1,9 @@
 """TPESampler through the package: options, threads, pruners, databases shared by processes."""
 
-import multiprocessing
-
 import pytest
 
 import tarvex as tv
+from conftest import run_processes
 
 
 def objective(trial):
@@ -86,13 +85,7 @@ def run_worker(url, name, seed):
 def test_processes_sharing_a_database_try_each_configuration_once(tmp_path):
     url = f"sqlite:///{tmp_path / 'tpe.db'}"
     tv.create_study(study_name="shared", storage=url)
-    context = multiprocessing.get_context("spawn")
-    workers = [context.Process(target=run_worker, args=(url, "shared", seed)) for seed in (1, 2)]
-    for w in workers:
-        w.start()
-    for w in workers:
-        w.join(timeout=120)
-        assert w.exitcode == 0
+    run_processes(run_worker, [(url, "shared", seed) for seed in (1, 2)])
     study = tv.load_study(study_name="shared", storage=url)
     assert len(study.trials) == 30
     # Startup draws are random; the model's proposals are never a configuration already tried.
