@@ -17,10 +17,23 @@ CPP_NAMES = {"tarvex::ISampler": "ISampler | None", "tarvex::IPruner": "IPruner 
 
 def render() -> str:
     with tempfile.TemporaryDirectory() as out:
-        subprocess.run([sys.executable, "-m", "pybind11_stubgen", "_tarvex", "-o", out,
-                        "--print-invalid-expressions-as-is",
-                        "--enum-class-locations", "KernelType:_tarvex",
-                        "--enum-class-locations", "AcquisitionType:_tarvex"], check=True, capture_output=True)
+        subprocess.run(
+            [
+                sys.executable,
+                "-m",
+                "pybind11_stubgen",
+                "_tarvex",
+                "-o",
+                out,
+                "--print-invalid-expressions-as-is",
+                "--enum-class-locations",
+                "KernelType:_tarvex",
+                "--enum-class-locations",
+                "AcquisitionType:_tarvex",
+            ],
+            check=True,
+            capture_output=True,
+        )
         text = (Path(out) / "_tarvex.pyi").read_text()
     for cpp, py in CPP_NAMES.items():
         text = text.replace(cpp, py)

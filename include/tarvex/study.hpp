@@ -24,6 +24,7 @@ class ISampler;
 class IPruner;
 class IStorage;
 class PrunerState;
+class SamplerState;
 class Study;
 namespace detail {
 struct Sampling;  // what a study keeps for its sampler (sampling.hpp)
@@ -208,6 +209,8 @@ public:
     // What pruner made for this study when the study took it (IPruner::make_state); null when
     // pruner is not this study's pruner, or made nothing.
     PrunerState* pruner_state(const IPruner& pruner) const;
+    // Likewise what sampler made for this study (ISampler::make_state); read it between runs.
+    const SamplerState* sampler_state(const ISampler& sampler) const;
 
 private:
     // Reached through the trials' hooks only.

@@ -101,4 +101,8 @@ bool Study::_should_prune(const Trial& trial) const { return pruner ? pruner->sh
 
 PrunerState* Study::pruner_state(const IPruner& p) const { return pruner.get() == &p ? pruner_state_.get() : nullptr; }
 
+const SamplerState* Study::sampler_state(const ISampler& s) const {
+    return sampler.get() == &s ? sampling->state.get() : nullptr;
+}
+
 }  // namespace tarvex

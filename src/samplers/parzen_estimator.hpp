@@ -4,15 +4,11 @@
 #include <random>
 #include <vector>
 
+#include "param_coordinates.hpp"
+
 namespace tarvex::detail {
 
-// One coordinate: a number in [low, high] (already on its log scale where it has one, widened by
-// half a step where it is discrete), or a choice index 0 .. n_choices - 1.
-struct ParzenDim {
-    bool categorical = false;
-    double low = 0, high = 1;
-    int n_choices = 0;
-};
+using ParzenDim = CoordRange;
 
 class ParzenEstimator {
 public:

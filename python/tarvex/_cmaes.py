@@ -1,0 +1,134 @@
+"""The CMA-ES sampler."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Iterable, Mapping
+from typing import TYPE_CHECKING, Any
+
+import _tarvex
+
+from ._custom_sampler import CustomSampler, core_sampler
+from ._samplers import core_seed
+
+if TYPE_CHECKING:
+    from ._study import Study
+    from ._trial import FrozenTrial
+
+_RESTARTS = (None, "ipop", "bipop")
+_BOUNDS = ("mirror", "resample")
+
+
+def _good_configurations(source: Study | Iterable[Mapping[str, Any]]) -> list[dict[str, Any]]:
+    """The warm start's configurations: of a study, its best tenth of completed trials (at least
+    one); otherwise the given parameter dicts as they are."""
+    from ._study import Study
+
+    if not isinstance(source, Study):
+        configs = [dict(c) for c in source]
+        for c in configs:
+            for name, value in c.items():
+                if type(value) not in (int, float):
+                    raise TypeError(f"warm_start: parameter {name!r} must be an int or a float, got {value!r}")
+        return configs
+    if len(source.directions) != 1:
+        raise ValueError("warm_start: the study must have a single objective")
+    done = [t for t in source.get_trials(_tarvex.TrialState.Complete) if t.value is not None and math.isfinite(t.value)]
+    maximize = source.direction == _tarvex.StudyDirection.Maximize
+
+    def worse(t: FrozenTrial) -> float:
+        value = float(t.value)  # type: ignore[arg-type]  # completed with a finite value
+        return -value if maximize else value
+
+    done.sort(key=worse)
+    best = done[: max(1, math.ceil(0.1 * len(done)))]
+    return [{k: v for k, v in t.params.items() if type(v) in (int, float)} for t in best]
+
+
+class CMAESSampler(_tarvex.CMAESSampler):
+    """CMA-ES, the evolution strategy that learns the shape of the space: the sampler for
+    continuous and integer spaces at budgets of hundreds of trials and more (where a GP is too
+    slow and TPE too coarse), for ill-conditioned and rotated problems, and for cheap objectives,
+    at microseconds per trial. Each trial gets one candidate of the current generation; every
+    ``popsize`` finished trials move the mean, the step and the covariance. Categorical
+    parameters, and parameters not every trial uses, come from ``independent_sampler``. Single
+    objective only.
+
+    Args:
+        x0: the starting point by name; missing names start at the middle of their range.
+        sigma0: the starting step as a fraction of each range (on its log scale where it has one).
+        n_startup_trials: trials drawn by ``independent_sampler`` before the search starts; the
+            search space is the numeric parameters those trials share.
+        popsize: candidates per generation; None for 4 + floor(3 ln n) with n parameters.
+        restart_strategy: None (keep refining after a stall), ``"ipop"`` (restart with twice the
+            population) or ``"bipop"`` (alternate large populations with small, short-stepped ones).
+        inc_popsize: the factor by which a restart grows the population.
+        with_margin: keep integers and stepped floats from freezing at one value too early.
+        separable: a diagonal covariance, for a hundred parameters and more.
+        bounds: ``"mirror"`` reflects a candidate at the bound it crossed; ``"resample"`` draws it
+            again (up to ten times, then reflects).
+        warm_start: an earlier, similar study (its best tenth of trials) or a list of good
+            configurations: the search starts at their mean, with their spread.
+        independent_sampler: draws what the search does not; None for random search.
+        seed: makes the candidates repeatable in a serial run; None takes a fresh seed.
+    """
+
+    def __init__(
+        self,
+        *,
+        x0: Mapping[str, float] | None = None,
+        sigma0: float = 0.2,
+        n_startup_trials: int = 1,
+        popsize: int | None = None,
+        restart_strategy: str | None = "ipop",
+        inc_popsize: int = 2,
+        with_margin: bool = True,
+        separable: bool = False,
+        bounds: str = "mirror",
+        warm_start: Study | Iterable[Mapping[str, Any]] | None = None,
+        independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
+        seed: int | None = None,
+    ) -> None:
+        if restart_strategy not in _RESTARTS:
+            raise ValueError(f"restart_strategy must be None, 'ipop' or 'bipop', got {restart_strategy!r}")
+        if bounds not in _BOUNDS:
+            raise ValueError(f"bounds must be 'mirror' or 'resample', got {bounds!r}")
+        for name, value, least in (
+            ("n_startup_trials", n_startup_trials, 0),
+            ("inc_popsize", inc_popsize, 1),
+            ("popsize", 2 if popsize is None else popsize, 2),
+        ):
+            if type(value) is not int or value < least:
+                raise ValueError(f"{name} must be an int of at least {least}, got {value!r}")
+        core_independent = None
+        if independent_sampler is not None:
+            try:
+                core_independent = core_sampler(independent_sampler)
+            except TypeError:
+                raise TypeError(
+                    f"independent_sampler must be a sampler or None, not {type(independent_sampler).__name__}"
+                ) from None
+        super().__init__(
+            x0=dict(x0 or {}),
+            sigma0=float(sigma0),
+            n_startup_trials=n_startup_trials,
+            popsize=popsize or 0,
+            restart_strategy=restart_strategy,
+            inc_popsize=inc_popsize,
+            with_margin=bool(with_margin),
+            separable=bool(separable),
+            bounds=bounds,
+            warm_start=[] if warm_start is None else _good_configurations(warm_start),
+            independent_sampler=core_independent,
+            seed=core_seed(seed),
+        )
+        self._independent = independent_sampler  # a CustomSampler lives as long as this sampler
+        self._shown = {"sigma0": sigma0, "popsize": popsize, "restart_strategy": restart_strategy, "seed": seed}
+
+    def progress(self, study: Any) -> _tarvex.CMAESProgress:
+        """Where the search of ``study`` stands (generation, popsize, sigma, restarts); read it
+        between runs."""
+        return super().progress(getattr(study, "_core", study))
+
+    def __repr__(self) -> str:
+        return "CMAESSampler(" + ", ".join(f"{k}={v!r}" for k, v in self._shown.items()) + ")"

@@ -1,0 +1,190 @@
+#include "cma_es.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+
+#include "tarvex/random.hpp"
+
+namespace tarvex::detail {
+namespace {
+
+// A standard normal draw (Box–Muller), from the library's own uniform draw so that a seed gives
+// the same candidates with every standard library.
+double normal_draw(std::mt19937_64& rng) {
+    const double u = 1.0 - utils::unit_draw(rng);  // in (0, 1]
+    const double v = utils::unit_draw(rng);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
+}
+
+// q with P(N(0, 1) > q) = alpha, by bisection on the complementary error function.
+double upper_quantile(double alpha) {
+    double lo = 0.0, hi = 40.0;
+    for (int i = 0; i < 100; ++i) {
+        const double mid = (lo + hi) / 2;
+        (0.5 * std::erfc(mid / std::numbers::sqrt2) > alpha ? lo : hi) = mid;
+    }
+    return (lo + hi) / 2;
+}
+
+// Relative size below which values, or steps in the unit cube, no longer tell candidates apart.
+constexpr double kTolFun = 1e-12;
+constexpr double kTolX = 1e-12;
+// A step this many times the cube's width, or a covariance this ill-conditioned, is a search
+// that has lost its way.
+constexpr double kTolXUp = 1e2;
+constexpr double kMaxCondition = 1e14;
+
+}  // namespace
+
+CmaEs::CmaEs(Eigen::VectorXd mean_, double sigma_, int popsize, bool separable_,
+             const std::optional<Eigen::MatrixXd>& cov)
+    : separable(separable_), mean(std::move(mean_)), sigma(sigma_) {
+    const int n = dimension();
+    if (n < 1) throw std::invalid_argument("CmaEs: the dimension must be at least 1.");
+    lambda = popsize > 0 ? popsize : 4 + static_cast<int>(std::floor(3 * std::log(n)));
+    lambda = std::max(lambda, 2);
+    mu = lambda / 2;
+    weights.resize(mu);
+    for (int i = 0; i < mu; ++i) weights[i] = std::log((lambda + 1) / 2.0) - std::log(i + 1.0);
+    weights /= weights.sum();
+    mu_eff = 1.0 / weights.squaredNorm();
+    const double dn = n;
+    c_sigma = (mu_eff + 2) / (dn + mu_eff + 5);
+    d_sigma = 1 + 2 * std::max(0.0, std::sqrt((mu_eff - 1) / (dn + 1)) - 1) + c_sigma;
+    c_c = (4 + mu_eff / dn) / (dn + 4 + 2 * mu_eff / dn);
+    c_1 = 2 / ((dn + 1.3) * (dn + 1.3) + mu_eff);
+    c_mu = std::min(1 - c_1, 2 * (mu_eff - 2 + 1 / mu_eff) / ((dn + 2) * (dn + 2) + mu_eff));
+    if (separable) {
+        c_1 = std::min(1.0, c_1 * (dn + 2) / 3);
+        c_mu = std::min(1 - c_1, c_mu * (dn + 2) / 3);
+    }
+    chi_n = std::sqrt(dn) * (1 - 1 / (4 * dn) + 1 / (21 * dn * dn));
+    eigen_every = separable ? 1 : std::max(1, static_cast<int>(1 / (10 * dn * (c_1 + c_mu))));
+
+    p_sigma = Eigen::VectorXd::Zero(n);
+    p_c = Eigen::VectorXd::Zero(n);
+    scale = Eigen::VectorXd::Ones(n);
+    if (separable) {
+        diag_c = cov ? Eigen::VectorXd(cov->diagonal()) : Eigen::VectorXd::Ones(n);
+    } else {
+        C = cov ? *cov : Eigen::MatrixXd::Identity(n, n);
+    }
+    decompose();
+}
+
+Eigen::VectorXd CmaEs::sample(std::mt19937_64& rng) const {
+    const int n = dimension();
+    Eigen::VectorXd z(n);
+    for (int i = 0; i < n; ++i) z[i] = normal_draw(rng);
+    const Eigen::VectorXd y = separable ? Eigen::VectorXd(D.cwiseProduct(z)) : Eigen::VectorXd(B * D.cwiseProduct(z));
+    return mean + sigma * scale.cwiseProduct(y);
+}
+
+void CmaEs::tell(std::vector<std::pair<Eigen::VectorXd, double>> solutions) {
+    if (static_cast<int>(solutions.size()) != lambda) {
+        throw std::invalid_argument("CmaEs: tell needs one value per candidate of the generation.");
+    }
+    std::stable_sort(solutions.begin(), solutions.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second;  // NaN never reaches here: it is told as +inf
+    });
+    const int n = dimension();
+    ++generation;
+    Eigen::MatrixXd y(n, mu);
+    for (int i = 0; i < mu; ++i) y.col(i) = (solutions[i].first - mean).cwiseQuotient(scale) / sigma;
+    const Eigen::VectorXd y_w = y * weights;
+    mean += sigma * scale.cwiseProduct(y_w);
+
+    const Eigen::VectorXd whitened =
+        separable ? Eigen::VectorXd(y_w.cwiseQuotient(D)) : Eigen::VectorXd(B * (B.transpose() * y_w).cwiseQuotient(D));
+    p_sigma = (1 - c_sigma) * p_sigma + std::sqrt(c_sigma * (2 - c_sigma) * mu_eff) * whitened;
+    const double norm_correction = std::sqrt(1 - std::pow(1 - c_sigma, 2.0 * generation));
+    const bool h_sigma = p_sigma.norm() / norm_correction < (1.4 + 2 / (n + 1.0)) * chi_n;
+    p_c = (1 - c_c) * p_c + (h_sigma ? std::sqrt(c_c * (2 - c_c) * mu_eff) : 0.0) * y_w;
+    const double delta = (1 - h_sigma) * c_c * (2 - c_c);
+    if (separable) {
+        Eigen::VectorXd rank_mu = Eigen::VectorXd::Zero(n);
+        for (int i = 0; i < mu; ++i) rank_mu += weights[i] * y.col(i).cwiseAbs2();
+        diag_c = (1 - c_1 - c_mu) * diag_c + c_1 * (p_c.cwiseAbs2() + delta * diag_c) + c_mu * rank_mu;
+    } else {
+        const Eigen::MatrixXd rank_mu = y * weights.asDiagonal() * y.transpose();
+        C = (1 - c_1 - c_mu) * C + c_1 * (p_c * p_c.transpose() + delta * C) + c_mu * rank_mu;
+    }
+    sigma *= std::exp(std::min(1.0, (c_sigma / d_sigma) * (p_sigma.norm() / chi_n - 1)));
+    if (generation - decomposed_at >= eigen_every) decompose();
+
+    std::vector<double> values;
+    for (const auto& s : solutions) values.push_back(s.second);
+    check_stop(values);
+}
+
+void CmaEs::decompose() {
+    decomposed_at = generation;
+    if (separable) {
+        D = diag_c.cwiseMax(0.0).cwiseSqrt();
+    } else {
+        C = (C + C.transpose()) / 2;
+        const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(C);
+        if (eigen.info() != Eigen::Success) {
+            stopped = true;
+            return;
+        }
+        B = eigen.eigenvectors();
+        D = eigen.eigenvalues().cwiseMax(0.0).cwiseSqrt();
+    }
+    if (!(D.minCoeff() > 0) || !D.allFinite()) stopped = true;
+}
+
+void CmaEs::check_stop(const std::vector<double>& sorted_values) {
+    const int n = dimension();
+    const auto history = static_cast<std::size_t>(10 + std::ceil(30.0 * n / lambda));
+    best_values.push_back(sorted_values.front());
+    if (best_values.size() > history) best_values.pop_front();
+    const Eigen::VectorXd diag = separable ? diag_c : Eigen::VectorXd(C.diagonal());
+    if (stopped || !mean.allFinite() || !std::isfinite(sigma)) {
+        stopped = true;
+        return;
+    }
+    // Values: the generation and the recent best all within a tolerance.
+    const double level = std::max(1.0, std::abs(sorted_values.front()));
+    if (best_values.size() == history && std::isfinite(sorted_values.back())) {
+        const auto [lo, hi] = std::minmax_element(best_values.begin(), best_values.end());
+        if (*hi - *lo < kTolFun * level && sorted_values.back() - sorted_values.front() < kTolFun * level) {
+            stopped = true;
+        }
+    }
+    // Steps: too small in every coordinate, or too large in one.
+    const Eigen::VectorXd spread = sigma * diag.cwiseMax(0.0).cwiseSqrt();
+    if (spread.maxCoeff() < kTolX && sigma * p_c.cwiseAbs().maxCoeff() < kTolX) stopped = true;
+    if (sigma * D.maxCoeff() > kTolXUp) stopped = true;
+    const double ratio = D.maxCoeff() / D.minCoeff();
+    if (ratio * ratio > kMaxCondition) stopped = true;
+    // A step along a principal axis, or along one coordinate, that no longer moves the mean.
+    const int axis = generation % n;
+    const Eigen::VectorXd along =
+        separable ? Eigen::VectorXd(Eigen::VectorXd::Unit(n, axis) * D[axis]) : Eigen::VectorXd(B.col(axis) * D[axis]);
+    if ((mean + 0.1 * sigma * along).cwiseEqual(mean).all()) stopped = true;
+    for (int j = 0; j < n; ++j) {
+        if (mean[j] + 0.2 * spread[j] == mean[j]) stopped = true;
+    }
+}
+
+void CmaEs::apply_margin(const std::vector<int>& discrete, const Edges& edges, double alpha) {
+    if (discrete.empty()) return;
+    const double q = upper_quantile(alpha);
+    const Eigen::VectorXd diag = separable ? diag_c : Eigen::VectorXd(C.diagonal());
+    for (const int j : discrete) {
+        // Past the cube's edge a discrete coordinate holds its end value; the margin is measured
+        // from there, not from wherever the mean drifted.
+        mean[j] = std::clamp(mean[j], 0.0, 1.0);
+        const double sd = sigma * std::sqrt(std::max(diag[j], 0.0));
+        const auto [lo, hi] = edges(j, mean[j]);
+        double need = 0;  // the smallest spread that reaches each neighbour with probability alpha
+        if (lo) need = std::max(need, (mean[j] - *lo) / q);
+        if (hi) need = std::max(need, (*hi - mean[j]) / q);
+        scale[j] = sd > 0 ? std::max(1.0, need / sd) : 1.0;
+    }
+}
+
+}  // namespace tarvex::detail

@@ -1,0 +1,217 @@
+// CMAESSampler: reproducible candidates inside the space, convergence to a known optimum,
+// integers that keep moving, restarts, warm starts and the independent sampler for the rest.
+#include <cmath>
+#include <set>
+
+#include "stubs.hpp"
+
+using namespace tarvex;
+using namespace tarvex::testing;
+
+namespace {
+
+CMAESSamplerConfig seeded(std::uint64_t seed) {
+    CMAESSamplerConfig config;
+    config.seed = seed;
+    return config;
+}
+
+double shifted_sphere(Trial& t) {
+    const double optimum[4] = {1, -2, 0.5, 3};
+    const char* const names[4] = {"x0", "x1", "x2", "x3"};
+    double sum = 0;
+    for (int i = 0; i < 4; ++i) sum += std::pow(t.suggest_float(names[i], -5, 5, false, {}) - optimum[i], 2);
+    return sum;
+}
+
+}  // namespace
+
+TEST(CMAESSampler, CandidatesRepeatForASeedAndHonourTheSpace) {
+    const Objective mixed = [](Trial& t) {
+        const double x = t.suggest_float("x", -3, 3, false, {});
+        const double lr = t.suggest_float("lr", 1e-5, 1, true, {});
+        const int n = t.suggest_int("n", 1, 64, true, 1);
+        const int k = t.suggest_int("k", 0, 20, false, 4);
+        const double q = t.suggest_float("q", 0, 1, false, 0.25);
+        const std::string c = t.suggest_categorical("c", {"a", "b"});
+        return x * x + std::pow(std::log10(lr) + 3, 2) + std::abs(n - 8) + k + q + (c == "a");
+    };
+    std::vector<Trial> runs[2];
+    for (auto& run : runs) {
+        Study study(StudyDirection::Minimize, std::make_shared<CMAESSampler>(seeded(5)));
+        study.optimize(mixed, 60);
+        run = study.trials();
+    }
+    for (std::size_t i = 0; i < runs[0].size(); ++i) EXPECT_EQ(runs[0][i].params, runs[1][i].params) << i;
+    for (const Trial& t : runs[0]) {
+        for (const auto& [name, dist] : t.distributions) EXPECT_TRUE(can_produce(dist, t.params.at(name))) << name;
+    }
+}
+
+// The sphere's minimum is 0 at (1, -2, 0.5, 3); both the full and the diagonal covariance get there.
+TEST(CMAESSampler, ConvergesOnAShiftedSphere) {
+    for (const bool separable : {false, true}) {
+        CMAESSamplerConfig config = seeded(2);
+        config.separable = separable;
+        Study study(StudyDirection::Minimize, std::make_shared<CMAESSampler>(config));
+        study.optimize(shifted_sphere, 600);
+        EXPECT_LT(study.best_value(), 1e-4) << separable;
+        EXPECT_NEAR(std::get<double>(study.best_params().at("x1")), -2, 0.01) << separable;
+    }
+}
+
+// Integers keep a chance to move (the margin): the search reaches the integer optimum and never
+// proposes a configuration twice while untried ones remain.
+TEST(CMAESSampler, IntegersReachTheOptimumWithoutRepeats) {
+    Study study(StudyDirection::Minimize, std::make_shared<CMAESSampler>(seeded(3)));
+    study.optimize(
+        [](Trial& t) {
+            return std::pow(t.suggest_int("a", -10, 10, false, 1) - 3, 2) +
+                   std::pow(t.suggest_int("b", -10, 10, false, 1) + 4, 2) +
+                   std::pow(t.suggest_int("c", 0, 30, false, 3) - 12, 2);
+        },
+        150);
+    EXPECT_EQ(study.best_value(), 0);
+    std::set<std::vector<int>> configs;
+    for (const Trial& t : study.trials()) {
+        configs.insert(
+            {std::get<int>(t.params.at("a")), std::get<int>(t.params.at("b")), std::get<int>(t.params.at("c"))});
+    }
+    EXPECT_EQ(configs.size(), study.trials().size());
+}
+
+// A flat objective stalls at once; IPOP restarts with twice the population each time, BIPOP
+// alternates with smaller populations.
+TEST(CMAESSampler, RestartsGrowThePopulation) {
+    const Objective flat = [](Trial& t) {
+        t.suggest_float("x", 0, 1, false, {});
+        t.suggest_float("y", 0, 1, false, {});
+        return 1.0;
+    };
+    for (const CMARestart strategy : {CMARestart::None, CMARestart::IPOP, CMARestart::BIPOP}) {
+        CMAESSamplerConfig config = seeded(1);
+        config.restart_strategy = strategy;
+        auto sampler = std::make_shared<CMAESSampler>(config);
+        Study study(StudyDirection::Minimize, sampler);
+        study.optimize(flat, 700);
+        const CMAESProgress p = sampler->progress(study);
+        if (strategy == CMARestart::None) {
+            EXPECT_EQ(p.restarts, 0);
+            EXPECT_EQ(p.popsize, 6);  // 4 + floor(3 ln 2)
+        } else if (strategy == CMARestart::IPOP) {
+            EXPECT_GE(p.restarts, 2);
+            EXPECT_EQ(p.popsize, 6 << p.restarts);
+        } else {
+            EXPECT_GE(p.restarts, 2);
+            EXPECT_LE(p.popsize, 6 << p.restarts);
+        }
+    }
+}
+
+// Warm-started, the first generation lies around the good configurations given (with a spread
+// of a tenth of the range); with x0 and a short step, around x0.
+TEST(CMAESSampler, StartsFromWarmConfigurationsOrX0) {
+    const Objective bowl = [](Trial& t) {
+        return std::pow(t.suggest_float("x", -10, 10, false, {}), 2) +
+               std::pow(t.suggest_float("y", -10, 10, false, {}), 2);
+    };
+    CMAESSamplerConfig warm = seeded(4);
+    for (const double dx : {-0.2, 0.0, 0.2}) warm.warm_start.push_back({{"x", 6 + dx}, {"y", -6 - dx}});
+    CMAESSamplerConfig from_x0 = seeded(4);
+    from_x0.x0 = {{"x", -7.0}, {"y", 7.0}};
+    from_x0.sigma0 = 0.01;
+    const std::pair<CMAESSamplerConfig, double> starts[] = {{warm, 6.0}, {from_x0, -7.0}};
+    for (const auto& [config, centre] : starts) {
+        Study study(StudyDirection::Minimize, std::make_shared<CMAESSampler>(config));
+        study.optimize(bowl, 7);  // the first of these is drawn independently
+        double mean_x = 0, mean_y = 0;
+        for (std::size_t i = 1; i < 7; ++i) {
+            mean_x += std::get<double>(study.trials()[i].params.at("x")) / 6;
+            mean_y += std::get<double>(study.trials()[i].params.at("y")) / 6;
+        }
+        EXPECT_NEAR(mean_x, centre, 1.6);
+        EXPECT_NEAR(mean_y, -centre, 1.6);
+    }
+}
+
+// Categoricals, and the trials before the search starts, come from the independent sampler.
+TEST(CMAESSampler, TheIndependentSamplerDrawsTheRest) {
+    auto stub = std::make_shared<StubSampler>();
+    CMAESSamplerConfig config = seeded(6);
+    config.independent_sampler = stub;
+    config.n_startup_trials = 3;
+    Study study(StudyDirection::Minimize, std::make_shared<CMAESSampler>(config));
+    study.optimize(
+        [](Trial& t) {
+            const double x = t.suggest_float("x", 0, 1, false, {});
+            return t.suggest_categorical("c", {"a", "b"}) == "a" ? x : 2 * x;
+        },
+        20);
+    EXPECT_EQ(stub->sample_calls.load(), 3 * 2 + 17);
+    EXPECT_EQ(stub->before_calls.load(), 1);
+    EXPECT_EQ(stub->after_calls.load(), 20);
+    for (std::size_t i = 3; i < 20; ++i) EXPECT_NE(std::get<double>(study.trials()[i].params.at("x")), 0.5) << i;
+}
+
+// Failed, NaN and pruned trials count against their region: the search leaves the half where
+// the objective fails and stays where it completes.
+TEST(CMAESSampler, FailedAndPrunedTrialsCountAsBad) {
+    Study study(StudyDirection::Maximize, std::make_shared<CMAESSampler>(seeded(8)),
+                std::make_shared<MedianPruner>(5, 0, 50.0));
+    study.optimize(
+        [](Trial& t) {
+            const double x = t.suggest_float("x", -1, 1, false, {});
+            const double y = t.suggest_float("y", -1, 1, false, {});
+            if (x > 0.5) throw std::runtime_error("diverged");
+            if (x > 0.3) return std::nan("");
+            t.report(-std::abs(y), 1);
+            if (t.should_prune()) throw TrialPruned();
+            return x - std::abs(y);
+        },
+        300, 1);
+    const auto best = study.best_params();
+    EXPECT_NEAR(std::get<double>(best.at("x")), 0.3, 0.05);
+    EXPECT_NEAR(std::get<double>(best.at("y")), 0, 0.05);
+    int late_failures = 0;
+    for (std::size_t i = 200; i < 300; ++i) late_failures += study.trials()[i].state == TrialState::Failed;
+    EXPECT_LT(late_failures, 30);
+}
+
+// A space that changes (a wider range) restarts the search over it, and its candidates honour it.
+TEST(CMAESSampler, AChangedSpaceRestartsTheSearch) {
+    auto sampler = std::make_shared<CMAESSampler>(seeded(9));
+    Study study(StudyDirection::Minimize, sampler);
+    const auto with_high = [](double high) {
+        return Objective([high](Trial& t) {
+            return std::pow(t.suggest_float("x", 0, high, false, {}) - 3, 2) +
+                   std::pow(t.suggest_float("y", 0, high, false, {}) - 3, 2);
+        });
+    };
+    study.optimize(with_high(2), 30);
+    const int restarts = sampler->progress(study).restarts;
+    study.optimize(with_high(10), 120);
+    EXPECT_GT(sampler->progress(study).restarts, restarts);
+    EXPECT_LT(study.best_value(), 1e-2);
+    for (std::size_t i = 30; i < study.trials().size(); ++i) {
+        EXPECT_LE(std::get<double>(study.trials()[i].params.at("x")), 10);
+    }
+}
+
+TEST(CMAESSampler, RejectsBadSettingsAndSeveralObjectives) {
+    CMAESSamplerConfig config;
+    config.sigma0 = 0;
+    EXPECT_EQ(error_of([&] { CMAESSampler s(config); }), "CMAESSampler: sigma0 must be a finite number above 0.");
+    config = {};
+    config.popsize = 1;
+    EXPECT_EQ(error_of([&] { CMAESSampler s(config); }),
+              "CMAESSampler: popsize must be 0 (the default) or at least 2.");
+    EXPECT_EQ(error_of([] {
+                  Study s({StudyDirection::Minimize, StudyDirection::Maximize},
+                          std::make_shared<CMAESSampler>(CMAESSamplerConfig{}));
+              }),
+              "CMAESSampler: optimises a single objective; this study has 2.");
+    auto sampler = std::make_shared<CMAESSampler>(CMAESSamplerConfig{});
+    const Study other(StudyDirection::Minimize);
+    EXPECT_EQ(error_of([&] { sampler->progress(other); }),
+              "CMAESSampler.progress: the study does not use this sampler.");
+}
