@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -533,7 +533,7 @@ class CMAESProgress:
     def sigma(self) -> float:
         ...
 class CMAESSampler(ISampler):
-    def __init__(self, x0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str] = {}, sigma0: typing.SupportsFloat = 0.2, n_startup_trials: typing.SupportsInt = 1, popsize: typing.SupportsInt = 0, restart_strategy: str | None = 'ipop', inc_popsize: typing.SupportsInt = 2, with_margin: bool = True, separable: bool = False, bounds: str = 'mirror', warm_start: collections.abc.Sequence[collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str]] = [], independent_sampler: ISampler | None = None, seed: typing.SupportsInt = 0) -> None:
+    def __init__(self, x0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str] = {}, sigma0: typing.SupportsFloat = 0.2, n_startup_trials: typing.SupportsInt = 1, popsize: typing.SupportsInt = 0, restart_strategy: str | None = 'ipop', inc_popsize: typing.SupportsInt = 2, with_margin: bool = True, separable: bool = False, bounds: str = 'resample', warm_start: collections.abc.Sequence[collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str]] = [], independent_sampler: ISampler | None = None, seed: typing.SupportsInt = 0) -> None:
         ...
     def progress(self, study: Study) -> CMAESProgress:
         """
@@ -547,6 +547,12 @@ class CMAESSampler(ISampler):
         ...
     @property
     def sigma0(self) -> float:
+        ...
+class AutoSampler(ISampler):
+    def __init__(self, max_gp_trials: typing.SupportsInt = 200, seed: typing.SupportsInt = 0) -> None:
+        ...
+    @property
+    def max_gp_trials(self) -> int:
         ...
 class IPruner:
     pass

@@ -53,7 +53,7 @@ void bind_cmaes_sampler(py::module_& m) {
              py::arg("n_startup_trials") = defaults.n_startup_trials, py::arg("popsize") = defaults.popsize,
              py::arg("restart_strategy") = "ipop", py::arg("inc_popsize") = defaults.inc_popsize,
              py::arg("with_margin") = defaults.with_margin, py::arg("separable") = defaults.separable,
-             py::arg("bounds") = "mirror", py::arg("warm_start") = std::vector<ParamMap>{},
+             py::arg("bounds") = "resample", py::arg("warm_start") = std::vector<ParamMap>{},
              py::arg("independent_sampler") = py::none(), py::arg("seed") = 0)
         .def(
             "progress", [](const CMAESSampler& s, const BoundStudy& study) { return s.progress(study); },

@@ -160,6 +160,7 @@ void bind_tpe_sampler(py::module_& m);
 void bind_sobol_sampler(py::module_& m);
 void bind_grid_sampler(py::module_& m);
 void bind_cmaes_sampler(py::module_& m);
+void bind_auto_sampler(py::module_& m);
 void bind_pruners(py::module_& m);
 void bind_storage(py::module_& m);
 

@@ -33,10 +33,13 @@ struct CMAESSamplerConfig {
     bool with_margin = true;
     // A diagonal covariance: cost linear in the number of parameters, for a hundred and more.
     bool separable = false;
-    CMABounds bounds = CMABounds::Mirror;
+    CMABounds bounds = CMABounds::Resample;  // the better of the two on the bbob suite
     // Good configurations of an earlier, similar study: the search starts at their mean, with a
     // covariance taken from their spread (warm starting).
     std::vector<ParamMap> warm_start;
+    // Without warm_start: a search that starts on a study already holding completed trials (one
+    // another sampler began) starts from the best tenth of them, where there are at least two.
+    bool warm_start_from_history = false;
     // Draws categorical parameters, parameters outside the joint space of the finished trials,
     // and every parameter of the startup trials; null: random search.
     std::shared_ptr<ISampler> independent_sampler;

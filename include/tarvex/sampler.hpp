@@ -29,6 +29,10 @@ public:
                                           const Distribution& dist) = 0;
     // Once per finished run trial, before it is written to storage.
     virtual void after_trial(const Study& study, const Trial& trial);
+    // What the sampler notes on a finished trial before it is stored, in its system attributes
+    // (how it was sampled); by default nothing. state as for propose; called without the
+    // study's sampling lock.
+    virtual void annotate(Trial& trial, SamplerState* state);
 
     // Whether propose is worth calling: a sampler that answers only name by name says false (the
     // default), and the study reads no history for it.

@@ -1,6 +1,7 @@
 // Every sampler of the library, with the interface and the search space they share.
 #pragma once
 
+#include "tarvex/auto_sampler.hpp"
 #include "tarvex/cmaes_sampler.hpp"
 #include "tarvex/distributions.hpp"
 #include "tarvex/gp_sampler.hpp"

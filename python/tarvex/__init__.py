@@ -15,6 +15,7 @@ print(study.best_value, study.best_params)
 import _tarvex
 
 from . import _logging, exceptions, importance, report, visualization
+from ._auto import AutoSampler
 from ._cmaes import CMAESSampler
 from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
@@ -39,6 +40,7 @@ _logging.install()
 
 __all__ = [
     "AcquisitionType",
+    "AutoSampler",
     "CMAESSampler",
     "CustomSampler",
     "DatabaseStorage",

@@ -65,8 +65,8 @@ class CMAESSampler(_tarvex.CMAESSampler):
         inc_popsize: the factor by which a restart grows the population.
         with_margin: keep integers and stepped floats from freezing at one value too early.
         separable: a diagonal covariance, for a hundred parameters and more.
-        bounds: ``"mirror"`` reflects a candidate at the bound it crossed; ``"resample"`` draws it
-            again (up to ten times, then reflects).
+        bounds: ``"resample"`` draws a candidate outside the bounds again (up to ten times, then
+            reflects it); ``"mirror"`` reflects it at the bound it crossed at once.
         warm_start: an earlier, similar study (its best tenth of trials) or a list of good
             configurations: the search starts at their mean, with their spread.
         independent_sampler: draws what the search does not; None for random search.
@@ -84,7 +84,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
         inc_popsize: int = 2,
         with_margin: bool = True,
         separable: bool = False,
-        bounds: str = "mirror",
+        bounds: str = "resample",
         warm_start: Study | Iterable[Mapping[str, Any]] | None = None,
         independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
         seed: int | None = None,

@@ -101,12 +101,14 @@ class Run:
                     core_trial.system_attrs["presumed_lost"],
                 )
             if logger.isEnabledFor(logging.INFO):
+                chosen = core_trial.system_attrs.get("auto_sampler")
                 logger.info(
-                    "Trial %d %s: value %s, parameters %s",
+                    "Trial %d %s: value %s, parameters %s%s",
                     trial.number,
                     trial.state.name,
                     trial.values[0] if len(trial.values) == 1 else trial.values,
                     trial.params,
+                    f" (sampled by {chosen})" if chosen else "",
                 )
             if self.bar is not None:
                 self._advance(trial)

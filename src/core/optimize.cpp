@@ -89,6 +89,7 @@ void Study::finish(Trial&& trial, const TrialEnd& on_end) {
     trial.datetime_complete = Clock::now();
     trial.progress_hook = nullptr;  // nothing more is recorded as it happens
     end_proposal(trial.trial_id);
+    sampler->annotate(trial, sampling->state.get());
     sampler->after_trial(*this, trial);
     if (!on_end) return storage->update_trial(std::move(trial));
     storage->store_finished(trial);  // on_end sees what the storage noted

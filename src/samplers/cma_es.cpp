@@ -46,19 +46,30 @@ CmaEs::CmaEs(Eigen::VectorXd mean_, double sigma_, int popsize, bool separable_,
     lambda = popsize > 0 ? popsize : 4 + static_cast<int>(std::floor(3 * std::log(n)));
     lambda = std::max(lambda, 2);
     mu = lambda / 2;
-    weights.resize(mu);
-    for (int i = 0; i < mu; ++i) weights[i] = std::log((lambda + 1) / 2.0) - std::log(i + 1.0);
-    weights /= weights.sum();
-    mu_eff = 1.0 / weights.squaredNorm();
+    // Recombination weights w'_i = ln((λ + 1)/2) − ln i for all λ: the positive ones normalised
+    // to sum 1, the negative ones (active CMA: the worst push C away) scaled so that C stays
+    // positive definite.
+    Eigen::VectorXd raw(lambda);
+    for (int i = 0; i < lambda; ++i) raw[i] = std::log((lambda + 1) / 2.0) - std::log(i + 1.0);
+    const Eigen::VectorXd positive = raw.head(mu), negative = raw.tail(lambda - mu).cwiseMin(0.0);
+    mu_eff = positive.sum() * positive.sum() / positive.squaredNorm();
+    const double mu_eff_minus =
+        negative.squaredNorm() > 0 ? negative.sum() * negative.sum() / negative.squaredNorm() : 0.0;
     const double dn = n;
     c_sigma = (mu_eff + 2) / (dn + mu_eff + 5);
     d_sigma = 1 + 2 * std::max(0.0, std::sqrt((mu_eff - 1) / (dn + 1)) - 1) + c_sigma;
     c_c = (4 + mu_eff / dn) / (dn + 4 + 2 * mu_eff / dn);
     c_1 = 2 / ((dn + 1.3) * (dn + 1.3) + mu_eff);
-    c_mu = std::min(1 - c_1, 2 * (mu_eff - 2 + 1 / mu_eff) / ((dn + 2) * (dn + 2) + mu_eff));
+    c_mu = std::min(1 - c_1 - 1e-8, 2 * (mu_eff - 2 + 1 / mu_eff) / ((dn + 2) * (dn + 2) + mu_eff));
     if (separable) {
-        c_1 = std::min(1.0, c_1 * (dn + 2) / 3);
-        c_mu = std::min(1 - c_1, c_mu * (dn + 2) / 3);
+        c_1 = std::min(0.5, c_1 * (dn + 2) / 3);
+        c_mu = std::min(1 - c_1 - 1e-8, c_mu * (dn + 2) / 3);
+    }
+    const double alpha_minus =
+        std::min({1 + c_1 / c_mu, 1 + 2 * mu_eff_minus / (mu_eff + 2), (1 - c_1 - c_mu) / (dn * c_mu)});
+    weights.resize(lambda);
+    for (int i = 0; i < lambda; ++i) {
+        weights[i] = raw[i] >= 0 ? raw[i] / positive.sum() : alpha_minus * raw[i] / -negative.sum();
     }
     chi_n = std::sqrt(dn) * (1 - 1 / (4 * dn) + 1 / (21 * dn * dn));
     eigen_every = separable ? 1 : std::max(1, static_cast<int>(1 / (10 * dn * (c_1 + c_mu))));
@@ -91,25 +102,31 @@ void CmaEs::tell(std::vector<std::pair<Eigen::VectorXd, double>> solutions) {
     });
     const int n = dimension();
     ++generation;
-    Eigen::MatrixXd y(n, mu);
-    for (int i = 0; i < mu; ++i) y.col(i) = (solutions[i].first - mean).cwiseQuotient(scale) / sigma;
-    const Eigen::VectorXd y_w = y * weights;
+    Eigen::MatrixXd y(n, lambda);
+    for (int i = 0; i < lambda; ++i) y.col(i) = (solutions[i].first - mean).cwiseQuotient(scale) / sigma;
+    const Eigen::VectorXd y_w = y.leftCols(mu) * weights.head(mu);
     mean += sigma * scale.cwiseProduct(y_w);
 
-    const Eigen::VectorXd whitened =
-        separable ? Eigen::VectorXd(y_w.cwiseQuotient(D)) : Eigen::VectorXd(B * (B.transpose() * y_w).cwiseQuotient(D));
-    p_sigma = (1 - c_sigma) * p_sigma + std::sqrt(c_sigma * (2 - c_sigma) * mu_eff) * whitened;
+    const auto whiten = [&](const Eigen::VectorXd& v) {
+        return separable ? Eigen::VectorXd(v.cwiseQuotient(D))
+                         : Eigen::VectorXd(B * (B.transpose() * v).cwiseQuotient(D));
+    };
+    p_sigma = (1 - c_sigma) * p_sigma + std::sqrt(c_sigma * (2 - c_sigma) * mu_eff) * whiten(y_w);
     const double norm_correction = std::sqrt(1 - std::pow(1 - c_sigma, 2.0 * generation));
     const bool h_sigma = p_sigma.norm() / norm_correction < (1.4 + 2 / (n + 1.0)) * chi_n;
     p_c = (1 - c_c) * p_c + (h_sigma ? std::sqrt(c_c * (2 - c_c) * mu_eff) : 0.0) * y_w;
     const double delta = (1 - h_sigma) * c_c * (2 - c_c);
+    // A negative weight acts on a step rescaled to length √n in the whitened space, so a far
+    // outlier cannot shrink C by much.
+    Eigen::VectorXd w_o = weights;
+    for (int i = mu; i < lambda; ++i) {
+        if (w_o[i] < 0) w_o[i] *= n / std::max(whiten(y.col(i)).squaredNorm(), 1e-300);
+    }
+    const double keep = 1 + c_1 * delta - c_1 - c_mu * weights.sum();
     if (separable) {
-        Eigen::VectorXd rank_mu = Eigen::VectorXd::Zero(n);
-        for (int i = 0; i < mu; ++i) rank_mu += weights[i] * y.col(i).cwiseAbs2();
-        diag_c = (1 - c_1 - c_mu) * diag_c + c_1 * (p_c.cwiseAbs2() + delta * diag_c) + c_mu * rank_mu;
+        diag_c = keep * diag_c + c_1 * p_c.cwiseAbs2() + c_mu * (y.cwiseAbs2() * w_o);
     } else {
-        const Eigen::MatrixXd rank_mu = y * weights.asDiagonal() * y.transpose();
-        C = (1 - c_1 - c_mu) * C + c_1 * (p_c * p_c.transpose() + delta * C) + c_mu * rank_mu;
+        C = keep * C + c_1 * p_c * p_c.transpose() + c_mu * y * w_o.asDiagonal() * y.transpose();
     }
     sigma *= std::exp(std::min(1.0, (c_sigma / d_sigma) * (p_sigma.norm() / chi_n - 1)));
     if (generation - decomposed_at >= eigen_every) decompose();

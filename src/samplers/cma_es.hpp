@@ -13,12 +13,14 @@
 namespace tarvex::detail {
 
 // Candidates are x = m + σ A y with y ~ N(0, C) and A a diagonal scale (the margin, 1 elsewhere).
-// After λ evaluations, with weights w_i ∝ ln((λ + 1)/2) − ln i over the best μ = ⌊λ/2⌋:
-//   m ← m + σ A Σ w_i y_i                   p_σ ← (1 − c_σ) p_σ + √(c_σ (2 − c_σ) μ_eff) C^−½ y_w
+// After λ evaluations, ranked best first, with weights w_i ∝ ln((λ + 1)/2) − ln i (positive for
+// the best μ = ⌊λ/2⌋ and summing to 1, negative for the worst: active CMA) and y_w = Σ_{i≤μ} w_i y_i:
+//   m ← m + σ A y_w                          p_σ ← (1 − c_σ) p_σ + √(c_σ (2 − c_σ) μ_eff) C^−½ y_w
 //   p_c ← (1 − c_c) p_c + h_σ √(c_c (2 − c_c) μ_eff) y_w
-//   C ← (1 − c_1 − c_μ) C + c_1 (p_c p_cᵀ + δ(h_σ) C) + c_μ Σ w_i y_i y_iᵀ
+//   C ← (1 + c_1 δ(h_σ) − c_1 − c_μ Σ w_i) C + c_1 p_c p_cᵀ + c_μ Σ w°_i y_i y_iᵀ
 //   σ ← σ exp((c_σ / d_σ)(‖p_σ‖ / E‖N(0, I)‖ − 1))
-// The separable variant keeps C diagonal, with c_1 and c_μ larger by (n + 2)/3.
+// where w°_i = w_i, times n / ‖C^−½ y_i‖² where negative. The separable variant keeps C
+// diagonal, with c_1 and c_μ larger by (n + 2)/3.
 class CmaEs {
 public:
     // cov: the initial C (identity when absent); popsize 0: 4 + ⌊3 ln n⌋.

@@ -108,9 +108,10 @@ std::optional<Eigen::VectorXd> unit_point(const std::vector<Coord>& space, const
 
 // A search started from the warm-start configurations: their mean, and their covariance
 // Σ = cov + α² I (α = 0.1 of each range) split into σ = det(Σ)^(1/2n) and C = Σ / σ².
-std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::vector<Coord>& space, int popsize) {
+std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::vector<ParamMap>& warm_start,
+                                 const std::vector<Coord>& space, int popsize) {
     std::vector<Eigen::VectorXd> points;
-    for (const ParamMap& good : config.warm_start) {
+    for (const ParamMap& good : warm_start) {
         if (auto x = unit_point(space, good)) points.push_back(std::move(*x));
     }
     if (points.empty()) return std::nullopt;
@@ -125,15 +126,33 @@ std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::ve
     return CmaEs(std::move(mean), sigma, popsize, config.separable, cov / (sigma * sigma));
 }
 
+// The best tenth of the history's completed trials with one finite value, best first.
+std::vector<ParamMap> best_tenth(const History& history) {
+    const bool maximize = history.directions.front() == StudyDirection::Maximize;
+    std::vector<std::pair<double, const ParamMap*>> done;
+    for (const auto& [id, t] : history.trials) {
+        if (t->state == TrialState::Complete && detail::observed(*t)) {
+            done.emplace_back(maximize ? -t->values.front() : t->values.front(), &t->params);
+        }
+    }
+    std::stable_sort(done.begin(), done.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ParamMap> best;
+    const auto n = static_cast<std::size_t>(std::ceil(0.1 * static_cast<double>(done.size())));
+    for (std::size_t i = 0; i < n && done.size() >= 2; ++i) best.push_back(*done[i].second);
+    return best;
+}
+
 // The search's first run over the state's space: warm started, else from x0 and the middle.
-void start_search(const CMAESSamplerConfig& config, CMAStudyState& s) {
+void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const History& history) {
     const int n = static_cast<int>(s.space.size());
     s.discrete.clear();
     for (int j = 0; j < n; ++j) {
         if (s.space[static_cast<std::size_t>(j)].discrete()) s.discrete.push_back(j);
     }
     s.members.clear();
-    s.es = warm_search(config, s.space, config.popsize);
+    s.es = warm_search(config, config.warm_start, s.space, config.popsize);
+    if (!s.es && config.warm_start_from_history)
+        s.es = warm_search(config, best_tenth(history), s.space, config.popsize);
     if (!s.es) {
         Eigen::VectorXd mean = Eigen::VectorXd::Constant(n, 0.5);
         for (int j = 0; j < n; ++j) {
@@ -265,7 +284,7 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
             s->empty_at = history.trials.size();
             return {};
         }
-        start_search(config, *s);
+        start_search(config, *s, history);
     }
 
     // The generation's finished candidates; a space that changed under them starts a new search.
@@ -282,7 +301,7 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
             s->space = joint_space(finished_trials(history, id));
             s->es.reset();
             if (s->space.empty()) return {};
-            start_search(config, *s);
+            start_search(config, *s, history);
             ++s->progress.restarts;
             done.clear();
             break;

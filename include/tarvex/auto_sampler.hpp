@@ -1,0 +1,54 @@
+// A sampler that picks, for each trial, the sampler that suits the study as it stands.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tarvex/cmaes_sampler.hpp"
+#include "tarvex/gp_sampler.hpp"
+#include "tarvex/random_sampler.hpp"
+#include "tarvex/sampler.hpp"
+#include "tarvex/tpe_sampler.hpp"
+
+namespace tarvex {
+
+struct AutoSamplerConfig {
+    // A flat, single-objective study goes to the GP while it has fewer finished trials than
+    // this; past it, where a GP proposal costs tens of milliseconds, to CMA-ES or TPE.
+    int max_gp_trials = 200;
+    std::uint64_t seed = 0;  // 0: a nondeterministic generator
+
+    // Throws std::invalid_argument naming the first field out of range.
+    void validate() const;
+};
+
+// The choice, made again at each trial from the finished trials: several objectives or a
+// conditional space (trials that use different parameters) go to TPESampler; a flat space to
+// GPSampler while the study is small, then to CMAESSampler where every parameter is numeric
+// (started from the best tenth of the trials so far) and to TPESampler otherwise. The trial
+// keeps the choice in its system attribute "auto_sampler" ("GPSampler", "TPESampler" or
+// "CMAESSampler").
+class AutoSampler : public ISampler {
+public:
+    // Throws std::invalid_argument for a config that validate() rejects.
+    explicit AutoSampler(AutoSamplerConfig config);
+    ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                  const Distribution& dist) override;
+    void before_study(const Study& study) override;
+    void after_trial(const Study& study, const Trial& trial) override;
+    void annotate(Trial& trial, SamplerState* state) override;
+    bool proposes() const override { return true; }
+    ParamMap propose(const History& history, const Trial& trial, SamplerState* state) override;
+    std::unique_ptr<SamplerState> make_state(const Study& study) override;
+    bool is_slow() const override { return true; }
+
+    const AutoSamplerConfig config;
+
+private:
+    const std::shared_ptr<GPSampler> gp;
+    const std::shared_ptr<TPESampler> tpe;
+    const std::shared_ptr<CMAESSampler> cmaes;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,182 @@
+#include "tarvex/auto_sampler.hpp"
+
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tarvex {
+namespace {
+
+enum class Choice { GP, TPE, CMAES };
+
+const char* name_of(Choice c) {
+    switch (c) {
+        case Choice::GP:
+            return "GPSampler";
+        case Choice::CMAES:
+            return "CMAESSampler";
+        case Choice::TPE:
+            break;
+    }
+    return "TPESampler";
+}
+
+// What an AutoSampler keeps of one study: each sampler's own state, the shape of the space the
+// finished trials show, and the choice made for each running trial.
+struct AutoState : SamplerState {
+    std::unique_ptr<SamplerState> gp, tpe, cmaes;  // gp and cmaes: single-objective studies only
+    bool single_objective = true;
+    // The space as the finished trials show it; guarded by the study's sampling lock.
+    std::unordered_set<int> checked;             // the finished trials read
+    std::optional<std::set<std::string>> names;  // the first one's parameters
+    bool conditional = false, numeric = true;
+    bool cmaes_started = false;               // CMA-ES, once chosen, stays: its search is under way
+    mutable std::mutex mutex;                 // guards choices, which annotate reads unlocked
+    std::unordered_map<int, Choice> choices;  // by trial_id, until the trial is annotated
+
+    void take_in(const History& history) {
+        for (const auto& [id, t] : history.trials) {
+            if (t->state == TrialState::Running || t->params.empty() || !checked.insert(id).second) continue;
+            std::set<std::string> used;
+            for (const auto& [name, dist] : t->distributions) {
+                used.insert(name);
+                const auto* c = std::get_if<CategoricalDist>(&dist);
+                if (c && c->choices.size() > 1) numeric = false;
+            }
+            if (!names) {
+                names = std::move(used);
+            } else if (used != *names) {
+                conditional = true;
+            }
+        }
+    }
+
+    std::optional<Choice> choice_of(int trial_id) const {
+        const std::scoped_lock lock(mutex);
+        const auto c = choices.find(trial_id);
+        return c == choices.end() ? std::nullopt : std::optional(c->second);
+    }
+};
+
+std::uint64_t derived(std::uint64_t seed, std::uint64_t k) { return seed == 0 ? 0 : seed + 0x9E3779B97F4A7C15ULL * k; }
+
+AutoSamplerConfig validated(AutoSamplerConfig config) {
+    config.validate();
+    return config;
+}
+
+std::shared_ptr<GPSampler> make_gp(std::uint64_t seed) {
+    GPSamplerConfig c;
+    c.seed = seed;
+    return std::make_shared<GPSampler>(c);
+}
+
+std::shared_ptr<TPESampler> make_tpe(std::uint64_t seed) {
+    TPESamplerConfig c;
+    c.seed = seed;
+    return std::make_shared<TPESampler>(c);
+}
+
+std::shared_ptr<CMAESSampler> make_cmaes(std::uint64_t seed) {
+    CMAESSamplerConfig c;
+    c.seed = seed;
+    c.n_startup_trials = 0;
+    c.warm_start_from_history = true;
+    return std::make_shared<CMAESSampler>(c);
+}
+
+}  // namespace
+
+void AutoSamplerConfig::validate() const {
+    if (max_gp_trials < 0) throw std::invalid_argument("AutoSampler: max_gp_trials must be at least 0.");
+}
+
+AutoSampler::AutoSampler(AutoSamplerConfig config_)
+    : config(validated(config_)),
+      gp(make_gp(derived(config.seed, 1))),
+      tpe(make_tpe(derived(config.seed, 2))),
+      cmaes(make_cmaes(derived(config.seed, 3))) {}
+
+std::unique_ptr<SamplerState> AutoSampler::make_state(const Study& study) {
+    auto s = std::make_unique<AutoState>();
+    s->single_objective = study.directions.size() == 1;
+    s->tpe = tpe->make_state(study);
+    if (s->single_objective) {
+        s->gp = gp->make_state(study);
+        s->cmaes = cmaes->make_state(study);
+    }
+    return s;
+}
+
+void AutoSampler::before_study(const Study& study) {
+    tpe->before_study(study);
+    if (study.directions.size() == 1) {
+        gp->before_study(study);
+        cmaes->before_study(study);
+    }
+}
+
+void AutoSampler::after_trial(const Study& study, const Trial& trial) {
+    tpe->after_trial(study, trial);
+    if (study.directions.size() == 1) {
+        gp->after_trial(study, trial);
+        cmaes->after_trial(study, trial);
+    }
+}
+
+ParamMap AutoSampler::propose(const History& history, const Trial& trial, SamplerState* state) {
+    auto* const s = dynamic_cast<AutoState*>(state);
+    if (!s) return tpe->propose(history, trial, nullptr);
+    s->take_in(history);
+    Choice choice = Choice::TPE;
+    if (s->single_objective && !s->conditional) {
+        if (s->cmaes_started || static_cast<int>(s->checked.size()) >= config.max_gp_trials) {
+            choice = s->numeric ? Choice::CMAES : Choice::TPE;
+        } else {
+            choice = Choice::GP;
+        }
+    }
+    s->cmaes_started = choice == Choice::CMAES;
+    {
+        const std::scoped_lock lock(s->mutex);
+        s->choices[trial.trial_id] = choice;
+    }
+    switch (choice) {
+        case Choice::GP:
+            return gp->propose(history, trial, s->gp.get());
+        case Choice::CMAES:
+            return cmaes->propose(history, trial, s->cmaes.get());
+        case Choice::TPE:
+            break;
+    }
+    return tpe->propose(history, trial, s->tpe.get());
+}
+
+ParamValue AutoSampler::sample_independent(const Study& study, const Trial& trial, const std::string& name,
+                                           const Distribution& dist) {
+    const auto* const s = dynamic_cast<const AutoState*>(study.sampler_state(*this));
+    switch (s ? s->choice_of(trial.trial_id).value_or(Choice::TPE) : Choice::TPE) {
+        case Choice::GP:
+            return gp->sample_independent(study, trial, name, dist);
+        case Choice::CMAES:
+            return cmaes->sample_independent(study, trial, name, dist);
+        case Choice::TPE:
+            break;
+    }
+    return tpe->sample_independent(study, trial, name, dist);
+}
+
+void AutoSampler::annotate(Trial& trial, SamplerState* state) {
+    auto* const s = dynamic_cast<AutoState*>(state);
+    if (!s) return;
+    const std::scoped_lock lock(s->mutex);
+    const auto c = s->choices.find(trial.trial_id);
+    if (c == s->choices.end()) return;
+    trial.system_attrs.insert_or_assign("auto_sampler", name_of(c->second));
+    s->choices.erase(c);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,83 @@
+// AutoSampler: the sampler each trial gets as the study grows and changes shape, kept on the trial.
+#include <cmath>
+
+#include "stubs.hpp"
+
+using namespace tarvex;
+using namespace tarvex::testing;
+
+namespace {
+
+std::shared_ptr<AutoSampler> automatic(std::uint64_t seed, int max_gp_trials) {
+    return std::make_shared<AutoSampler>(AutoSamplerConfig{.max_gp_trials = max_gp_trials, .seed = seed});
+}
+
+std::vector<std::string> choices(const Study& study) {
+    std::vector<std::string> out;
+    for (const Trial& t : study.trials()) out.push_back(t.system_attrs.at("auto_sampler"));
+    return out;
+}
+
+double bowl(Trial& t) {
+    return std::pow(t.suggest_float("x", -5, 5, false, {}) - 1, 2) +
+           std::pow(t.suggest_int("k", 0, 9, false, 1) - 4, 2);
+}
+
+}  // namespace
+
+// Flat and numeric: the GP, then CMA-ES from where the GP got to; the optimum, 0 at (1, 4), is reached.
+TEST(AutoSampler, AFlatNumericStudyGoesFromTheGPToCMAES) {
+    Study study(StudyDirection::Minimize, automatic(1, 15));
+    study.optimize(bowl, 80);
+    const auto c = choices(study);
+    EXPECT_EQ(std::count(c.begin(), c.begin() + 15, "GPSampler"), 15);
+    EXPECT_EQ(std::count(c.begin() + 15, c.end(), "CMAESSampler"), 65);
+    EXPECT_LT(study.best_value(), 1e-3);
+
+    Study again(StudyDirection::Minimize, automatic(1, 15));
+    again.optimize(bowl, 80);
+    for (std::size_t i = 0; i < 80; ++i) EXPECT_EQ(study.trials()[i].params, again.trials()[i].params) << i;
+}
+
+// A categorical past the GP's size, a conditional space, and several objectives go to TPE.
+TEST(AutoSampler, CategoricalConditionalAndMultiObjectiveStudiesGoToTPE) {
+    Study categorical(StudyDirection::Minimize, automatic(2, 10));
+    categorical.optimize([](Trial& t) { return bowl(t) + (t.suggest_categorical("c", {"a", "b"}) == "a"); }, 20);
+    auto c = choices(categorical);
+    EXPECT_EQ(c[9], "GPSampler");
+    EXPECT_EQ(std::count(c.begin() + 10, c.end(), "TPESampler"), 10);
+
+    Study conditional(StudyDirection::Minimize, automatic(3, 100));
+    conditional.optimize(
+        [](Trial& t) {
+            return t.suggest_categorical("model", {"a", "b"}) == "a" ? t.suggest_float("x", 0, 1, false, {})
+                                                                     : 1 + t.suggest_float("y", 0, 1, false, {});
+        },
+        30);
+    c = choices(conditional);
+    EXPECT_EQ(c.back(), "TPESampler");  // the first trials, before both branches were seen, went to the GP
+
+    Study both({StudyDirection::Minimize, StudyDirection::Minimize}, automatic(4, 100));
+    both.optimize_mo(
+        [](Trial& t) {
+            const double x = t.suggest_float("x", 0, 1, false, {});
+            return std::vector<double>{x, 1 - x};
+        },
+        12);
+    c = choices(both);
+    EXPECT_EQ(std::count(c.begin(), c.end(), "TPESampler"), 12);
+}
+
+// Through ask and tell too, each told trial carries the choice.
+TEST(AutoSampler, AskAndTellRecordTheChoice) {
+    Study study(StudyDirection::Maximize, automatic(5, 3));
+    for (int i = 0; i < 6; ++i) {
+        Trial t = study.ask();
+        const double x = t.suggest_float("x", 0, 1, false, {});
+        study.tell(std::move(t), TrialState::Complete, {x});
+    }
+    EXPECT_EQ(choices(study), (std::vector<std::string>{"GPSampler", "GPSampler", "GPSampler", "CMAESSampler",
+                                                        "CMAESSampler", "CMAESSampler"}));
+    EXPECT_EQ(error_of([] { AutoSampler s(AutoSamplerConfig{.max_gp_trials = -1}); }),
+              "AutoSampler: max_gp_trials must be at least 0.");
+}

@@ -1,0 +1,41 @@
+"""AutoSampler from the package: the choice on each trial and in the log, on a shared database."""
+
+import logging
+
+import pytest
+
+import tarvex as tv
+from conftest import run_processes
+
+
+def bowl(trial):
+    return (trial.suggest_float("x", -5, 5) - 1) ** 2 + (trial.suggest_int("k", 0, 9) - 4) ** 2
+
+
+def test_each_trial_records_the_choice_and_the_log_names_it(caplog):
+    sampler = tv.AutoSampler(max_gp_trials=10, seed=1)
+    assert repr(sampler) == "AutoSampler(max_gp_trials=10, seed=1)"
+    study = tv.create_study(sampler=sampler)
+    with caplog.at_level(logging.INFO, logger="tarvex"):
+        study.optimize(bowl, n_trials=30)
+    chosen = [t.system_attrs["auto_sampler"] for t in study.trials]
+    assert chosen == ["GPSampler"] * 10 + ["CMAESSampler"] * 20
+    assert "(sampled by CMAESSampler)" in caplog.records[-1].getMessage()
+    assert study.best_value < 0.05
+    with pytest.raises(ValueError, match="max_gp_trials must be an int of at least 0, got -1"):
+        tv.AutoSampler(max_gp_trials=-1)
+
+
+def run_worker(url, name, seed):
+    study = tv.load_study(study_name=name, storage=url, sampler=tv.AutoSampler(max_gp_trials=8, seed=seed))
+    study.optimize(bowl, n_trials=12)
+
+
+def test_processes_sharing_a_database_keep_the_choice_on_the_stored_trials(tmp_path):
+    url = f"sqlite:///{tmp_path / 'auto.db'}"
+    tv.create_study(study_name="shared", storage=url)
+    run_processes(run_worker, [(url, "shared", seed) for seed in (1, 2)])
+    study = tv.load_study(study_name="shared", storage=url)
+    assert len(study.trials) == 24
+    assert {t.system_attrs["auto_sampler"] for t in study.trials} == {"GPSampler", "CMAESSampler"}
+    assert len({tuple(sorted(t.params.items())) for t in study.trials}) == 24
