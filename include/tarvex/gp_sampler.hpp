@@ -49,6 +49,9 @@ struct GPSamplerConfig {
     // standardised on their own values. 0: never.
     int local_every = 3;
     int min_local_rows = 25;
+    // Values spanning orders of magnitude are modelled on a log scale above their minimum (the
+    // order of the trials kept), so the model still tells the good ones apart.
+    bool warp_values = false;
 
     // Throws std::invalid_argument naming the first field out of range.
     void validate() const;

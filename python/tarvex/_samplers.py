@@ -73,6 +73,9 @@ class GPSampler(_tarvex.GPSampler):
         use_priors: priors on the kernel hyperparameters, for steadier fits on few points.
         fit_noise: also fit the observation noise; set it for noisy objectives.
         noise_var: observation noise variance of the standardised values (the start when fit_noise).
+        warp_values: model values that span orders of magnitude on a log scale above their minimum
+            (as on valleys and steep walls, where it finds much better points); False models them
+            as they are, as the compiled module does.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
     """
 
@@ -92,6 +95,7 @@ class GPSampler(_tarvex.GPSampler):
         use_priors: bool = _GP.use_priors,
         fit_noise: bool = _GP.fit_noise,
         noise_var: float = _GP.noise_var,
+        warp_values: bool = True,
         seed: int | None = None,
     ) -> None:
         kernel_type = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
@@ -115,6 +119,7 @@ class GPSampler(_tarvex.GPSampler):
             fit_noise=fit_noise,
             noise_var=noise_var,
             seed=core_seed(seed),
+            warp_values=bool(warp_values),
         )
         self._seed = seed
 

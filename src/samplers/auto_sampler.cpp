@@ -71,6 +71,7 @@ AutoSamplerConfig validated(AutoSamplerConfig config) {
 std::shared_ptr<GPSampler> make_gp(std::uint64_t seed) {
     GPSamplerConfig c;
     c.seed = seed;
+    c.warp_values = true;  // the better setting on the bbob suite
     return std::make_shared<GPSampler>(c);
 }
 

@@ -123,7 +123,8 @@ ParamMap conditional_proposal(const GPSamplerConfig& config, const std::vector<c
                               const History& history, const std::map<int, double>& pruned, std::mt19937_64& rng) {
     const bool maximize = history.directions.front() == StudyDirection::Maximize;
     // Values standardised over the whole study, so that the branches' models agree on a scale.
-    const TrainingData all = build_training_data(ran, maximize, pruned);
+    TrainingData all = build_training_data(ran, maximize, pruned);
+    if (config.warp_values) warp_wide_values(all.y);
     const Eigen::VectorXd z = standardise(all.y);
     std::unordered_map<int, double> z_of;
     double best_z = std::numeric_limits<double>::infinity();

@@ -123,6 +123,7 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     if (detail::is_conditional(ran)) return detail::conditional_proposal(config, ran, history, pruned, rng);
 
     TrainingData data = detail::build_training_data(ran, maximize, pruned);
+    if (config.warp_values) detail::warp_wide_values(data.y);
     const SearchSpace& space = data.space;
     if (space.specs.empty()) return {};
     const int d = space.total_unit_dim();

@@ -83,6 +83,16 @@ Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
     return half_sd > 5e-7 ? Eigen::VectorXd(half_dev / half_sd) : Eigen::VectorXd(2 * half_dev);
 }
 
+void warp_wide_values(Eigen::VectorXd& y) {
+    if (y.size() < 3 || !y.allFinite()) return;
+    std::vector<double> sorted(y.data(), y.data() + y.size());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    const double low = y.minCoeff(), median = sorted[sorted.size() / 2];
+    const double typical = median - low;
+    if (!(typical > 0) || (y.maxCoeff() - low) < 10 * typical) return;
+    y = ((y.array() - low) + 0.1 * typical).log();
+}
+
 bool encode(const SearchSpace& space, const ParamMap& rec,
             Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row) {
     Eigen::Index c = 0;

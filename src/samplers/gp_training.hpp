@@ -36,6 +36,12 @@ TrainingData build_training_data(const std::vector<const Trial*>& trials, bool m
 // z = (y - mean) / sd, with sd = 1 when the variance is at most 1e-12.
 Eigen::VectorXd standardise(const Eigen::VectorXd& y);
 
+// Values that span orders of magnitude (max − min over ten times median − min: a bent cigar, a
+// valley's walls) leave the values near the best indistinguishable once standardised; they
+// become y ← ln(y − min + c), c a tenth of median − min, which keeps their order and spreads the
+// good ones. Others are left as they are.
+void warp_wide_values(Eigen::VectorXd& y);
+
 // The unit-cube row of a recommendation; false if it misses a parameter or does not encode.
 bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row);
 

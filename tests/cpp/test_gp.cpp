@@ -3,6 +3,7 @@
 #include <Eigen/LU>
 #include <cmath>
 
+#include "../../src/samplers/gp_training.hpp"
 #include "stubs.hpp"
 #include "tarvex/finite_difference.hpp"
 #include "tarvex/gp.hpp"
@@ -209,4 +210,19 @@ TEST(AcquisitionOptimiser, FindsTheMinimumOfAFittedBowl) {
     const VectorXd on_grid = optimise_acquisition(gp, 3, 0, 40, cfg, rng);
     EXPECT_DOUBLE_EQ(on_grid[0], 0.2);
     EXPECT_LT((on_grid - centre).norm(), 0.05);
+}
+
+// Wide-ranging values keep their order and become ln(y − min + c), c a tenth of median − min;
+// values of one order are left alone.
+TEST(GPTraining, WideRangingValuesAreWarpedOnALogScale) {
+    Eigen::VectorXd wide(5);
+    wide << 3, 1, 2, 1e6, 5;  // median − min = 2, range ~1e6
+    Eigen::VectorXd warped = wide;
+    tarvex::detail::warp_wide_values(warped);
+    for (int i = 0; i < 5; ++i) EXPECT_NEAR(warped[i], std::log(wide[i] - 1 + 0.2), 1e-12) << i;
+    Eigen::VectorXd narrow(4);
+    narrow << 1, 2, 3, 4;
+    Eigen::VectorXd kept = narrow;
+    tarvex::detail::warp_wide_values(kept);
+    EXPECT_EQ(kept, narrow);
 }
