@@ -87,8 +87,33 @@ def run_hyperopt(f, dim, budget, seed):
     )
 
 
+class _OneRowRegression:
+    """nevergrad's NGOpt turns its meta-model's one-row prediction into a float, which this numpy
+    refuses for a 1-element array (past 5-D and a few hundred evaluations): predict one row as a
+    0-d array, everything else as it is."""
+
+    @staticmethod
+    def install():
+        import sklearn.linear_model
+
+        base = sklearn.linear_model.LinearRegression
+        if getattr(base, "_one_row", False):
+            return
+
+        class LinearRegression(base):
+            _one_row = True
+
+            def predict(self, X):
+                y = super().predict(X)
+                return y.reshape(()) if y.size == 1 else y
+
+        sklearn.linear_model.LinearRegression = LinearRegression
+
+
 def run_nevergrad(kind, f, dim, budget, seed):
     import nevergrad as ng
+
+    _OneRowRegression.install()
 
     parametrization = ng.p.Array(shape=(dim,), lower=-5, upper=5)
     parametrization.random_state = np.random.RandomState(seed)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "tarvex/storage.hpp"
@@ -21,10 +22,14 @@ public:
     };
     std::vector<Change> refresh(const Study& study);
     const std::map<int, StoredTrial>& trials() const { return by_id; }
+    // The ids of the trials last reported as running: a sampler looking for pending trials need
+    // not walk a long history.
+    const std::set<int>& running() const { return running_ids; }
 
 private:
     std::uint64_t cursor = 0;
     std::map<int, StoredTrial> by_id;
+    std::set<int> running_ids;
 };
 
 }  // namespace tarvex

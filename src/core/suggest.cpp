@@ -77,8 +77,9 @@ const ParamMap* Study::propose_for(const Trial& trial) {
             if (id != trial.trial_id && !proposal.empty()) pending.push_back(&proposal);
         }
         // Trials the storage records as running (in any process) that proposed nothing here.
-        for (const auto& [id, stored] : sampling->trials.trials()) {
-            if (stored->state != TrialState::Running || id == trial.trial_id || stored->params.empty()) continue;
+        for (const int id : sampling->trials.running()) {
+            const StoredTrial& stored = sampling->trials.trials().at(id);
+            if (id == trial.trial_id || stored->params.empty()) continue;
             const auto own = sampling->proposals.find(id);
             if (own == sampling->proposals.end() || own->second.empty()) pending.push_back(&stored->params);
         }

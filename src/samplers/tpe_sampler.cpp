@@ -39,6 +39,14 @@ std::vector<double> row_of(const std::vector<const Coord*>& columns, const Param
 // The columns that the rows always hold together: those held by the same rows.
 std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows,
                                                 std::size_t n_cols) {
+    const bool flat = std::all_of(rows.begin(), rows.end(), [](const std::vector<double>* row) {
+        return std::none_of(row->begin(), row->end(), [](double v) { return std::isnan(v); });
+    });
+    if (flat) {  // the usual case, in one pass: every row holds every column
+        std::vector<std::size_t> all(n_cols);
+        for (std::size_t j = 0; j < n_cols; ++j) all[j] = j;
+        return n_cols ? std::vector<std::vector<std::size_t>>{std::move(all)} : std::vector<std::vector<std::size_t>>{};
+    }
     std::map<std::vector<bool>, std::vector<std::size_t>> by_holders;
     for (std::size_t j = 0; j < n_cols; ++j) {
         std::vector<bool> holders(rows.size());
@@ -59,24 +67,27 @@ std::vector<std::vector<double>> group_candidates(const TPESamplerConfig& config
                                                   const std::vector<std::size_t>& cols,
                                                   const std::vector<const std::vector<double>*>& rows,
                                                   std::mt19937_64& rng) {
-    std::vector<std::vector<double>> points;
-    for (const std::vector<double>* row_ptr : rows) {
-        const std::vector<double>& row = *row_ptr;
-        std::vector<double> x;
-        for (const std::size_t j : cols) {
-            if (std::isnan(row[j])) break;
-            x.push_back(row[j]);
+    // The rows holding the whole group, in rank order; only those the densities use are copied.
+    std::vector<const std::vector<double>*> holding;
+    for (const std::vector<double>* row : rows) {
+        if (std::none_of(cols.begin(), cols.end(), [&](std::size_t j) { return std::isnan((*row)[j]); })) {
+            holding.push_back(row);
         }
-        if (x.size() == cols.size()) points.push_back(std::move(x));
     }
-    if (points.size() < 2) return {};
-    const int n = static_cast<int>(points.size());
+    if (holding.size() < 2) return {};
+    const auto point = [&](std::size_t i) {
+        std::vector<double> x;
+        x.reserve(cols.size());
+        for (const std::size_t j : cols) x.push_back((*holding[i])[j]);
+        return x;
+    };
+    const int n = static_cast<int>(holding.size());
     const auto n_good = static_cast<std::size_t>(std::clamp(config.n_good(n), 1, n));
-    std::vector<std::vector<double>> bad;
-    const std::size_t n_bad = points.size() - n_good;
+    std::vector<std::vector<double>> points, bad;
+    for (std::size_t i = 0; i < n_good; ++i) points.push_back(point(i));
+    const std::size_t n_bad = holding.size() - n_good;
     const std::size_t kept = std::min(n_bad, kMaxBad);
-    for (std::size_t k = 0; k < kept; ++k) bad.push_back(points[n_good + k * n_bad / kept]);
-    points.resize(n_good);
+    for (std::size_t k = 0; k < kept; ++k) bad.push_back(point(n_good + k * n_bad / kept));
     const detail::ParzenEstimator good_density(dims, points, config.prior_weight);
     const detail::ParzenEstimator bad_density(dims, bad, config.prior_weight);
     std::vector<std::pair<double, std::vector<double>>> scored;
@@ -91,11 +102,28 @@ std::vector<std::vector<double>> group_candidates(const TPESamplerConfig& config
     return out;
 }
 
+// A coordinate drawn uniformly over its range (log-uniform for a parameter on a log scale).
+double uniform_coord(const detail::CoordRange& d, std::mt19937_64& rng) {
+    if (d.categorical)
+        return static_cast<double>(utils::bounded_draw(rng, static_cast<std::uint64_t>(d.n_choices - 1)));
+    return d.low + (d.high - d.low) * utils::unit_draw(rng);
+}
+
 // The configuration of ranked that proposal repeats (holding the same value for each of its
-// names), if any.
-const ParamMap* repeated(const ParamMap& proposal, const std::vector<detail::RankedConfig>& ranked) {
-    for (const detail::RankedConfig& r : ranked) {
-        const ParamMap* p = r.params;
+// names), if any. rows are ranked's coordinates: a column where both hold different coordinates
+// rules a configuration out without comparing its values by name.
+const ParamMap* repeated(const ParamMap& proposal, const std::vector<detail::RankedConfig>& ranked,
+                         const std::vector<const std::vector<double>*>& rows,
+                         const std::vector<const Coord*>& columns) {
+    const std::vector<double> own = row_of(columns, proposal);
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        const std::vector<double>& row = *rows[i];
+        bool differs = false;
+        for (std::size_t j = 0; j < own.size() && !differs; ++j) {
+            differs = !std::isnan(own[j]) && !std::isnan(row[j]) && own[j] != row[j];
+        }
+        if (differs) continue;
+        const ParamMap* p = ranked[i].params;
         const bool same = std::all_of(p->begin(), p->end(), [&](const auto& kv) {
             const auto v = proposal.find(kv.first);
             return v != proposal.end() && v->second == kv.second;
@@ -109,16 +137,22 @@ const ParamMap* repeated(const ParamMap& proposal, const std::vector<detail::Ran
 // trial's coordinates under them, computed once per version of the trial.
 struct TPEStudyState : SamplerState {
     std::map<std::string, std::pair<int, Distribution>> newest;  // by name: (trial_id, distribution)
-    std::unordered_map<int, StoredTrial> seen;                   // the version of each trial read
+    std::map<int, StoredTrial> seen;                             // the version of each trial read
     std::unordered_map<int, std::vector<double>> rows;           // under the current newest
 
-    // Takes in the history's new trials and trial versions.
-    void update(const History& history) {
+    // Takes in the history's new trials and trial versions (walking seen beside the history:
+    // both are in id order and a history only grows); returns how many trials with parameters
+    // have finished.
+    std::size_t update(const History& history) {
         bool layout_changed = false;
+        std::size_t finished = 0;
+        auto version = seen.begin();
         for (const auto& [id, t] : history.trials) {
-            auto& version = seen[id];
-            if (version == t) continue;
-            version = t;
+            finished += t->state != TrialState::Running && !t->params.empty();
+            while (version != seen.end() && version->first < id) ++version;
+            if (version == seen.end() || version->first != id) version = seen.emplace_hint(version, id, nullptr);
+            if (version->second == t) continue;
+            version->second = t;
             rows.erase(id);
             for (const auto& [name, dist] : t->distributions) {
                 auto [slot, added] = newest.try_emplace(name, id, dist);
@@ -131,6 +165,7 @@ struct TPEStudyState : SamplerState {
             }
         }
         if (layout_changed) rows.clear();
+        return finished;
     }
 };
 
@@ -168,16 +203,16 @@ ParamValue TPESampler::sample_independent(const Study& study, const Trial& trial
 std::unique_ptr<SamplerState> TPESampler::make_state(const Study&) { return std::make_unique<TPEStudyState>(); }
 
 ParamMap TPESampler::propose(const History& history, const Trial& trial, SamplerState* state) {
-    const auto finished = std::count_if(history.trials.begin(), history.trials.end(), [](const auto& kv) {
-        return kv.second->state != TrialState::Running && !kv.second->params.empty();
-    });
-    if (finished < config.n_startup_trials || finished == 0) return {};
-    const std::vector<detail::RankedConfig> ranked =
-        detail::ranked_configurations(history, config.constant_liar, trial.trial_id);
     TPEStudyState scratch;  // for a study that holds no state of this sampler
     auto* const held = dynamic_cast<TPEStudyState*>(state);
     TPEStudyState& memory = held ? *held : scratch;
-    memory.update(history);
+    const std::size_t finished = memory.update(history);
+    // Startup trials are drawn at random, but as whole configurations here, so that they too are
+    // kept from repeating one already tried.
+    const bool startup = finished < static_cast<std::size_t>(config.n_startup_trials) || finished == 0;
+    if (memory.newest.empty()) return {};
+    const std::vector<detail::RankedConfig> ranked =
+        detail::ranked_configurations(history, config.constant_liar, trial.trial_id);
 
     // Every name with its newest distribution; one of a single value is that value.
     ParamMap proposal;
@@ -224,8 +259,17 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
     for (std::size_t g = 0; g < groups.size(); ++g) {
         std::vector<ParzenDim> dims;
         for (const std::size_t j : groups[g]) dims.push_back(columns[j]->dim);
-        candidates[g] = group_candidates(config, dims, groups[g], rows, rng);
-        if (!candidates[g].empty()) place(g, 0);
+        if (!startup) candidates[g] = group_candidates(config, dims, groups[g], rows, rng);
+        if (!candidates[g].empty()) {
+            place(g, 0);
+            continue;
+        }
+        // Too few trials for a density (or startup): uniform values, so that the whole
+        // configuration is known to the check for repeats below.
+        for (const std::size_t j : groups[g]) {
+            const Coord& c = *columns[j];
+            proposal[c.name] = from_coord(c, uniform_coord(c.dim, rng));
+        }
     }
 
     // A proposal that repeats a tried configuration moves, in the most specific group of that
@@ -238,7 +282,7 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
     }
     std::vector<std::size_t> next(groups.size(), 1);
     for (int attempt = 0; attempt < 4 * config.n_ei_candidates; ++attempt) {
-        const ParamMap* twin = repeated(proposal, ranked);
+        const ParamMap* twin = repeated(proposal, ranked, rows, columns);
         if (!twin) return proposal;
         Names same;
         for (const auto& [name, value] : *twin) same.push_back(name);
@@ -269,7 +313,7 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
         if (!pick) return redraw(same);
         place(*pick, next[*pick]++);
     }
-    const ParamMap* twin = repeated(proposal, ranked);
+    const ParamMap* twin = repeated(proposal, ranked, rows, columns);
     if (!twin) return proposal;
     SearchSpace space;
     Names same;

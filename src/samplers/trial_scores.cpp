@@ -16,9 +16,20 @@ std::map<int, double> pruned_scores(const std::map<int, StoredTrial>& trials, bo
     struct Peers {
         std::vector<double> reports, finals;
     };
-    std::unordered_map<int, Peers> at_step;
+    // One pass over the trials: most studies have no pruned trial, and then nothing else is done.
+    std::vector<const Trial*> pruned, peers_of;
     for (const auto& [id, t] : trials) {
-        if (!observed(*t)) continue;
+        if (t->intermediate_values.empty()) continue;
+        if (t->state == TrialState::Pruned) {
+            pruned.push_back(t.get());
+        } else if (observed(*t)) {
+            peers_of.push_back(t.get());
+        }
+    }
+    std::map<int, double> scores;
+    if (pruned.empty()) return scores;
+    std::unordered_map<int, Peers> at_step;
+    for (const Trial* t : peers_of) {
         for (const auto& [step, value] : t->intermediate_values) {
             if (!std::isfinite(value)) continue;
             Peers& peers = at_step[step];
@@ -30,16 +41,14 @@ std::map<int, double> pruned_scores(const std::map<int, StoredTrial>& trials, bo
         std::sort(peers.reports.begin(), peers.reports.end());
         std::sort(peers.finals.begin(), peers.finals.end());
     }
-    std::map<int, double> scores;
-    for (const auto& [id, t] : trials) {
-        if (t->state != TrialState::Pruned || t->intermediate_values.empty()) continue;
+    for (const Trial* t : pruned) {
         const auto& [step, value] = t->intermediate_values.back();
         const auto peers = at_step.find(step);
         if (!std::isfinite(value) || peers == at_step.end()) continue;
         const std::vector<double>& reports = peers->second.reports;
         const auto rank = std::upper_bound(reports.begin(), reports.end(), sign * value) - reports.begin();
         const std::vector<double>& finals = peers->second.finals;
-        scores.emplace(id, finals[std::min(static_cast<std::size_t>(rank), finals.size() - 1)]);
+        scores.emplace(t->trial_id, finals[std::min(static_cast<std::size_t>(rank), finals.size() - 1)]);
     }
     return scores;
 }

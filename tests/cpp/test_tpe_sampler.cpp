@@ -102,6 +102,24 @@ TEST(TPESampler, ConditionalBranchesWithoutRepeats) {
     EXPECT_EQ(study.best_value(), 0.0);
 }
 
+// The random startup trials are kept from repeats too: 16 of them fill a space of 16.
+TEST(TPESampler, StartupTrialsFillASmallSpaceWithoutRepeats) {
+    for (const std::uint64_t seed : {1, 2, 3}) {
+        Study study(StudyDirection::Minimize, tpe(seed, 16));
+        study.optimize(
+            [](Trial& t) {
+                return t.suggest_int("x", 0, 3, false, 1) * 4.0 +
+                       (t.suggest_categorical("c", {"a", "b", "c", "d"}) == "a" ? 0 : 1);
+            },
+            16);
+        std::set<std::pair<int, std::string>> seen;
+        for (const Trial& t : study.trials()) {
+            seen.emplace(std::get<int>(t.params.at("x")), std::get<std::string>(t.params.at("c")));
+        }
+        EXPECT_EQ(seen.size(), 16u) << "seed " << seed;
+    }
+}
+
 // Completed trials by value, pruned ones by their last report among the completed trials at that
 // step (or after them, by how far they got), then failed ones, then with the liar running ones.
 TEST(TrialRanking, PrunedFailedAndRunningTrialsRankBehindByWhatTheyShowed) {
