@@ -37,12 +37,14 @@ std::vector<double> row_of(const std::vector<const Coord*>& columns, const Param
 }
 
 // The columns that the rows always hold together: those held by the same rows.
-std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows,
-                                                std::size_t n_cols) {
-    const bool flat = std::all_of(rows.begin(), rows.end(), [](const std::vector<double>* row) {
-        return std::none_of(row->begin(), row->end(), [](double v) { return std::isnan(v); });
-    });
-    if (flat) {  // the usual case, in one pass: every row holds every column
+bool has_gap(const std::vector<double>& row) {
+    return std::any_of(row.begin(), row.end(), [](double v) { return std::isnan(v); });
+}
+
+// flat: no row has a gap, the usual case.
+std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows, std::size_t n_cols,
+                                                bool flat) {
+    if (flat) {
         std::vector<std::size_t> all(n_cols);
         for (std::size_t j = 0; j < n_cols; ++j) all[j] = j;
         return n_cols ? std::vector<std::vector<std::size_t>>{std::move(all)} : std::vector<std::vector<std::size_t>>{};
@@ -65,13 +67,17 @@ constexpr std::size_t kMaxBad = 400;
 // One group's candidates, drawn from the good trials' density, best ratio to the others' first.
 std::vector<std::vector<double>> group_candidates(const TPESamplerConfig& config, const std::vector<ParzenDim>& dims,
                                                   const std::vector<std::size_t>& cols,
-                                                  const std::vector<const std::vector<double>*>& rows,
+                                                  const std::vector<const std::vector<double>*>& rows, bool flat,
                                                   std::mt19937_64& rng) {
     // The rows holding the whole group, in rank order; only those the densities use are copied.
     std::vector<const std::vector<double>*> holding;
-    for (const std::vector<double>* row : rows) {
-        if (std::none_of(cols.begin(), cols.end(), [&](std::size_t j) { return std::isnan((*row)[j]); })) {
-            holding.push_back(row);
+    if (flat) {
+        holding = rows;
+    } else {
+        for (const std::vector<double>* row : rows) {
+            if (std::none_of(cols.begin(), cols.end(), [&](std::size_t j) { return std::isnan((*row)[j]); })) {
+                holding.push_back(row);
+            }
         }
     }
     if (holding.size() < 2) return {};
@@ -139,21 +145,44 @@ struct TPEStudyState : SamplerState {
     std::map<std::string, std::pair<int, Distribution>> newest;  // by name: (trial_id, distribution)
     std::map<int, StoredTrial> seen;                             // the version of each trial read
     std::unordered_map<int, std::vector<double>> rows;           // under the current newest
+    std::size_t rows_with_gaps = 0;
+
+    // A stored trial's row, computed on first use.
+    const std::vector<double>& row(int id, const std::vector<const Coord*>& columns, const ParamMap& params) {
+        auto [slot, added] = rows.try_emplace(id);
+        if (added) {
+            slot->second = row_of(columns, params);
+            rows_with_gaps += has_gap(slot->second);
+        }
+        return slot->second;
+    }
+
+    void forget_row(int id) {
+        if (const auto r = rows.find(id); r != rows.end()) {
+            rows_with_gaps -= has_gap(r->second);
+            rows.erase(r);
+        }
+    }
+
+    struct Counts {
+        std::size_t finished = 0;  // trials with parameters that have finished
+        std::size_t pruned = 0;
+    };
 
     // Takes in the history's new trials and trial versions (walking seen beside the history:
-    // both are in id order and a history only grows); returns how many trials with parameters
-    // have finished.
-    std::size_t update(const History& history) {
+    // both are in id order and a history only grows).
+    Counts update(const History& history) {
         bool layout_changed = false;
-        std::size_t finished = 0;
+        Counts counts;
         auto version = seen.begin();
         for (const auto& [id, t] : history.trials) {
-            finished += t->state != TrialState::Running && !t->params.empty();
+            counts.finished += t->state != TrialState::Running && !t->params.empty();
+            counts.pruned += t->state == TrialState::Pruned;
             while (version != seen.end() && version->first < id) ++version;
             if (version == seen.end() || version->first != id) version = seen.emplace_hint(version, id, nullptr);
             if (version->second == t) continue;
             version->second = t;
-            rows.erase(id);
+            forget_row(id);
             for (const auto& [name, dist] : t->distributions) {
                 auto [slot, added] = newest.try_emplace(name, id, dist);
                 if (added) {
@@ -164,8 +193,11 @@ struct TPEStudyState : SamplerState {
                 }
             }
         }
-        if (layout_changed) rows.clear();
-        return finished;
+        if (layout_changed) {
+            rows.clear();
+            rows_with_gaps = 0;
+        }
+        return counts;
     }
 };
 
@@ -206,13 +238,13 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
     TPEStudyState scratch;  // for a study that holds no state of this sampler
     auto* const held = dynamic_cast<TPEStudyState*>(state);
     TPEStudyState& memory = held ? *held : scratch;
-    const std::size_t finished = memory.update(history);
+    const auto [finished, pruned] = memory.update(history);
     // Startup trials are drawn at random, but as whole configurations here, so that they too are
     // kept from repeating one already tried.
     const bool startup = finished < static_cast<std::size_t>(config.n_startup_trials) || finished == 0;
     if (memory.newest.empty()) return {};
     const std::vector<detail::RankedConfig> ranked =
-        detail::ranked_configurations(history, config.constant_liar, trial.trial_id);
+        detail::ranked_configurations(history, config.constant_liar, trial.trial_id, pruned > 0);
 
     // Every name with its newest distribution; one of a single value is that value.
     ParamMap proposal;
@@ -237,13 +269,13 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
             rows.push_back(&pending_rows.emplace_back(row_of(columns, *r.params)));
             continue;
         }
-        auto [row, added] = memory.rows.try_emplace(r.trial_id);
-        if (added) row->second = row_of(columns, *r.params);
-        rows.push_back(&row->second);
+        rows.push_back(&memory.row(r.trial_id, columns, *r.params));
     }
+    const bool flat = memory.rows_with_gaps == 0 && std::none_of(pending_rows.begin(), pending_rows.end(),
+                                                                 [](const auto& row) { return has_gap(row); });
     std::vector<std::vector<std::size_t>> groups;
     if (config.multivariate) {
-        groups = groups_of(rows, columns.size());
+        groups = groups_of(rows, columns.size(), flat);
     } else {
         for (std::size_t j = 0; j < columns.size(); ++j) groups.push_back({j});
     }
@@ -259,7 +291,7 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
     for (std::size_t g = 0; g < groups.size(); ++g) {
         std::vector<ParzenDim> dims;
         for (const std::size_t j : groups[g]) dims.push_back(columns[j]->dim);
-        if (!startup) candidates[g] = group_candidates(config, dims, groups[g], rows, rng);
+        if (!startup) candidates[g] = group_candidates(config, dims, groups[g], rows, flat, rng);
         if (!candidates[g].empty()) {
             place(g, 0);
             continue;
@@ -278,6 +310,10 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
     // of the whole configuration.
     std::vector<std::size_t> holders(groups.size(), 0);
     for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (flat) {
+            holders[g] = rows.size();
+            continue;
+        }
         for (const auto* row : rows) holders[g] += !std::isnan((*row)[groups[g].front()]);
     }
     std::vector<std::size_t> next(groups.size(), 1);

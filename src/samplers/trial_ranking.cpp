@@ -40,11 +40,13 @@ std::vector<int> front_ranks(const std::vector<const std::vector<double>*>& valu
     return rank;
 }
 
-std::vector<RankedConfig> ranked_configurations(const History& history, bool liar, int skip_id) {
+std::vector<RankedConfig> ranked_configurations(const History& history, bool liar, int skip_id, bool any_pruned) {
     const std::size_t n_obj = history.directions.size();
     const bool maximize = n_obj == 1 && history.directions.front() == StudyDirection::Maximize;
-    const std::map<int, double> pruned = n_obj == 1 ? pruned_scores(history.trials, maximize) : std::map<int, double>{};
-    // (tier, key, tie-break, trial_id): smaller is better.
+    const std::map<int, double> pruned =
+        n_obj == 1 && any_pruned ? pruned_scores(history.trials, maximize) : std::map<int, double>{};
+    // (tier, key, tie-break, trial_id): smaller is better; no two alike, pending configurations
+    // numbered after every trial.
     using Key = std::tuple<int, double, double, int>;
     std::vector<std::pair<Key, RankedConfig>> ranked;
     std::vector<const Trial*> completed;
@@ -84,10 +86,12 @@ std::vector<RankedConfig> ranked_configurations(const History& history, bool lia
         }
     }
     if (liar) {
-        for (const ParamMap* p : history.pending)
-            ranked.push_back({{3, 0, 0, std::numeric_limits<int>::max()}, {p, -1}});
+        const int first = std::numeric_limits<int>::max() - static_cast<int>(history.pending.size());
+        for (std::size_t i = 0; i < history.pending.size(); ++i) {
+            ranked.push_back({{3, 0, 0, first + static_cast<int>(i)}, {history.pending[i], -1}});
+        }
     }
-    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<RankedConfig> out;
     out.reserve(ranked.size());
     for (const auto& r : ranked) out.push_back(r.second);

@@ -16,7 +16,8 @@ struct RankedConfig {
     const ParamMap* params;
     int trial_id;  // -1 for a pending configuration
 };
-std::vector<RankedConfig> ranked_configurations(const History& history, bool liar, int skip_id);
+// any_pruned = false tells it that the history holds no pruned trial (saving a pass over it).
+std::vector<RankedConfig> ranked_configurations(const History& history, bool liar, int skip_id, bool any_pruned = true);
 
 // The non-dominated front of each row of values (0 the first), over the given directions.
 std::vector<int> front_ranks(const std::vector<const std::vector<double>*>& values,
