@@ -42,7 +42,7 @@ def run_quality(seeds, budget, workers):
     jobs.sort(key=lambda j: j[0] != "skopt gp_minimize")
     traces, seconds = {}, {}
     with multiprocessing.get_context("spawn").Pool(workers) as pool:
-        for optimiser, problem, seed, regret, elapsed in pool.imap_unordered(quality_job, jobs):
+        for optimiser, problem, _seed, regret, elapsed in pool.imap_unordered(quality_job, jobs):
             traces.setdefault((optimiser, problem), []).append(regret)
             seconds[optimiser] = seconds.get(optimiser, 0.0) + elapsed
     return traces, seconds
@@ -294,8 +294,23 @@ def main():
     overhead = loop_overhead()
     propose = {n: (propose_tarvex(n, args.repeats), propose_skopt(n, args.repeats)) for n in (50, 100, 200)}
     report = render(args, traces, seconds, overhead, propose, plots, time.perf_counter() - start)
-    (args.out / "benchmarks.md").write_text(report)
+    path = args.out / "benchmarks.md"
+    path.write_text(report + kept_sections(path, report))
     print(report)
+
+
+def kept_sections(path, report):
+    """The sections of the existing page this run does not write (other benchmarks' figures)."""
+    if not path.exists():
+        return ""
+    ours = {line for line in report.splitlines() if line.startswith("## ")}
+    kept, keep = [], False
+    for line in path.read_text().splitlines():
+        if line.startswith("## "):
+            keep = line not in ours
+        if keep:
+            kept.append(line)
+    return "\n" + "\n".join(kept) + "\n" if kept else ""
 
 
 if __name__ == "__main__":
