@@ -36,12 +36,13 @@ std::vector<double> row_of(const std::vector<const Coord*>& columns, const Param
     return row;
 }
 
-// The columns that the rows always hold together: those held by the same rows.
+// Whether a row lacks a coordinate (a parameter its trial did not use).
 bool has_gap(const std::vector<double>& row) {
     return std::any_of(row.begin(), row.end(), [](double v) { return std::isnan(v); });
 }
 
-// flat: no row has a gap, the usual case.
+// The columns that the rows always hold together: those held by the same rows. flat: no row has
+// a gap, the usual case.
 std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows, std::size_t n_cols,
                                                 bool flat) {
     if (flat) {
