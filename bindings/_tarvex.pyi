@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState']
+__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState', 'hypervolume']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -146,6 +146,14 @@ class Trial:
         An int in [low, high] on the grid low, low + step, ..., or on a log scale (log=True, low > 0).
         """
     @property
+    def constraints(self) -> list[float]:
+        """
+        The constraint values of the trial, set once its objective returns: feasible when each is <= 0. Empty: no constraints.
+        """
+    @constraints.setter
+    def constraints(self, arg1: collections.abc.Sequence[typing.SupportsFloat]) -> None:
+        ...
+    @property
     def datetime_complete(self) -> datetime.datetime:
         ...
     @property
@@ -161,6 +169,9 @@ class Trial:
         """
         Why a Failed trial failed (the exception's type and message); None for the others.
         """
+    @property
+    def feasible(self) -> bool:
+        ...
     @property
     def intermediate_values(self) -> list[tuple[int, float]]:
         ...
@@ -214,6 +225,11 @@ class StudyRecord:
     @property
     def name(self) -> str:
         ...
+    @property
+    def objective_names(self) -> list[str]:
+        """
+        One name per direction, or empty.
+        """
 class DatabaseStorage:
     """
     Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent for heartbeat_grace seconds (at least 0.5) is marked failed ("heartbeat lost"). Every wait for the database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; otherwise a missing SQLite file raises FileNotFoundError.
@@ -222,9 +238,9 @@ class DatabaseStorage:
         ...
     def __repr__(self) -> str:
         ...
-    def create_study(self, name: str, directions: collections.abc.Sequence[StudyDirection]) -> StudyRecord:
+    def create_study(self, name: str, directions: collections.abc.Sequence[StudyDirection], *, objective_names: collections.abc.Sequence[str] = []) -> StudyRecord:
         """
-        Raises DuplicateStudyError (a ValueError) when a study of that name exists.
+        Raises DuplicateStudyError (a ValueError) when a study of that name exists. objective_names: one distinct name per direction, or none.
         """
     def delete_study(self, name: str) -> None:
         """
@@ -610,3 +626,7 @@ class HyperbandPruner(IPruner):
         """
         With options checked: ValueError naming the first one out of range.
         """
+def hypervolume(points: collections.abc.Sequence[collections.abc.Sequence[typing.SupportsFloat]], reference: collections.abc.Sequence[typing.SupportsFloat]) -> float:
+    """
+    The volume the points dominate up to reference, every objective minimised; exact.
+    """

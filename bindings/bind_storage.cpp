@@ -53,6 +53,7 @@ void bind_storage(py::module_& m) {
         .def_readonly("id", &StudyRecord::id)
         .def_readonly("name", &StudyRecord::name)
         .def_readonly("directions", &StudyRecord::directions)
+        .def_readonly("objective_names", &StudyRecord::objective_names, "One name per direction, or empty.")
         .def("__repr__", [](const StudyRecord& r) {
             return "<StudyRecord " + py::repr(py::str(r.name)).cast<std::string>() + " id=" + std::to_string(r.id) +
                    ">";
@@ -67,8 +68,16 @@ void bind_storage(py::module_& m) {
         "otherwise a missing SQLite file raises FileNotFoundError.")
         .def(py::init(&open_storage), py::arg("url"), py::arg("heartbeat_grace") = 60.0, py::kw_only(),
              py::arg("timeout") = 60.0, py::arg("create") = false)
-        .def("create_study", &DatabaseStorage::create_study, py::arg("name"), py::arg("directions"), Released(),
-             "Raises DuplicateStudyError (a ValueError) when a study of that name exists.")
+        .def(
+            "create_study",
+            [](DatabaseStorage& db, const std::string& name, const std::vector<StudyDirection>& directions,
+               const std::vector<std::string>& objective_names) {
+                return db.create_study(name, directions, objective_names);
+            },
+            py::arg("name"), py::arg("directions"), py::kw_only(),
+            py::arg("objective_names") = std::vector<std::string>{}, Released(),
+            "Raises DuplicateStudyError (a ValueError) when a study of that name exists. objective_names: one "
+            "distinct name per direction, or none.")
         .def("load_study", &DatabaseStorage::load_study, py::arg("name"), Released(),
              "Raises IndexError when there is none.")
         .def("delete_study", &DatabaseStorage::delete_study, py::arg("name"), Released(),

@@ -44,6 +44,8 @@ struct Collected {
     std::vector<Sparse<std::string>> attrs;
     std::unordered_map<std::string, std::size_t> attr_at;
     Sparse<std::string> fail_reasons;
+    Sparse<std::vector<double>> constraints;
+    std::size_t n_constraints = 0;  // the most any trial has
 
     template <class Value>
     static Sparse<Value>& column(std::vector<Sparse<Value>>& columns, std::unordered_map<std::string, std::size_t>& at,
@@ -73,6 +75,11 @@ struct Collected {
         if (t.fail_reason) {
             fail_reasons.rows.push_back(row);
             fail_reasons.values.push_back(*t.fail_reason);
+        }
+        if (!t.constraints.empty()) {
+            constraints.rows.push_back(row);
+            constraints.values.push_back(t.constraints);
+            n_constraints = std::max(n_constraints, t.constraints.size());
         }
     }
 };
@@ -130,6 +137,15 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
                 c.values[i].size() == n_values ? py::object(py::float_(c.values[i][k])) : py::object(py::none());
         }
         out[py::str(n_values == 1 ? std::string("value") : "values_" + std::to_string(k))] = column;
+    }
+    // Only a study with constraints has these columns: constraints_K, NaN where a trial has none.
+    for (std::size_t k = 0; k < c.n_constraints; ++k) {
+        py::list column = filled(n, nan);
+        for (std::size_t j = 0; j < c.constraints.rows.size(); ++j) {
+            const auto& held = c.constraints.values[j];
+            if (k < held.size()) column[c.constraints.rows[j]] = py::float_(held[k]);
+        }
+        out[py::str("constraints_" + std::to_string(k))] = column;
     }
     Decoder decoded(decode);
     for (const auto& p : c.params) {

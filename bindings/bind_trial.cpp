@@ -111,13 +111,15 @@ py::tuple trial_state(const Trial& t) {
         distributions.append(py::make_tuple(name, distribution_state(dist)));
     py::dict fixed;
     for (const auto& [name, value] : t.fixed_params) fixed[py::str(name)] = py::cast(value);
-    return py::make_tuple(1, t.trial_id, t.study_id, static_cast<int>(t.state), t.values, params, distributions,
+    return py::make_tuple(2, t.trial_id, t.study_id, static_cast<int>(t.state), t.values, params, distributions,
                           t.intermediate_values, t.user_attrs, t.system_attrs, ns_of(t.datetime_start),
-                          ns_of(t.datetime_complete), t.fail_reason, fixed);
+                          ns_of(t.datetime_complete), t.fail_reason, fixed, t.constraints);
 }
 
 std::unique_ptr<Trial> trial_of_state(const py::tuple& s) {
-    if (s.size() != 14 || s[0].cast<int>() != 1) throw py::value_error("not the pickled state of a tarvex trial");
+    // Version 1 (14 fields) had no constraints.
+    const bool known = (s.size() == 14 && s[0].cast<int>() == 1) || (s.size() == 15 && s[0].cast<int>() == 2);
+    if (!known) throw py::value_error("not the pickled state of a tarvex trial");
     auto t = std::make_unique<Trial>(s[1].cast<int>(), s[2].cast<int>());
     t->state = static_cast<TrialState>(s[3].cast<int>());
     t->values = s[4].cast<std::vector<double>>();
@@ -139,6 +141,7 @@ std::unique_ptr<Trial> trial_of_state(const py::tuple& s) {
     t->datetime_complete = time_of_ns(s[11].cast<std::int64_t>());
     t->fail_reason = s[12].cast<std::optional<std::string>>();
     t->fixed_params = to_param_map(s[13].cast<py::dict>());
+    if (s.size() > 14) t->constraints = s[14].cast<std::vector<double>>();
     return t;
 }
 
@@ -167,6 +170,12 @@ void bind_trial(py::module_& m) {
         .def_property_readonly("datetime_complete", [](const Trial& t) { return t.datetime_complete; })
         .def_property_readonly("user_attrs", [](const Trial& t) { return t.user_attrs; })
         .def_property_readonly("values", [](const Trial& t) { return t.values; })
+        .def_property(
+            "constraints", [](const Trial& t) { return t.constraints; },
+            [](Trial& t, std::vector<double> c) { t.constraints = std::move(c); },
+            "The constraint values of the trial, set once its objective returns: feasible when each is <= 0. "
+            "Empty: no constraints.")
+        .def_property_readonly("feasible", &Trial::feasible)
         .def_property_readonly("value", &Trial::value)
         .def_property_readonly("params", &ordered_params, "The parameter values, in the order the trial got them.")
         .def_property_readonly("intermediate_values", [](const Trial& t) { return t.intermediate_values; })

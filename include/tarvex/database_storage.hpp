@@ -38,6 +38,7 @@ struct StudyRecord {
     std::int64_t id;  // the database's identifier of the study
     std::string name;
     std::vector<StudyDirection> directions;
+    std::vector<std::string> objective_names;  // one per direction, or empty: unnamed
 };
 
 struct StorageOptions {
@@ -100,6 +101,10 @@ public:
     // Throws DuplicateStudy when a study of that name exists, std::invalid_argument for a name
     // holding NUL or too long for the database.
     StudyRecord create_study(const std::string& name, const std::vector<StudyDirection>& directions);
+    // The same, naming the objectives: one distinct name per direction, or none. Throws
+    // std::invalid_argument for another number of names, a repeated one or one holding NUL.
+    StudyRecord create_study(const std::string& name, const std::vector<StudyDirection>& directions,
+                             const std::vector<std::string>& objective_names);
     // Throws std::out_of_range when there is none.
     StudyRecord load_study(const std::string& name);
     void delete_study(const std::string& name);
@@ -114,7 +119,7 @@ public:
     // by another thread). Safe from a signal handler.
     void interrupt() const noexcept;
 
-    static constexpr std::int64_t kSchemaVersion = 2;
+    static constexpr std::int64_t kSchemaVersion = 3;
 
 private:
     friend class DatabaseStudyStorage;

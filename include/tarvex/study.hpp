@@ -93,6 +93,9 @@ public:
 
     // The single objective value; throws std::runtime_error unless values holds exactly one.
     double value() const;
+    // Whether constraints are all met; results and samplers that honour constraints rank
+    // infeasible trials below every feasible one.
+    bool feasible() const;
 
     double suggest_float(const std::string& name, double low, double high, bool log, std::optional<double> step);
     int suggest_int(const std::string& name, int low, int high, bool log, int step);
@@ -127,6 +130,9 @@ public:
     TimePoint datetime_start;
     TimePoint datetime_complete{};           // the epoch means "not finished"
     std::optional<std::string> fail_reason;  // why a Failed trial failed; empty for the others
+    // What the study's constraints made of the trial once its objective returned: the trial is
+    // feasible when every value is <= 0 (a NaN is a violation). Empty: no constraints, feasible.
+    std::vector<double> constraints;
     // Non-owning references back to the creating study; empty in a detached trial.
     SuggestHook suggest_hook;
     PruneHook prune_hook;
@@ -143,6 +149,9 @@ private:
     template <class T, class D>
     T suggest(const std::string& name, D dist);
 };
+
+// Whether constraint values are all met: each <= 0, none NaN.
+bool constraints_met(const std::vector<double>& constraints);
 
 using Objective = std::function<double(Trial&)>;
 using MultiObjective = std::function<std::vector<double>(Trial&)>;
@@ -185,6 +194,7 @@ public:
     void tell(Trial trial, TrialState state, std::vector<double> values = {},
               std::optional<std::string> fail_reason = std::nullopt);
 
+    // Results consider feasible trials only (Trial::feasible).
     Trial best_trial() const;
     double best_value() const;
     ParamMap best_params() const;

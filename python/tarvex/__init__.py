@@ -20,6 +20,7 @@ from ._cmaes import CMAESSampler
 from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
 from ._grid import GridSampler
+from ._hypervolume import hypervolume
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._sobol import SobolSampler
@@ -64,6 +65,7 @@ __all__ = [
     "create_study",
     "delete_study",
     "exceptions",
+    "hypervolume",
     "importance",
     "load_study",
     "report",

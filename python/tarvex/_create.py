@@ -8,23 +8,14 @@ from typing import Any
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, check_constraints
 from ._custom_sampler import CustomSampler, core_sampler
+from ._directions import StudyDirection, parse_direction
 from ._samplers import RandomSampler
 from ._storage import DatabaseStorage, check_name, find_study, open_storage
 from ._study import Study
+from ._values import check_text
 from .exceptions import DuplicateStudyError
-
-StudyDirection = _tarvex.StudyDirection
-
-_DIRECTIONS = {"minimize": StudyDirection.Minimize, "maximize": StudyDirection.Maximize}
-
-
-def _direction(value: Any) -> StudyDirection:
-    if isinstance(value, StudyDirection):
-        return value
-    if isinstance(value, str) and value.lower() in _DIRECTIONS:
-        return _DIRECTIONS[value.lower()]
-    raise ValueError(f"a direction is 'minimize' or 'maximize' (any case) or a tv.StudyDirection, got {value!r}")
 
 
 def create_study(
@@ -36,6 +27,8 @@ def create_study(
     storage: str | DatabaseStorage | None = None,
     study_name: str | None = None,
     load_if_exists: bool = False,
+    constraints: ConstraintsFunc | None = None,
+    objective_names: Sequence[str] | None = None,
 ) -> Study:
     """A new study.
 
@@ -51,28 +44,38 @@ def create_study(
         study_name: the study's name; one is made up when None.
         load_if_exists: continue a stored study of that name (its directions must be the same)
             instead of raising ValueError.
+        constraints: constraints(trial) -> a sequence of floats, called once the objective of a
+            trial has returned; the trial is feasible when every value is <= 0. The values are
+            stored with the trial; best_trial, best_value, best_params and best_trials consider
+            feasible trials only, and the samplers that can (TPE, CMA-ES, GP, the multi-objective
+            ones) steer towards feasible configurations.
+        objective_names: one distinct name per direction ("error", "latency_ms"), stored with the
+            study and used by tables, plots, the report and the command line.
     """
     if directions is None:
-        parsed = [_direction(direction)]
+        parsed = [parse_direction(direction)]
     else:
         if direction != "minimize":
             raise ValueError("give direction or directions, not both")
         if isinstance(directions, (str, StudyDirection)) or not isinstance(directions, Sequence) or not directions:
             raise ValueError(f"directions must be a non-empty list of directions, got {directions!r}")
-        parsed = [_direction(d) for d in directions]
+        parsed = [parse_direction(d) for d in directions]
     if study_name is not None:
         check_name(study_name, "create_study")
     if type(load_if_exists) is not bool:
         raise TypeError(f"load_if_exists must be True or False, got {load_if_exists!r}")
     sampler, pruner = _checked(sampler, pruner)
+    check_constraints(constraints)
+    names = _objective_names(objective_names, len(parsed))
     if storage is None:
         core = _tarvex.Study(parsed, core_sampler(sampler), pruner)
-        return Study(core, study_name if study_name is not None else f"study-{core.study_id}", sampler, pruner)
+        name = study_name if study_name is not None else f"study-{core.study_id}"
+        return Study(core, name, sampler, pruner, constraints=constraints, objective_names=names)
 
     db = open_storage(storage, "create_study", create=True)
     name = study_name if study_name is not None else f"study-{uuid.uuid4().hex[:12]}"
     try:
-        record = db.create_study(name, parsed)
+        record = db.create_study(name, parsed, objective_names=names or [])
     except _tarvex.DuplicateStudyError:
         if not load_if_exists:
             raise DuplicateStudyError(
@@ -89,7 +92,7 @@ def create_study(
                 f"study {_shown(name)} in {db.url} is {shown(record.directions)}; "
                 f"create_study asked for {shown(parsed)}"
             ) from None
-    return study_in_storage(db, record, sampler, pruner)
+    return study_in_storage(db, record, sampler, pruner, constraints)
 
 
 def load_study(
@@ -98,6 +101,7 @@ def load_study(
     storage: str | DatabaseStorage,
     sampler: _tarvex.ISampler | CustomSampler | None = None,
     pruner: _tarvex.IPruner | None = None,
+    constraints: ConstraintsFunc | None = None,
 ) -> Study:
     """The stored study of that name, continued where it stopped: its trials are read from the
     storage, new ones are written there. Raises tv.exceptions.StudyNotFoundError (a KeyError)
@@ -107,9 +111,12 @@ def load_study(
         study_name: the study's name.
         storage: a URL (sqlite:///path.db, postgresql://user@host:port/database) or a tv.DatabaseStorage.
         sampler, pruner: as for tv.create_study; they learn from the stored trials.
+        constraints: as for tv.create_study, for the trials run from here; stored trials keep
+            the constraint values they were stored with.
     """
+    check_constraints(constraints)
     db = open_storage(storage, "load_study")
-    return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner)
+    return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner, constraints)
 
 
 def study_in_storage(
@@ -117,10 +124,29 @@ def study_in_storage(
     record: _tarvex.StudyRecord,
     sampler: _tarvex.ISampler | CustomSampler | None,
     pruner: _tarvex.IPruner | None,
+    constraints: ConstraintsFunc | None = None,
 ) -> Study:
     sampler, pruner = _checked(sampler, pruner)
     core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
-    return Study(core, record.name, sampler, pruner, db)
+    names = list(record.objective_names) or None
+    return Study(core, record.name, sampler, pruner, db, constraints=constraints, objective_names=names)
+
+
+def _objective_names(names: Any, n_directions: int) -> list[str] | None:
+    if names is None:
+        return None
+    if isinstance(names, str) or not isinstance(names, Sequence) or not all(isinstance(n, str) for n in names):
+        raise TypeError(f"objective_names must be a list of str, one per direction, got {names!r}")
+    if len(names) != n_directions:
+        raise ValueError(
+            f"objective_names has {len(names)} names but the study has {n_directions} directions; "
+            "give one name per direction"
+        )
+    if len(set(names)) != len(names):
+        raise ValueError(f"objective_names must be distinct, got {list(names)!r}")
+    for n in names:
+        check_text(n, "create_study: an objective name")
+    return list(names)
 
 
 def _shown(name: str) -> str:

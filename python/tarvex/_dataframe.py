@@ -12,7 +12,7 @@ def to_dataframe(table: dict[str, list[Any]]) -> Any:
     pandas = require("pandas", "dataframe", "to_dataframe")
     frame = pandas.DataFrame(table)
     for column in frame.columns:
-        if column == "value" or column.startswith("values_"):
+        if column == "value" or column.startswith(("values_", "constraints_")):
             frame[column] = frame[column].astype(float)
     numpy = require("numpy", "dataframe", "to_dataframe")
     not_a_time = numpy.iinfo(numpy.int64).min  # numpy's NaT: a running trial has no end

@@ -12,16 +12,20 @@ if TYPE_CHECKING:
 
 
 def trial_records(study: StudyView) -> tuple[list[str], list[dict[str, Any]]]:
-    """The columns and one record per trial: number, state, value (values_0, values_1, ... for
-    several objectives), params_<name>, datetime_start, datetime_complete, duration,
-    user_attrs_<key> and fail_reason. A value a trial does not have is None."""
-    n_directions = len(study.directions)
-    value_columns = ["value"] if n_directions == 1 else [f"values_{i}" for i in range(n_directions)]
+    """The columns and one record per trial: number, state, value (values_0, values_1, ... or
+    values_<objective name> for several objectives), constraints_0, ... (when trials have
+    constraints), params_<name>, datetime_start, datetime_complete, duration, user_attrs_<key>
+    and fail_reason. A value a trial does not have is None."""
+    value_columns = ["value"] if len(study.directions) == 1 else [f"values_{n}" for n in objective_labels(study)]
     rows = []
+    n_constraints = 0
     for trial in study.trials:
         row: dict[str, Any] = {"number": trial.number, "state": trial.state.name}
         values = trial.values
         row.update({c: values[i] if values else None for i, c in enumerate(value_columns)})
+        constraints = trial.constraints
+        row.update({f"constraints_{i}": c for i, c in enumerate(constraints)})
+        n_constraints = max(n_constraints, len(constraints))
         row.update({f"params_{k}": v for k, v in trial.params.items()})
         row["datetime_start"] = trial.datetime_start
         row["datetime_complete"] = trial.datetime_complete
@@ -29,7 +33,15 @@ def trial_records(study: StudyView) -> tuple[list[str], list[dict[str, Any]]]:
         row.update({f"user_attrs_{k}": v for k, v in trial.user_attrs.items()})
         row["fail_reason"] = trial.fail_reason
         rows.append(row)
-    return _columns(rows, ["number", "state"] + value_columns), rows
+    constraint_columns = [f"constraints_{i}" for i in range(n_constraints)]
+    return _columns(rows, ["number", "state"] + value_columns + constraint_columns), rows
+
+
+def objective_labels(study: StudyView) -> list[str]:
+    """What tables and plots call the objectives: their names where the study has them (a
+    tv.Study made with objective_names), else 0, 1, ..."""
+    names = getattr(study, "objective_names", None)
+    return list(names) if names else [str(i) for i in range(len(study.directions))]
 
 
 def state_counts(trials: Sequence[FrozenTrial]) -> dict[str, int]:

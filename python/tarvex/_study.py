@@ -9,6 +9,7 @@ from typing import Any
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, constraint_values
 from ._custom_sampler import CustomSampler
 from ._optimize import Run, check_catch
 from ._storage import DatabaseStorage
@@ -31,18 +32,28 @@ class Study:
         sampler: _tarvex.ISampler | CustomSampler,
         pruner: _tarvex.IPruner | None,
         storage: DatabaseStorage | None = None,
+        *,
+        constraints: ConstraintsFunc | None = None,
+        objective_names: list[str] | None = None,
     ) -> None:
         self._core = core
         self.study_name = name
         self.sampler = sampler
         self.pruner = pruner
         self.storage = storage  # None: this process's memory
+        self.constraints = constraints
+        self._objective_names = objective_names
         self._asked: dict[int, Trial] = {}
         self._asked_lock = threading.Lock()
 
     @property
     def directions(self) -> list[StudyDirection]:
         return self._core.directions
+
+    @property
+    def objective_names(self) -> list[str] | None:
+        """The objectives' names given to create_study, one per direction; None when unnamed."""
+        return None if self._objective_names is None else list(self._objective_names)
 
     @property
     def direction(self) -> StudyDirection:
@@ -97,7 +108,17 @@ class Study:
         for callback in callbacks:
             if not callable(callback):
                 raise TypeError(f"callbacks must be callables, got {callback!r}")
-        run = Run(self._core, self.storage, objective, n_trials, timeout, check_catch(catch), callbacks, self, progress)
+        run = Run(
+            self._core,
+            self.storage,
+            with_constraints(objective, self.constraints),
+            n_trials,
+            timeout,
+            check_catch(catch),
+            callbacks,
+            self,
+            progress,
+        )
         run.execute(n_trials, None if timeout is None else float(timeout), n_jobs)
 
     def stop(self) -> None:
@@ -137,6 +158,8 @@ class Study:
         if asked is None:
             raise ValueError(f"tell: trial {number} is not running in this study: it was told already, or never asked")
         try:
+            if state == TrialState.Complete and self.constraints is not None:
+                asked.constraints = constraint_values(self.constraints(asked))
             self._core.tell(asked, state, values or [])
         except BaseException:
             with self._asked_lock:
@@ -174,34 +197,51 @@ class Study:
 
     @property
     def best_trial(self) -> FrozenTrial:
-        """The completed trial with the best value (the earliest on ties)."""
+        """The feasible completed trial with the best value (the earliest on ties)."""
+        self._single_objective("best_trial")
         return FrozenTrial(self._core.best_trial)
 
     @property
     def best_value(self) -> float:
+        """The best trial's value."""
+        self._single_objective("best_value")
         return self._core.best_value
 
     @property
     def best_params(self) -> dict[str, Any]:
         """The best trial's parameters, in the order it got them."""
+        self._single_objective("best_params")
         return decode_params(self._core.best_params)
 
     @property
     def best_trials(self) -> list[FrozenTrial]:
-        """The Pareto front: the completed trials no other completed trial dominates."""
+        """The Pareto front: the feasible completed trials that no other one dominates; empty
+        while there is none."""
         return [FrozenTrial(t) for t in self._core.pareto_front]
 
+    def _single_objective(self, what: str) -> None:
+        if len(self._core.directions) > 1:
+            raise RuntimeError(
+                f"{what} is for single-objective studies; this one has {len(self._core.directions)} "
+                "objectives: use best_trials for its Pareto front"
+            )
+
     def columns(self) -> dict[str, list[Any]]:
-        """The trials as columns, each a list: number, state, value (or values_0, ...), params_NAME,
-        datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY and
-        fail_reason; read straight from the core, without a Python object per trial."""
+        """The trials as columns, each a list: number, state, value (or values_0, ... or, with
+        objective_names, values_NAME), constraints_0, ... (in a study with constraints),
+        params_NAME, datetime_start and datetime_complete (local time, nanoseconds),
+        user_attrs_KEY and fail_reason; read straight from the core, without a Python object per
+        trial."""
         columns: dict[str, list[Any]] = self._core.table(decode_text)
+        if self._objective_names is not None and len(self._objective_names) > 1:
+            columns = {_named_column(k, self._objective_names): v for k, v in columns.items()}
         return columns
 
     def to_dataframe(self) -> Any:
         """One row per finished trial (pandas, the "dataframe" extra): number, state, value (or
-        values_0, values_1, ...), params_<name> for every parameter with its own type, datetimes,
-        duration, user_attrs_<key> and fail_reason."""
+        values_0, values_1, ... or values_<objective name>), constraints_0, ... in a study with
+        constraints, params_<name> for every parameter with its own type, datetimes, duration,
+        user_attrs_<key> and fail_reason."""
         from ._dataframe import to_dataframe
 
         return to_dataframe(self.columns())
@@ -225,3 +265,24 @@ class Study:
                 return text + ">"
             text += f", best value {best:.6g}" if not math.isnan(best) else ", best value nan"
         return text + ">"
+
+
+def with_constraints(objective: Callable[[Trial], Any], constraints: ConstraintsFunc | None) -> Callable[[Trial], Any]:
+    """The objective that also computes the trial's constraints once it returns; an error there
+    counts as the objective's."""
+    if constraints is None:
+        return objective
+
+    def constrained(trial: Trial) -> Any:
+        result = objective(trial)
+        trial.constraints = constraint_values(constraints(trial))
+        return result
+
+    return constrained
+
+
+def _named_column(column: str, names: list[str]) -> str:
+    prefix, _, index = column.partition("_")
+    if prefix == "values" and index.isdigit() and int(index) < len(names):
+        return f"values_{names[int(index)]}"
+    return column

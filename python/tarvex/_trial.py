@@ -99,6 +99,13 @@ class FrozenTrial:
         lambda self: self._core.fail_reason,
         doc="Why a Failed trial failed (exception type and message); None for the others.",
     )
+    constraints = property(
+        lambda self: self._core.constraints,
+        doc="The values the study's constraints gave the trial (feasible when each is <= 0); empty without them.",
+    )
+    feasible = property(
+        lambda self: self._core.feasible, doc="Whether every constraint value is <= 0 (True without constraints)."
+    )
     system_attrs = property(
         lambda self: self._core.system_attrs,
         doc="What tarvex noted about the trial: presumed_lost for one declared lost (its "
@@ -164,4 +171,5 @@ def _fields(trial: FrozenTrial) -> tuple[Any, ...]:
         core.datetime_start,
         trial.datetime_complete,
         core.fail_reason,
+        repr(core.constraints),
     )

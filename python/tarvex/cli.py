@@ -158,17 +158,28 @@ def _best_value(study: Study) -> str:
         front = study.best_trials
         return f"{len(front)} on the Pareto front" if front else ""
     complete = [t for t in study.trials if t.state == _tarvex.TrialState.Complete]
+    if complete and not any(t.feasible for t in complete):
+        return "no feasible trial"
     return _shown(study.best_value) if complete else ""
 
 
 def _best(args: argparse.Namespace) -> None:
     study = _study(args)
-    if not any(t.state == _tarvex.TrialState.Complete for t in study.trials):
+    complete = [t for t in study.trials if t.state == _tarvex.TrialState.Complete]
+    if not complete:
         raise UsageError(f"study {_terminal(args.study)!r} has no completed trial")
+    if not any(t.feasible for t in complete):
+        raise UsageError(f"study {_terminal(args.study)!r} has no feasible trial: each violates its constraints")
     best = study.best_trials if len(study.directions) > 1 else [study.best_trial]
+    names = study.objective_names
     for trial in best:
-        values = ", ".join(_shown(v) for v in trial.values)
+        if names and len(trial.values) > 1:
+            values = ", ".join(f"{_terminal(n)} {_shown(v)}" for n, v in zip(names, trial.values))
+        else:
+            values = ", ".join(_shown(v) for v in trial.values)
         print(f"trial {trial.number}: {'values' if len(trial.values) > 1 else 'value'} {values}")
+        if trial.constraints:
+            print(f"  constraints: {', '.join(_shown(c) for c in trial.constraints)}")
         for name, value in trial.params.items():
             print(f"  {_terminal(name)} = {_terminal(repr(value))}")
 

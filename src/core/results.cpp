@@ -24,7 +24,15 @@ StoredTrial best_of(const Study& study) {
     }
     // The storage keeps it as trials are stored: no pass over the study, no copy of it.
     StoredTrial best = study.storage->best_trial(study.study_id, study.directions.front());
-    if (!best) throw std::runtime_error("No completed trials found.");
+    if (!best) {
+        bool any_complete = false;
+        study.storage->visit_trials(
+            study.study_id, [&](const Trial& t) { any_complete = any_complete || t.state == TrialState::Complete; });
+        if (any_complete) {
+            throw std::runtime_error("No feasible trials found: every completed trial violates its constraints.");
+        }
+        throw std::runtime_error("No completed trials found.");
+    }
     return best;
 }
 
@@ -59,7 +67,7 @@ std::vector<Trial> Study::pareto_front() const {
     std::vector<Trial> all = trials();
     std::vector<const Trial*> complete;
     for (const Trial& t : all) {
-        if (t.state == TrialState::Complete) complete.push_back(&t);
+        if (t.state == TrialState::Complete && t.feasible()) complete.push_back(&t);
     }
     std::vector<Trial> front;
     for (const Trial* t : complete) {

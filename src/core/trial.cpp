@@ -40,6 +40,12 @@ double Trial::value() const {
     return values.front();
 }
 
+bool Trial::feasible() const { return constraints_met(constraints); }
+
+bool constraints_met(const std::vector<double>& constraints) {
+    return std::all_of(constraints.begin(), constraints.end(), [](double c) { return c <= 0.0; });
+}
+
 // A held name is answered from params whatever is asked now; a new name goes to the study,
 // and its value and distribution are recorded even when the value is of another kind.
 template <class T, class D>

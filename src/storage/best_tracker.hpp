@@ -1,7 +1,8 @@
 // The best trial of a study, kept as trials are stored, so that asking for it costs no pass over
 // the study. It answers what a pass in ascending trial_id would: the first Complete trial is the
 // best until a later one is strictly better, so ties keep the earlier trial and a NaN never wins
-// (and a first Complete trial holding NaN is never replaced).
+// (and a first Complete trial holding NaN is never replaced). A trial that violates its
+// constraints is passed over as if it were not Complete.
 #pragma once
 
 #include <cmath>
@@ -17,8 +18,8 @@ namespace tarvex::detail {
 class BestTracker {
 public:
     // A trial of the study as stored; call forget with the version a new one replaces.
-    void add(std::int32_t id, TrialState state, const std::vector<double>& values) {
-        if (state != TrialState::Complete) return;
+    void add(std::int32_t id, TrialState state, const std::vector<double>& values, bool feasible) {
+        if (state != TrialState::Complete || !feasible) return;
         ++complete;
         if (values.size() != 1) {
             ++malformed;
@@ -32,8 +33,8 @@ public:
     }
     // A stored version that is replaced. Forgetting a trial that holds a record makes the tracker
     // stale: its owner adds every trial again (after reset).
-    void forget(std::int32_t id, TrialState state, const std::vector<double>& values) {
-        if (state != TrialState::Complete) return;
+    void forget(std::int32_t id, TrialState state, const std::vector<double>& values, bool feasible) {
+        if (state != TrialState::Complete || !feasible) return;
         --complete;
         if (values.size() != 1) --malformed;
         const auto holds = [id](const std::optional<Candidate>& c) { return c && c->id == id; };

@@ -45,7 +45,30 @@ std::vector<StudyDirection> directions_of(const std::string& text) {
     return out;
 }
 
-StudyRecord record_of(const SqlRow& row) { return {row.integer(0), row.text(1), directions_of(row.text(2))}; }
+// A row of kStudyColumns.
+StudyRecord record_of(const SqlRow& row) {
+    return {row.integer(0), row.text(1), directions_of(row.text(2)),
+            row.is_null(3) ? std::vector<std::string>{} : detail::texts_from_text(row.text(3))};
+}
+
+const std::string kStudyColumns = "study_id, name, directions, objective_names";
+
+void check_objective_names(const std::vector<std::string>& names, std::size_t n_directions) {
+    if (names.empty()) return;
+    if (names.size() != n_directions) {
+        throw std::invalid_argument("create_study: objective_names has " + std::to_string(names.size()) +
+                                    " names but the study has " + std::to_string(n_directions) +
+                                    " directions; give one name per direction");
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        detail::require_plain_text(names[i], "create_study: an objective name");
+        if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
+            names.begin() + static_cast<std::ptrdiff_t>(i)) {
+            throw std::invalid_argument("create_study: objective_names repeats '" + shown(names[i]) +
+                                        "'; each objective needs its own name");
+        }
+    }
+}
 
 }  // namespace
 
@@ -140,30 +163,37 @@ void DatabaseStorage::require_schema() {
 }
 
 StudyRecord DatabaseStorage::create_study(const std::string& name, const std::vector<StudyDirection>& directions) {
+    return create_study(name, directions, {});
+}
+
+StudyRecord DatabaseStorage::create_study(const std::string& name, const std::vector<StudyDirection>& directions,
+                                          const std::vector<std::string>& objective_names) {
     if (directions.empty()) throw std::invalid_argument("create_study: a study needs at least one direction");
+    check_objective_names(objective_names, directions.size());
     detail::require_plain_text(name, "create_study: the study name");
     const auto lock = use();
     require_schema();
     // Of two processes creating one name at once, the second waits for the first and inserts nothing.
     std::vector<detail::SqlRows> rows;
     try {
-        rows = db->transaction(Transaction::Durable,
-                               {{"INSERT INTO tarvex_studies (name, directions, datetime_created) VALUES ($1, $2, $3)"
-                                 " ON CONFLICT (name) DO NOTHING RETURNING study_id",
-                                 {name, directions_text(directions), now_ns()}}});
+        rows = db->transaction(
+            Transaction::Durable,
+            {{"INSERT INTO tarvex_studies (name, directions, datetime_created, objective_names)"
+              " VALUES ($1, $2, $3, $4) ON CONFLICT (name) DO NOTHING RETURNING study_id",
+              {name, directions_text(directions), now_ns(),
+               objective_names.empty() ? SqlValue(std::monostate{}) : SqlValue(detail::texts_text(objective_names))}}});
     } catch (const SqlError& e) {
         if (too_long(e)) throw std::invalid_argument(too_long_message(url(), "the study name", name));
         throw;
     }
     if (rows.at(0).empty()) throw DuplicateStudy("a study named '" + shown(name) + "' already exists in " + url());
-    return StudyRecord{rows[0][0].integer(0), name, directions};
+    return StudyRecord{rows[0][0].integer(0), name, directions, objective_names};
 }
 
 StudyRecord DatabaseStorage::load_study(const std::string& name) {
     const auto lock = use();
-    const auto rows = has_schema
-                          ? db->query("SELECT study_id, name, directions FROM tarvex_studies WHERE name = $1", {name})
-                          : detail::SqlRows{};
+    const auto rows = has_schema ? db->query("SELECT " + kStudyColumns + " FROM tarvex_studies WHERE name = $1", {name})
+                                 : detail::SqlRows{};
     if (rows.empty()) throw StudyNotFound("no study named '" + shown(name) + "' in " + url());
     return record_of(rows.front());
 }
@@ -181,7 +211,7 @@ std::vector<StudyRecord> DatabaseStorage::studies() {
     const auto lock = use();
     std::vector<StudyRecord> out;
     if (!has_schema) return out;
-    for (const SqlRow& row : db->query("SELECT study_id, name, directions FROM tarvex_studies ORDER BY study_id")) {
+    for (const SqlRow& row : db->query("SELECT " + kStudyColumns + " FROM tarvex_studies ORDER BY study_id")) {
         out.push_back(record_of(row));
     }
     return out;

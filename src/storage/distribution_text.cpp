@@ -39,6 +39,17 @@ std::string read_sized(std::istringstream& in) {
     return text;
 }
 
+// "<n> " then n sized texts.
+std::vector<std::string> read_texts(std::istringstream& in) {
+    std::size_t n = 0;
+    in >> n;
+    in.get();  // the space before the texts
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < n; ++k) out.push_back(read_sized(in));
+    if (in.fail()) throw std::invalid_argument("short");
+    return out;
+}
+
 }  // namespace
 
 std::string distribution_text(const Distribution& dist) {
@@ -50,9 +61,8 @@ std::string distribution_text(const Distribution& dist) {
         return "int " + std::to_string(i->low) + " " + std::to_string(i->high) + " " + (i->log ? "1" : "0") + " " +
                std::to_string(i->step);
     }
-    const auto& choices = std::get<CategoricalDist>(dist).choices;
-    std::string out = "categorical " + std::to_string(choices.size()) + " ";
-    for (const std::string& c : choices) out += sized(c);
+    std::string out = "categorical ";
+    out += texts_text(std::get<CategoricalDist>(dist).choices);
     return out;
 }
 
@@ -81,15 +91,7 @@ Distribution distribution_from_text(const std::string& text) {
             if (in.fail()) throw std::invalid_argument("short");
             return i;
         }
-        if (kind == "categorical") {
-            std::size_t n = 0;
-            in >> n;
-            in.get();  // the space before the choices
-            CategoricalDist c;
-            for (std::size_t k = 0; k < n; ++k) c.choices.push_back(read_sized(in));
-            if (in.fail()) throw std::invalid_argument("short");
-            return c;
-        }
+        if (kind == "categorical") return CategoricalDist{read_texts(in)};
     } catch (const std::exception&) {
     }
     throw std::invalid_argument("not a distribution: " + text.substr(0, 80));
@@ -158,6 +160,44 @@ ParamMap param_map_from_text(const std::string& text) {
     } catch (const std::exception&) {
     }
     throw std::invalid_argument("not a parameter set: " + text.substr(0, 80));
+}
+
+std::string numbers_text(const std::vector<double>& numbers) {
+    std::string out = std::to_string(numbers.size());
+    for (const double v : numbers) {
+        out += ' ';
+        out += number(v);
+    }
+    return out;
+}
+
+std::vector<double> numbers_from_text(const std::string& text) {
+    try {
+        std::istringstream in(text);
+        std::size_t n = 0;
+        in >> n;
+        if (in.fail()) throw std::invalid_argument("short");
+        std::vector<double> out;
+        for (std::size_t k = 0; k < n; ++k) out.push_back(read_double(in));
+        return out;
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("not a list of numbers: " + text.substr(0, 80));
+}
+
+std::string texts_text(const std::vector<std::string>& texts) {
+    std::string out = std::to_string(texts.size()) + " ";
+    for (const std::string& t : texts) out += sized(t);
+    return out;
+}
+
+std::vector<std::string> texts_from_text(const std::string& text) {
+    try {
+        std::istringstream in(text);
+        return read_texts(in);
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("not a list of texts: " + text.substr(0, 80));
 }
 
 }  // namespace tarvex::detail

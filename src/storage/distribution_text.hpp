@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tarvex/study.hpp"
 
@@ -17,5 +18,12 @@ Distribution distribution_from_text(const std::string& text);
 // "<bytes>:<name>" and "f<double>;", "i<int>;" or "s<bytes>:<text>".
 std::string param_map_text(const ParamMap& params);
 ParamMap param_map_from_text(const std::string& text);
+
+// Numbers as one text, exact for every double: "<n> <double> <double> ...".
+std::string numbers_text(const std::vector<double>& numbers);
+std::vector<double> numbers_from_text(const std::string& text);
+// Texts as one text: "<n> " then "<bytes>:<text>" for each.
+std::string texts_text(const std::vector<std::string>& texts);
+std::vector<std::string> texts_from_text(const std::string& text);
 
 }  // namespace tarvex::detail

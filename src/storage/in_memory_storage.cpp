@@ -30,7 +30,7 @@ void IStorage::visit_trials(int study_id, const std::function<void(const Trial&)
 StoredTrial IStorage::best_trial(int study_id, StudyDirection direction) const {
     std::vector<Trial> all = get_all_trials(study_id);
     detail::BestTracker best;
-    for (const Trial& t : all) best.add(t.trial_id, t.state, t.values);
+    for (const Trial& t : all) best.add(t.trial_id, t.state, t.values, t.feasible());
     const auto id = best.best(direction);
     if (!id) return nullptr;
     const auto it = std::find_if(all.begin(), all.end(), [&](const Trial& t) { return t.trial_id == *id; });
@@ -58,6 +58,7 @@ struct Rare {
     std::unordered_map<std::string, std::string> user_attrs;
     std::unordered_map<std::string, std::string> system_attrs;
     std::optional<std::string> fail_reason;
+    std::vector<double> constraints;
 };
 
 struct Record {
@@ -73,6 +74,8 @@ struct Record {
     std::unique_ptr<Rare> rare;
     Trial::SuggestHook suggest_hook;
     Trial::PruneHook prune_hook;
+
+    bool feasible() const { return !rare || constraints_met(rare->constraints); }
 };
 
 }  // namespace
@@ -152,12 +155,13 @@ struct InMemoryStorage::State {
         bool other_dists = false;
         for (const auto& [name, dist] : trial.distributions) other_dists = other_dists || !trial.params.contains(name);
         if (!trial.fixed_params.empty() || !trial.user_attrs.empty() || !trial.system_attrs.empty() ||
-            trial.fail_reason || other_dists) {
+            trial.fail_reason || !trial.constraints.empty() || other_dists) {
             record.rare = std::make_unique<Rare>();
             record.rare->fixed_params = std::forward<T>(trial).fixed_params;
             record.rare->user_attrs = std::forward<T>(trial).user_attrs;
             record.rare->system_attrs = std::forward<T>(trial).system_attrs;
             record.rare->fail_reason = std::forward<T>(trial).fail_reason;
+            record.rare->constraints = std::forward<T>(trial).constraints;
             for (const auto& [name, dist] : trial.distributions) {
                 if (!trial.params.contains(name)) record.rare->other_distributions.emplace(name, dist);
             }
@@ -196,6 +200,7 @@ struct InMemoryStorage::State {
             t.user_attrs = r.rare->user_attrs;
             t.system_attrs = r.rare->system_attrs;
             t.fail_reason = r.rare->fail_reason;
+            t.constraints = r.rare->constraints;
         }
         t.suggest_hook = r.suggest_hook;
         t.prune_hook = r.prune_hook;
@@ -208,7 +213,7 @@ struct InMemoryStorage::State {
         Record& record = it->second;
         if (!added) {
             StudyTrials& was = studies[record.study_id];
-            was.best.forget(record.trial_id, record.state, record.values);
+            was.best.forget(record.trial_id, record.state, record.values, record.feasible());
             if (record.study_id != trial.study_id) std::erase(was.members, &record);
         }
         const bool joins = added || record.study_id != trial.study_id;
@@ -216,7 +221,7 @@ struct InMemoryStorage::State {
         StudyTrials& study = studies[record.study_id];
         if (joins) study.members.push_back(&record);
         study.history.push_back(record.trial_id);
-        study.best.add(record.trial_id, record.state, record.values);
+        study.best.add(record.trial_id, record.state, record.values, record.feasible());
     }
 
     const Record* best_of(int study_id, StudyDirection direction) {
@@ -225,7 +230,7 @@ struct InMemoryStorage::State {
         StudyTrials& study = it->second;
         if (study.best.needs_rebuild()) {
             study.best.reset();
-            for (const Record* r : study.members) study.best.add(r->trial_id, r->state, r->values);
+            for (const Record* r : study.members) study.best.add(r->trial_id, r->state, r->values, r->feasible());
         }
         const auto id = study.best.best(direction);
         return id ? &records.at(*id) : nullptr;

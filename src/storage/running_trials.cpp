@@ -145,10 +145,11 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
     const std::size_t updated_at = writes.size();
     writes.push_back(
         {"UPDATE tarvex_trials SET state = $2, datetime_start = $3, datetime_complete = $4, fail_reason = $5,"
-         " change = " +
+         " constraints = $6, change = " +
              detail::kChange + " WHERE trial_id = $1 RETURNING trial_id",
          {row, static_cast<std::int64_t>(trial.state), ns_of(trial.datetime_start), ns_of(trial.datetime_complete),
-          trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{})}});
+          trial.fail_reason ? SqlValue(*trial.fail_reason) : SqlValue(std::monostate{}),
+          trial.constraints.empty() ? SqlValue(std::monostate{}) : SqlValue(detail::numbers_text(trial.constraints))}});
     if (!ran_here) {
         for (const char* table :
              {"tarvex_params", "tarvex_values", "tarvex_reports", "tarvex_user_attrs", "tarvex_system_attrs"}) {

@@ -31,16 +31,18 @@ void create_tables(ISqlConnection& db) {
     const std::string trial_ref = "trial_id BIGINT NOT NULL REFERENCES tarvex_trials(trial_id) ON DELETE CASCADE";
     std::vector<std::string> statements{
         "CREATE TABLE tarvex_studies (study_id " + serial +
-            ", name TEXT NOT NULL UNIQUE, directions TEXT NOT NULL, datetime_created BIGINT NOT NULL)",
+            ", name TEXT NOT NULL UNIQUE, directions TEXT NOT NULL, datetime_created BIGINT NOT NULL,"
+            " objective_names TEXT)",
         // trial_id keys the rows of a trial; number is the identifier a Study sees, 0, 1, 2, ...
         // within each study. heartbeat is the database's time when the trial started (version 1:
-        // its last beat); worker_id the process that runs it.
+        // its last beat); worker_id the process that runs it; constraints the trial's constraint
+        // values (null: none).
         "CREATE TABLE tarvex_trials (trial_id " + serial +
             ", study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE CASCADE,"
             " number INTEGER NOT NULL, state INTEGER NOT NULL, datetime_start BIGINT NOT NULL, datetime_complete "
             "BIGINT NOT NULL,"
-            " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, worker_id BIGINT, UNIQUE (study_id, "
-            "number))",
+            " heartbeat BIGINT NOT NULL, fail_reason TEXT, change BIGINT NOT NULL, worker_id BIGINT, constraints TEXT,"
+            " UNIQUE (study_id, number))",
         "CREATE INDEX tarvex_trials_by_change ON tarvex_trials (study_id, change)",
         "CREATE INDEX tarvex_trials_by_state ON tarvex_trials (study_id, state)",
         "CREATE TABLE tarvex_params (" + trial_ref + ", name TEXT NOT NULL, kind INTEGER NOT NULL, number " + real +
@@ -60,11 +62,29 @@ void create_tables(ISqlConnection& db) {
     for (const std::string& sql : statements) db.query(sql);
 }
 
+// Each upgrade takes a schema from its version to the next.
 void upgrade_from_1(ISqlConnection& db) {
     db.query("ALTER TABLE tarvex_trials ADD COLUMN worker_id BIGINT");
     db.query("ALTER TABLE tarvex_params ADD COLUMN position INTEGER");
     for (const std::string& sql : version_2_tables(db)) db.query(sql);
-    db.query("UPDATE tarvex_meta SET number = 2 WHERE name = 'schema_version'");
+}
+
+void upgrade_from_2(ISqlConnection& db) {
+    db.query("ALTER TABLE tarvex_trials ADD COLUMN constraints TEXT");
+    db.query("ALTER TABLE tarvex_studies ADD COLUMN objective_names TEXT");
+}
+
+void upgrade(ISqlConnection& db) {
+    std::int64_t version = version_of(db);
+    if (version == 1) {
+        upgrade_from_1(db);
+        version = 2;
+    }
+    if (version == 2) {
+        upgrade_from_2(db);
+        version = 3;
+    }
+    db.query("UPDATE tarvex_meta SET number = " + std::to_string(version) + " WHERE name = 'schema_version'");
 }
 
 }  // namespace
@@ -80,16 +100,17 @@ bool open_schema(ISqlConnection& db, const std::string& label, bool create) {
         });
     }
     std::int64_t version = version_of(db);
-    if (version == 1) {
+    if (version >= 1 && version < kSchemaVersion) {
         try {
             in_transaction(db, [&] {
                 db.lock_schema();
-                if (version_of(db) == 1) upgrade_from_1(db);
+                if (version_of(db) < kSchemaVersion) upgrade(db);  // else another process was first
             });
         } catch (const SqlError& e) {
             if (e.kind != SqlError::Kind::ReadOnly) throw;
-            throw std::runtime_error(label + ": the database has schema version 1, which this tarvex upgrades to " +
-                                     std::to_string(kSchemaVersion) + " when it may write to it; it may not here");
+            throw std::runtime_error(label + ": the database has schema version " + std::to_string(version) +
+                                     ", which this tarvex upgrades to " + std::to_string(kSchemaVersion) +
+                                     " when it may write to it; it may not here");
         }
         version = version_of(db);
     }

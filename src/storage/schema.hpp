@@ -9,8 +9,9 @@
 namespace tarvex::detail {
 
 // Version 2 added the workers whose heartbeats keep trials alive, parameter positions, system
-// attributes and the queue of enqueued trials.
-constexpr std::int64_t kSchemaVersion = 2;
+// attributes and the queue of enqueued trials; version 3 trials' constraint values and the
+// names of a study's objectives.
+constexpr std::int64_t kSchemaVersion = 3;
 
 // Trial states as the trials table keeps them (TrialState's values), named in the SQL.
 inline const std::string kRunning = "0";

@@ -76,7 +76,7 @@ StoredTrial DatabaseStudyStorage::best_trial(int /*study_id*/, StudyDirection di
     refresh();
     if (best.needs_rebuild()) {
         best.reset();
-        for (const auto& [id, trial] : cache) best.add(id, trial->state, trial->values);
+        for (const auto& [id, trial] : cache) best.add(id, trial->state, trial->values, trial->feasible());
     }
     const auto id = best.best(direction);
     return id ? cache.at(*id) : nullptr;
@@ -95,10 +95,10 @@ void DatabaseStudyStorage::refresh() const {
     for (StoredTrial& t : db->changed_trials(study.id, cursor)) {
         auto [slot, added] = cache.try_emplace(t->trial_id, t);
         if (!added) {
-            best.forget(slot->second->trial_id, slot->second->state, slot->second->values);
+            best.forget(slot->second->trial_id, slot->second->state, slot->second->values, slot->second->feasible());
             slot->second = t;
         }
-        best.add(t->trial_id, t->state, t->values);
+        best.add(t->trial_id, t->state, t->values, t->feasible());
     }
 }
 

@@ -43,7 +43,16 @@ void insert_batches(std::vector<SqlStatement>& out, const std::string& table, co
 }
 
 // The columns of the trial rows that trial_rows reads, in its SELECT's order.
-enum TrialColumn : std::size_t { kRowKey, kState, kStart, kComplete, kFailReason, kChangeNumber, kNumber };
+enum TrialColumn : std::size_t {
+    kRowKey,
+    kState,
+    kStart,
+    kComplete,
+    kFailReason,
+    kChangeNumber,
+    kNumber,
+    kConstraints
+};
 
 // A parameter's kind column: ParamValue's alternative.
 ParamValue param_of(const SqlRow& row, std::size_t kind_at) {
@@ -127,8 +136,8 @@ void insert_attrs(std::vector<SqlStatement>& out, const std::string& table, std:
 
 SqlStatement trial_rows(const std::string& where, std::vector<SqlValue> params) {
     return {
-        "SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number"
-        " FROM tarvex_trials t WHERE " +
+        "SELECT t.trial_id, t.state, t.datetime_start, t.datetime_complete, t.fail_reason, t.change, t.number,"
+        " t.constraints FROM tarvex_trials t WHERE " +
             where,
         std::move(params)};
 }
@@ -167,6 +176,7 @@ std::vector<std::pair<std::int64_t, Trial>> trials_of(const std::vector<SqlRows>
         t.datetime_start = time_of(r.integer(kStart));
         t.datetime_complete = time_of(r.integer(kComplete));
         if (!r.is_null(kFailReason)) t.fail_reason = r.text(kFailReason);
+        if (!r.is_null(kConstraints)) t.constraints = numbers_from_text(r.text(kConstraints));
         trials.emplace(r.integer(kRowKey), std::pair(r.integer(kChangeNumber), std::move(t)));
     }
     // The statements of each table come in the order part_reads made them: as many per table.

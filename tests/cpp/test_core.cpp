@@ -200,6 +200,30 @@ TEST(Results, ParetoFrontKeepsTheNonDominatedInIdOrder) {
     EXPECT_TRUE(Study::dominates({1, 1, 1}, {2}, {Min, Min}));             // compared over shared indices
 }
 
+TEST(Results, InfeasibleTrialsAreNeverTheBestNorOnTheFront) {
+    Study s(Min);
+    const auto tell = [](Study& study, std::vector<double> values, std::vector<double> constraints) {
+        Trial t = study.ask();
+        t.constraints = std::move(constraints);
+        study.tell(std::move(t), TrialState::Complete, std::move(values));
+    };
+    tell(s, {0.0}, {1e-9});
+    EXPECT_EQ(error_of([&] { s.best_trial(); }),
+              "No feasible trials found: every completed trial violates its constraints.");
+    tell(s, {2.0}, {0.0, -3.0});
+    tell(s, {1.0}, {std::nan("")});
+    EXPECT_EQ(s.best_value(), 2.0);
+    EXPECT_EQ(s.trials()[0].constraints, std::vector<double>{1e-9});  // kept as told
+
+    Study mo({Min, Min});
+    tell(mo, {0, 0}, {1});  // would dominate both others
+    tell(mo, {1, 2}, {-1});
+    tell(mo, {2, 1}, {});
+    const auto front = mo.pareto_front();
+    ASSERT_EQ(front.size(), 2u);
+    EXPECT_EQ(front[0].values, (std::vector<double>{1, 2}));
+}
+
 TEST(Results, BestTrialIsKeptAsAPassInIdOrderWouldFindIt) {
     // The reference: the first Complete trial, replaced only by a strictly better later one.
     const auto scan = [](const std::vector<Trial>& trials, bool maximize) -> int {

@@ -221,6 +221,64 @@ TEST_P(Backend, AVersionOneDatabaseIsUpgradedWhereItStands) {
     EXPECT_EQ(error_of([&] { open(); }), "no error");  // opens again without upgrading twice
 }
 
+TEST_P(Backend, AVersionTwoDatabaseGainsConstraintsAndObjectiveNames) {
+    {
+        const auto storage = open();
+        Study study(Min, nullptr, nullptr, storage->study_storage(storage->create_study("old", {Min})));
+        study.add_trial({{"x", 0.5}}, {2.0});
+    }
+    // Version 2 is version 3 without these columns.
+    raw_sql("ALTER TABLE tarvex_trials DROP COLUMN constraints");
+    raw_sql("ALTER TABLE tarvex_studies DROP COLUMN objective_names");
+    raw_sql("UPDATE tarvex_meta SET number = 2 WHERE name = 'schema_version'");
+    const auto storage = open();
+    const StudyRecord old = storage->load_study("old");
+    EXPECT_TRUE(old.objective_names.empty());
+    Study study(Min, nullptr, nullptr, storage->study_storage(old));
+    ASSERT_EQ(study.trials().size(), 1u);
+    EXPECT_TRUE(study.trials()[0].constraints.empty());
+    Trial t = study.ask();
+    t.constraints = {-1.0, 0.0};
+    study.tell(std::move(t), TrialState::Complete, {1.0});
+    EXPECT_EQ(open()->load_study("old").objective_names, std::vector<std::string>{});
+    EXPECT_EQ(study.trials()[1].constraints, (std::vector<double>{-1.0, 0.0}));
+}
+
+TEST_P(Backend, ConstraintsAndObjectiveNamesReadBackAndResultsAreFeasibleOnly) {
+    const auto storage = open();
+    EXPECT_THROW(storage->create_study("s", {Min, Max}, {"error"}), std::invalid_argument);
+    EXPECT_THROW(storage->create_study("s", {Min, Max}, {"a", "a"}), std::invalid_argument);
+    storage->create_study("s", {Min, Max}, {kOdd, "latency ms"});
+    const StudyRecord mo = open()->load_study("s");
+    EXPECT_EQ(mo.objective_names, (std::vector<std::string>{kOdd, "latency ms"}));
+    EXPECT_EQ(open()->studies().at(0).objective_names, mo.objective_names);
+
+    Study study(Min, nullptr, nullptr, storage->study_storage(storage->create_study("c", {Min})));
+    const auto tell = [&](double value, std::vector<double> constraints) {
+        Trial t = study.ask();
+        t.constraints = std::move(constraints);
+        study.tell(std::move(t), TrialState::Complete, {value});
+    };
+    tell(0.0, {0.5});  // best value, infeasible
+    EXPECT_THROW(
+        {
+            try {
+                study.best_trial();
+            } catch (const std::runtime_error& e) {
+                EXPECT_NE(std::string(e.what()).find("No feasible trials"), std::string::npos) << e.what();
+                throw;
+            }
+        },
+        std::runtime_error);
+    tell(3.0, {-1.0, 0.0});
+    tell(1.0, {std::nan("")});  // a NaN constraint is a violation
+    tell(2.0, {});
+    Study again(Min, nullptr, nullptr, open()->study_storage(open()->load_study("c")));
+    EXPECT_EQ(again.best_value(), 2.0);
+    EXPECT_EQ(again.trials()[1].constraints, (std::vector<double>{-1.0, 0.0}));
+    EXPECT_TRUE(std::isnan(again.trials()[2].constraints.at(0)));
+}
+
 TEST_P(Backend, RunningTrialsShareWhatTheyRecordAndTheQueueOfEnqueuedParameters) {
     const auto storage = open();
     const StudyRecord record = storage->create_study("s", {Min});

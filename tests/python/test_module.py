@@ -174,7 +174,12 @@ def test_committed_stub_matches_the_built_module():
     committed = (ROOT / "bindings" / "_tarvex.pyi").read_text()
     assert generator.render() == committed, "run scripts/gen_stubs.py after changing the bindings"
     assert (Path(tv.__file__).parent / "_tarvex.pyi").read_text() == committed
-    assert all(f"class {n}" in committed for n in dir(tv) if not n.startswith("_"))
+    assert all(f"class {n}" in committed for n in dir(tv) if not n.startswith("_") and isinstance(getattr(tv, n), type))
+    assert all(
+        f"def {n}(" in committed
+        for n in dir(tv)
+        if callable(getattr(tv, n)) and not isinstance(getattr(tv, n), type) and not n.startswith("_")
+    )
 
 
 def test_type_checkers_see_the_package_and_the_compiled_module(tmp_path):

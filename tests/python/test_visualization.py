@@ -172,6 +172,32 @@ def test_pareto_front_separates_dominated_trials():
         vis.plot_pareto_front(tv.create_study())
 
 
+def test_infeasible_trials_are_drawn_apart_and_never_on_the_front():
+    s = tv.create_study(
+        directions=["minimize", "minimize"],
+        sampler=tv.RandomSampler(seed=4),
+        constraints=lambda t: [0.3 - t.params["a"]],
+        objective_names=["error", "cost"],
+    )
+    s.optimize(lambda t: (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1)), n_trials=40)
+    ax = vis.plot_pareto_front(s)
+    infeasible, dominated, front = offsets(ax)
+    assert len(infeasible) == sum(not t.feasible for t in s.trials) > 0
+    assert all(a >= 0.3 for a, _ in front) and ax.get_xlabel() == "error (minimize)"
+
+
+def test_hypervolume_history_never_falls_and_ends_at_the_fronts_hypervolume():
+    s = tv.create_study(directions=["minimize", "maximize"], sampler=tv.RandomSampler(seed=5))
+    s.optimize(lambda t: (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1)), n_trials=30)
+    ax = vis.plot_hypervolume_history(s, reference_point=[1.0, 0.0])
+    volumes = ax.lines[0].get_ydata()
+    assert all(a <= b for a, b in zip(volumes, volumes[1:]))
+    front = [t.values for t in s.best_trials]
+    assert volumes[-1] == pytest.approx(tv.hypervolume(front, [1.0, 0.0], directions=["minimize", "maximize"]))
+    with pytest.raises(ValueError, match="reference_point has 3 values"):
+        vis.plot_hypervolume_history(s, reference_point=[1, 1, 1])
+
+
 def test_timeline_puts_overlapping_trials_on_separate_workers():
     s = tv.create_study()
     s.optimize(lambda t: time.sleep(0.02) or t.suggest_float("x", 0, 1), n_trials=12, n_jobs=3)

@@ -30,7 +30,11 @@ def history_series(
     """One series per objective (or one for target), best so far by each objective's direction."""
     if target is not None or len(study.directions) == 1:
         return [_series(target_of(study, target, target_name, where))]
-    names = [f"{target_name or 'Objective'} {i} ({d.name.lower()})" for i, d in enumerate(study.directions)]
+    given = getattr(study, "objective_names", None) if target_name is None else None
+    names = [
+        f"{given[i] if given else (target_name or 'Objective') + f' {i}'} ({d.name.lower()})"
+        for i, d in enumerate(study.directions)
+    ]
     out = []
     for i, direction in enumerate(study.directions):
         chosen = target_of(study, _objective(i), names[i], where)

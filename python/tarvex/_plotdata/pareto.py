@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING
 
 import _tarvex
 
+from .._records import objective_labels
 from .._space import completed
 
 if TYPE_CHECKING:
@@ -22,6 +23,7 @@ class Front:
     front: list[tuple[int, list[float]]]  # (trial number, values), sorted by the first value
     dominated: list[tuple[int, list[float]]]
     n_dropped: int
+    infeasible: list[tuple[int, list[float]]]  # trials that violate their constraints: never on the front
 
 
 def pareto(
@@ -36,6 +38,7 @@ def pareto(
             "drawn for 2 or 3 (pass targets=lambda t: (..., ...) to choose them)"
         )
     trials = completed(study, where)
+    violating = {t.number for t in trials if not t.feasible}
     if targets is None:
         signs = [1.0 if d == _tarvex.StudyDirection.Minimize else -1.0 for d in study.directions]
         points = [(t.number, list(t.values)) for t in trials]
@@ -48,7 +51,7 @@ def pareto(
         list(target_names)
         if target_names is not None
         else [
-            f"Objective {i}" + (f" ({study.directions[i].name.lower()})" if targets is None else "")
+            _label(study, i) + (f" ({study.directions[i].name.lower()})" if targets is None else "")
             for i in range(len(signs))
         ]
     )
@@ -57,10 +60,17 @@ def pareto(
     finite = [(n, p) for n, p in points if all(math.isfinite(v) for v in p)]
     if not finite:
         raise ValueError(f"{where}: none of the {len(points)} completed trials has finite values")
-    front = nondominated(finite, signs)
+    feasible = [(n, p) for n, p in finite if n not in violating]
+    front = nondominated(feasible, signs)
     on_front = {number for number, _ in front}
-    dominated = [(n, p) for n, p in finite if n not in on_front]
-    return Front(names, sorted(front, key=lambda item: item[1][0]), dominated, len(points) - len(finite))
+    dominated = [(n, p) for n, p in feasible if n not in on_front]
+    infeasible = [(n, p) for n, p in finite if n in violating]
+    return Front(names, sorted(front, key=lambda item: item[1][0]), dominated, len(points) - len(finite), infeasible)
+
+
+def _label(study: StudyView, i: int) -> str:
+    names = objective_labels(study)
+    return names[i] if names[i] != str(i) else f"Objective {i}"
 
 
 def nondominated(points: Sequence[tuple[int, list[float]]], signs: Sequence[float]) -> list[tuple[int, list[float]]]:

@@ -30,7 +30,9 @@ LIMITS = {
 
 
 def sample(view: TrialsView, key: str) -> TrialsView:
-    return TrialsView(view.directions, representative(view, LIMITS[key]), view.study_name)
+    return TrialsView(
+        view.directions, representative(view, LIMITS[key]), view.study_name, objective_names=view.objective_names
+    )
 
 
 def noted(fig: Any, shown: int, total: int, what: str = "trials") -> Any:
@@ -136,10 +138,14 @@ def pareto_front(view: TrialsView, plotly: Any) -> Any:
     three = len(data.names) == 3
     trace = go.Scatter3d if three else go.Scatter
     fig = go.Figure()
-    for points, name, colour in ((data.dominated, "Dominated", "#b0b0b0"), (data.front, "Pareto front", "#d62728")):
+    for points, name, colour, symbol in (
+        (data.infeasible, "Infeasible", "#1f77b4", "x"),
+        (data.dominated, "Dominated", "#b0b0b0", "circle"),
+        (data.front, "Pareto front", "#d62728", "circle"),
+    ):
         if points:
             coords = dict(zip("xyz", zip(*(p for _, p in points))))
-            marker = {"color": colour, "size": 5 if three else 8}
+            marker = {"color": colour, "size": 5 if three else 8, "symbol": symbol}
             fig.add_trace(
                 trace(**coords, mode="markers", name=name, marker=marker, hovertext=[f"trial {n}" for n, _ in points])
             )

@@ -92,7 +92,13 @@ def _is_storage_file(path: str, url: str) -> bool:
 
 def _page(study: ReportedStudy, title: str) -> str:
     plotly = _plotly()
-    view = TrialsView(list(study.directions), study.trials, study.study_name, study.columns())
+    view = TrialsView(
+        list(study.directions),
+        study.trials,
+        study.study_name,
+        study.columns(),
+        objective_names=getattr(study, "objective_names", None),
+    )
     shares, importance_note = _importances(view)
     charts: list[tuple[str, str, Callable[[TrialsView, Any], Any]]] = [
         ("history", "Optimization history", _charts.history)
@@ -268,6 +274,8 @@ def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: st
 def _summary(study: ReportedStudy, view: TrialsView) -> str:
     trials = view.trials
     directions = ", ".join(d.name.lower() for d in view.directions)
+    if view.objective_names:
+        directions = ", ".join(f"{n} ({d.name.lower()})" for n, d in zip(view.objective_names, view.directions))
     where = study.storage.url if study.storage is not None else "this process's memory"
     items = [
         ("Study", study.study_name),
@@ -276,6 +284,11 @@ def _summary(study: ReportedStudy, view: TrialsView) -> str:
         ("Trials", f"{len(trials)} ({counts_text(trials)})" if trials else "none"),
     ]
     complete = any(t.state == TrialState.Complete for t in trials)
+    constrained = [t for t in trials if t.state == TrialState.Complete and t.constraints]
+    if constrained:
+        n_feasible = sum(t.feasible for t in constrained)
+        items.append(("Feasible", f"{n_feasible} of {len(constrained)} completed trials with constraints"))
+    complete = complete and any(t.feasible for t in trials if t.state == TrialState.Complete)
     if complete and len(view.directions) == 1:
         best = study.best_trial
         items += [("Best trial", str(best.number)), ("Best value", f"{best.value:.6g}")]

@@ -28,21 +28,23 @@ class TrialsView:
         trials: Sequence[FrozenTrial],
         study_name: str = "",
         table: dict[str, list[Any]] | None = None,
+        objective_names: Sequence[str] | None = None,
     ) -> None:
         self.directions = list(directions)
+        self.objective_names = None if objective_names is None else list(objective_names)
         self.trials = list(trials)
         self.study_name = study_name
         self.table = table  # the study's columns (Study.table), where the report read them
         self._best: list[FrozenTrial] | None = None
 
     def best(self) -> list[FrozenTrial]:
-        """The completed trials with finite values, best first (a single-objective study), or the
-        Pareto front (a multi-objective one); worked out once."""
+        """The feasible completed trials with finite values, best first (a single-objective
+        study), or the Pareto front (a multi-objective one); worked out once."""
         if self._best is None:
             signs = [-1.0 if d == _tarvex.StudyDirection.Maximize else 1.0 for d in self.directions]
             finite = []
             for t in self.trials:
-                if t.state == TrialState.Complete:
+                if t.state == TrialState.Complete and t.feasible:
                     values = t.values
                     if len(values) == len(signs) and all(math.isfinite(v) for v in values):
                         finite.append((t, values))

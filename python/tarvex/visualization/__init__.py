@@ -5,6 +5,7 @@ saying why; trials left out of a plot (NaN values, missing parameters) are noted
 
 from ._contour import plot_contour
 from ._history import plot_optimization_history
+from ._hypervolume import plot_hypervolume_history
 from ._importances import plot_param_importances
 from ._intermediate import plot_intermediate_values
 from ._parallel import plot_parallel_coordinate
@@ -14,6 +15,7 @@ from ._timeline import plot_timeline
 
 __all__ = [
     "plot_contour",
+    "plot_hypervolume_history",
     "plot_intermediate_values",
     "plot_optimization_history",
     "plot_parallel_coordinate",

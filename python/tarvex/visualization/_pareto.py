@@ -20,8 +20,9 @@ def plot_pareto_front(
     target_names: Sequence[str] | None = None,
     ax: Any = None,
 ) -> Any:
-    """The completed trials in objective space: the Pareto front (no other trial is at least as good
-    in every objective and better in one) in colour and joined, dominated trials in grey. Two or
+    """The completed trials in objective space: the Pareto front (no other feasible trial is at
+    least as good in every objective and better in one) in colour and joined, dominated trials in
+    grey, trials that violate their constraints as blue crosses. Two or
     three objectives, or targets giving 2 or 3 values to minimise. Returns the Axes it drew on (3-D
     for three; ax, when given, which must then be 3-D)."""
     where = "plot_pareto_front"
@@ -31,6 +32,7 @@ def plot_pareto_front(
     if given_axes(ax, 1, where) is None:
         ax = plt.figure(figsize=(6.4, 4.8)).add_subplot(projection="3d" if three else None)
     for points, style in (
+        (data.infeasible, {"color": "#1f77b4", "marker": "x", "label": "Infeasible", "s": 14}),
         (data.dominated, {"color": "0.7", "label": "Dominated", "s": 14}),
         (data.front, {"color": "#d62728", "label": "Pareto front", "s": 22}),
     ):
