@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState', 'hypervolume']
+__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'NSGA2Progress', 'NSGA2Sampler', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState', 'hypervolume']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -572,6 +572,26 @@ class AutoSampler(ISampler):
         ...
     @property
     def max_gp_trials(self) -> int:
+        ...
+class NSGA2Progress:
+    """
+    Where a study's NSGA-II search stands.
+    """
+    @property
+    def generation(self) -> int:
+        ...
+    @property
+    def population(self) -> int:
+        ...
+class NSGA2Sampler(ISampler):
+    def __init__(self, population_size: typing.SupportsInt = 50, mutation_prob: typing.SupportsFloat | None = None, crossover_prob: typing.SupportsFloat = 0.9, swapping_prob: typing.SupportsFloat = 0.5, crossover_eta: typing.SupportsFloat = 15.0, mutation_eta: typing.SupportsFloat = 20.0, selection: str = 'hypervolume', reference_divisions: typing.SupportsInt = 0, independent_sampler: ISampler | None = None, seed: typing.SupportsInt = 0) -> None:
+        ...
+    def progress(self, study: Study) -> NSGA2Progress:
+        """
+        Where the search of study (which uses this sampler) stands; read it between runs.
+        """
+    @property
+    def population_size(self) -> int:
         ...
 class IPruner:
     pass

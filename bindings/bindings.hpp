@@ -162,6 +162,7 @@ void bind_grid_sampler(py::module_& m);
 void bind_cmaes_sampler(py::module_& m);
 void bind_auto_sampler(py::module_& m);
 void bind_multi_objective(py::module_& m);
+void bind_nsga2_sampler(py::module_& m);
 void bind_pruners(py::module_& m);
 void bind_storage(py::module_& m);
 

@@ -18,5 +18,6 @@ PYBIND11_MODULE(_tarvex, m, pybind11::multiple_interpreters::not_supported()) {
     tarvex::python::bind_cmaes_sampler(m);
     tarvex::python::bind_auto_sampler(m);
     tarvex::python::bind_multi_objective(m);
+    tarvex::python::bind_nsga2_sampler(m);
     tarvex::python::bind_pruners(m);
 }

@@ -21,6 +21,7 @@ from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
 from ._grid import GridSampler
 from ._hypervolume import hypervolume
+from ._nsga2 import NSGA2Sampler
 from ._pruners import HyperbandPruner, MedianPruner
 from ._samplers import GPSampler, RandomSampler
 from ._sobol import SobolSampler
@@ -53,6 +54,7 @@ __all__ = [
     "HyperbandPruner",
     "KernelType",
     "MedianPruner",
+    "NSGA2Sampler",
     "RandomSampler",
     "SobolSampler",
     "Study",

@@ -1,11 +1,15 @@
-// Hypervolume, checked against hand-computed fronts and a count of grid cells.
+// Hypervolume, checked against hand-computed fronts and a count of grid cells; the selection of
+// the NSGA family on worked examples; NSGA2Sampler on problems with known fronts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <stdexcept>
 
+#include "../../src/samplers/nsga_selection.hpp"
 #include "tarvex/hypervolume.hpp"
+#include "tarvex/nsga2_sampler.hpp"
 
 using tarvex::hypervolume;
 
@@ -54,4 +58,49 @@ TEST(Hypervolume, RefusesMismatchedOrNonFiniteReferences) {
     EXPECT_THROW(hypervolume({{1, 2, 3}}, {4, 4}), std::invalid_argument);
     EXPECT_THROW(hypervolume({{1, 2}}, {}), std::invalid_argument);
     EXPECT_THROW(hypervolume({{1, 2}}, {INFINITY, 4}), std::invalid_argument);
+}
+
+// Selection: constrained domination, fronts and crowding on worked examples.
+TEST(NsgaSelection, ConstrainedDominationRanksFeasibleThenByViolation) {
+    using tarvex::detail::Individual;
+    const std::vector<Individual> population{
+        {{1, 4}, 0}, {{2, 2}, 0},   {{3, 3}, 0},  // (3, 3) is dominated by (2, 2)
+        {{0, 0}, 2}, {{0, 0}, 0.5},               // infeasible, however good
+        {{4, 1}, 0}, {{5, 5}, 0.5},
+    };
+    EXPECT_TRUE(tarvex::detail::constrained_dominates(population[2], population[4]));  // feasible beats infeasible
+    EXPECT_TRUE(tarvex::detail::constrained_dominates(population[4], population[3]));  // less violation
+    EXPECT_FALSE(tarvex::detail::constrained_dominates(population[0], population[1]));
+    const auto fronts = tarvex::detail::constrained_fronts(population);
+    ASSERT_EQ(fronts.size(), 4u);
+    EXPECT_EQ(fronts[0], (std::vector<std::size_t>{0, 1, 5}));
+    EXPECT_EQ(fronts[1], (std::vector<std::size_t>{2}));
+    EXPECT_EQ(fronts[2], (std::vector<std::size_t>{4, 6}));  // one violation level, one front
+    EXPECT_EQ(fronts[3], (std::vector<std::size_t>{3}));
+    // Crowding: the ends are infinite, (2, 2) spans (4 - 1) / 3 + (4 - 1) / 3.
+    const auto crowding = tarvex::detail::crowding_distances(population, fronts[0]);
+    EXPECT_TRUE(std::isinf(crowding[0]) && std::isinf(crowding[2]));
+    EXPECT_DOUBLE_EQ(crowding[1], 2.0);
+}
+
+TEST(NsgaSelection, EveryCutKeepsTheEndsOfTheFrontAndDropsCopiesFirst) {
+    using tarvex::detail::FrontCut;
+    // A front of 21 points on x + y = 1, one of them twice, and a dominated point.
+    std::vector<tarvex::detail::Individual> population;
+    for (int i = 0; i <= 20; ++i) population.push_back({{i / 20.0, 1 - i / 20.0}, 0});
+    population.push_back(population[7]);
+    population.push_back({{1, 1}, 0});
+    std::mt19937_64 rng(3);
+    for (const FrontCut cut : {FrontCut::Crowding, FrontCut::Hypervolume}) {
+        std::vector<tarvex::detail::Standing> standings;
+        const auto kept = tarvex::detail::survivors(population, 10, cut, nullptr, standings, rng);
+        const auto holds = [&](std::size_t i) { return std::count(kept.begin(), kept.end(), i); };
+        ASSERT_EQ(kept.size(), 10u);
+        EXPECT_TRUE(holds(0) && holds(20)) << static_cast<int>(cut);
+        EXPECT_LE(holds(7) + holds(21), 1) << static_cast<int>(cut);
+        EXPECT_FALSE(holds(22));
+        EXPECT_EQ(standings.size(), 10u);
+    }
+    EXPECT_EQ(tarvex::detail::simplex_directions(3, 12).size(), 91u);  // C(14, 2)
+    EXPECT_EQ(tarvex::detail::simplex_directions(5, 3).size(), 35u);   // C(7, 3)
 }
