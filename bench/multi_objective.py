@@ -63,9 +63,10 @@ def run_tarvex(sampler_name, problem, seed, budget):
         "nsga2": lambda: tv.NSGA2Sampler(population_size=POPULATION, seed=seed),
         "nsga2-crowding": lambda: tv.NSGA2Sampler(population_size=POPULATION, selection="crowding", seed=seed),
         "random": lambda: tv.RandomSampler(seed=seed),
+        "gp": lambda: tv.GPSampler(seed=seed),
+        "gp-parego": lambda: tv.GPSampler(seed=seed, multi_objective="parego"),
+        "tpe": lambda: tv.TPESampler(seed=seed),
     }
-    if hasattr(tv, "GPSampler"):
-        samplers["gp"] = lambda: tv.GPSampler(seed=seed)
     constraints = {}
     points = []
 
@@ -140,7 +141,7 @@ def main():
     parser.add_argument("--seeds", type=int, default=5)
     parser.add_argument("--budgets", type=int, nargs="+", default=[1000, 5000])
     parser.add_argument("--samplers", nargs="+", default=["nsga2", "pymoo", "random"])
-    parser.add_argument("--problems", nargs="+", default=list(PROBLEMS))
+    parser.add_argument("--problems", nargs="+", default=list(PROBLEMS), help=f"of {', '.join({**PROBLEMS, **SMALL})}")
     parser.add_argument("--workers", type=int, default=2)
     parser.add_argument("--rerun", nargs="*", default=[], help="samplers whose cached results are dropped")
     parser.add_argument("--report-only", action="store_true")
@@ -178,6 +179,14 @@ def report(results, args):
         for p in args.problems:
             cells = [f"{median_of(results, s, p, budget):.4f}" for s in args.samplers]
             print(f"| {p} | " + " | ".join(cells) + " |")
+        constrained = [p for p in args.problems if problem_of(p)[0].n_ieq_constr]
+        if constrained:
+            print(f"\nFeasible share of trials after the 20th, {budget} evaluations, median")
+            print("| problem | " + " | ".join(args.samplers) + " |")
+            print("|---" * (len(args.samplers) + 1) + "|")
+            for p in constrained:
+                cells = [f"{median_of(results, s, p, budget, 'feasible_after_20'):.0%}" for s in args.samplers]
+                print(f"| {p} | " + " | ".join(cells) + " |")
 
 
 if __name__ == "__main__":

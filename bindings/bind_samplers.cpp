@@ -40,12 +40,14 @@ void bind_samplers(py::module_& m) {
         .def_readonly("auto_beta", &GPSamplerConfig::auto_beta)
         .def_readonly("n_cand", &GPSamplerConfig::n_cand)
         .def_readonly("seed", &GPSamplerConfig::seed)
-        .def_readonly("warp_values", &GPSamplerConfig::warp_values);
+        .def_readonly("warp_values", &GPSamplerConfig::warp_values)
+        .def_readonly("multi_objective", &GPSamplerConfig::multi_objective)
+        .def_readonly("random_scalarisations", &GPSamplerConfig::random_scalarisations);
 
     py::class_<GPSampler, ISampler, std::shared_ptr<GPSampler>>(m, "GPSampler")
         .def(py::init([](KernelType kernel, AcquisitionType acq, int n_warmup, double xi, double beta, int n_cand,
                          int n_restarts, bool use_priors, bool fit_noise, double noise_var, std::uint64_t seed,
-                         bool warp_values) {
+                         bool warp_values, bool multi_objective, bool random_scalarisations) {
                  GPSamplerConfig config;
                  config.kernel = kernel;
                  config.acq = acq;
@@ -60,12 +62,15 @@ void bind_samplers(py::module_& m) {
                  config.n_cand = n_cand;
                  config.seed = seed;
                  config.warp_values = warp_values;
+                 config.multi_objective = multi_objective;
+                 config.random_scalarisations = random_scalarisations;
                  return std::make_shared<GPSampler>(config);
              }),
              py::arg("kernel") = KernelType::Matern52, py::arg("acq") = AcquisitionType::LogEI, py::arg("n_warmup") = 8,
              py::arg("xi") = 0.003, py::arg("beta") = 2.0, py::arg("n_cand") = 1024, py::arg("n_restarts") = 2,
              py::arg("use_priors") = true, py::arg("fit_noise") = false, py::arg("noise_var") = 0.0001,
-             py::arg("seed") = 0, py::arg("warp_values") = false)
+             py::arg("seed") = 0, py::arg("warp_values") = false, py::arg("multi_objective") = false,
+             py::arg("random_scalarisations") = false)
         .def_property_readonly("config", [](const GPSampler& s) { return s.config; });
 }
 

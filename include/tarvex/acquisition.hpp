@@ -6,6 +6,7 @@
 #include <Eigen/Core>
 #include <functional>
 #include <random>
+#include <vector>
 
 #include "tarvex/gaussian_process.hpp"
 
@@ -35,6 +36,19 @@ std::pair<double, VectorXd> acq_with_gradient(const GaussianProcess& gp, const V
 // The acquisition at every row of Xq, from one batched prediction.
 VectorXd acq_batch(const GaussianProcess& gp, const MatrixXd& Xq, const AcqParams& p);
 
+// A constraint's model: the probability that its prediction stays at or below threshold (the
+// constraint's 0 on the model's scale) weighs the acquisition.
+struct ConstraintModel {
+    const GaussianProcess* gp;
+    double threshold;
+};
+
+// The log of the probability that every constraint holds at x, Σ log Φ((t - μ) / σ), with its
+// gradient in x when gradient is given.
+double log_feasibility(const std::vector<ConstraintModel>& constraints, const VectorXd& x, VectorXd* gradient);
+// The same at every row of Xq.
+VectorXd log_feasibility_batch(const std::vector<ConstraintModel>& constraints, const MatrixXd& Xq);
+
 struct AcqOptConfig {
     AcquisitionType acq = AcquisitionType::LogEI;  // EI, LogEI, PI; any other value: UCB
     double xi = 0.0;                               // improvement margin
@@ -54,6 +68,11 @@ struct AcqOptConfig {
     int n_local = 0;
     double local_scale = 0.1;
     double rel_ftol = 0;  // a refinement stops once a step gains less than this, relatively
+    // Constraints: LogEI adds the log probability of feasibility, EI and PI are multiplied by
+    // it, UCB ignores it. feasibility_only: the acquisition is that probability alone (its log),
+    // for a search with no feasible point yet.
+    std::vector<ConstraintModel> constraints;
+    bool feasibility_only = false;
 };
 
 // The point of [0, 1]^d maximising the acquisition: shifted Halton candidates (and any local

@@ -60,7 +60,10 @@ class GPSampler(_tarvex.GPSampler):
     (a model fit per trial costs milliseconds). Until ``n_warmup`` trials have completed it spreads
     points by a shifted Halton sequence; then every trial gets the configuration that maximises an
     acquisition function of a model fitted to all finished trials. Failed and pruned trials steer
-    it away from where they ran. It serves single-objective studies.
+    it away from where they ran. With constraints (tv.create_study(constraints=...)) each
+    constraint gets a model of its own and the acquisition is weighed by the probability of
+    feasibility, maximised alone while no trial is feasible. A multi-objective study gets one
+    model per objective and the point of largest expected hypervolume improvement.
 
     Args:
         kernel: "matern52" (the default) or "rbf" (smoother), or a tv.KernelType.
@@ -76,6 +79,10 @@ class GPSampler(_tarvex.GPSampler):
         warp_values: model values that span orders of magnitude on a log scale above their minimum
             (as on valleys and steep walls, where it finds much better points); False models them
             as they are, as the compiled module does.
+        multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
+            over the front of the feasible trials, exact; running trials join the front at
+            their predicted values) or ``"parego"`` (a random augmented Chebyshev scalarisation
+            per trial: cheaper, weaker with three objectives and more).
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
     """
 
@@ -96,6 +103,7 @@ class GPSampler(_tarvex.GPSampler):
         fit_noise: bool = _GP.fit_noise,
         noise_var: float = _GP.noise_var,
         warp_values: bool = True,
+        multi_objective: str = "ehvi",
         seed: int | None = None,
     ) -> None:
         kernel_type = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
@@ -105,6 +113,8 @@ class GPSampler(_tarvex.GPSampler):
                 raise ValueError(f"{name} must be an int of at least 0, got {value!r}")
         if type(n_cand) is not int or n_cand < 1:
             raise ValueError(f"n_cand must be an int of at least 1, got {n_cand!r}")
+        if multi_objective not in ("ehvi", "parego"):
+            raise ValueError(f"multi_objective must be 'ehvi' or 'parego', got {multi_objective!r}")
         if not noise_var > 0:
             raise ValueError(f"noise_var must be above 0, got {noise_var!r}")
         super().__init__(
@@ -120,6 +130,8 @@ class GPSampler(_tarvex.GPSampler):
             noise_var=noise_var,
             seed=core_seed(seed),
             warp_values=bool(warp_values),
+            multi_objective=True,
+            random_scalarisations=multi_objective == "parego",
         )
         self._seed = seed
 

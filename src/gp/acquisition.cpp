@@ -98,4 +98,51 @@ VectorXd acq_batch(const GaussianProcess& gp, const MatrixXd& Xq, const AcqParam
     return out;
 }
 
+namespace {
+
+// log Φ(z) and its derivative, with the tail's asymptotic form where Φ underflows.
+std::pair<double, double> log_cdf(double z) {
+    if (z > -6) {
+        const double cdf = normal_cdf(z);
+        return {std::log(cdf), normal_pdf(z) / cdf};
+    }
+    return {-0.5 * z * z - std::log(-z) - kHalfLog2Pi, -z - 1 / z};
+}
+
+}  // namespace
+
+double log_feasibility(const std::vector<ConstraintModel>& constraints, const VectorXd& x, VectorXd* gradient) {
+    double total = 0;
+    if (gradient) gradient->setZero(x.size());
+    for (const ConstraintModel& c : constraints) {
+        const Prediction pred = c.gp->predict_with_gradient(x);
+        const double sigma = std::sqrt(std::max(pred.var, 0.0));
+        if (sigma < kMinSigma) {
+            total += pred.mean <= c.threshold ? 0.0 : -std::numeric_limits<double>::infinity();
+            continue;
+        }
+        const double z = (c.threshold - pred.mean) / sigma;
+        const auto [value, slope] = log_cdf(z);
+        total += value;
+        if (gradient) {
+            const VectorXd dsigma = pred.dvar / (2 * sigma);
+            *gradient += slope * (-pred.dmean / sigma - z * dsigma / sigma);
+        }
+    }
+    return total;
+}
+
+VectorXd log_feasibility_batch(const std::vector<ConstraintModel>& constraints, const MatrixXd& Xq) {
+    VectorXd total = VectorXd::Zero(Xq.rows());
+    for (const ConstraintModel& c : constraints) {
+        const auto [means, vars] = c.gp->predict_batch(Xq);
+        for (Eigen::Index i = 0; i < Xq.rows(); ++i) {
+            const double sigma = std::sqrt(std::max(vars[i], 0.0));
+            total[i] += sigma < kMinSigma ? (means[i] <= c.threshold ? 0.0 : -std::numeric_limits<double>::infinity())
+                                          : log_cdf((c.threshold - means[i]) / sigma).first;
+        }
+    }
+    return total;
+}
+
 }  // namespace tarvex

@@ -66,7 +66,28 @@ VectorXd optimise_acquisition(const GaussianProcess& gp, int d, double best, int
             C.row(i) = row.transpose();
         }
     }
-    const VectorXd scores = acq_batch(gp, C, params);
+    // The acquisition weighed by the probability of feasibility, as the config asks.
+    const bool constrained = !cfg.constraints.empty();
+    const bool in_logs = cfg.feasibility_only || cfg.acq == AcquisitionType::LogEI;
+    const bool weighed = constrained && (cfg.feasibility_only || cfg.acq != AcquisitionType::UCB);
+    const auto total_batch = [&](const MatrixXd& X) -> VectorXd {
+        if (!weighed) return acq_batch(gp, X, params);
+        const VectorXd log_p = log_feasibility_batch(cfg.constraints, X);
+        if (cfg.feasibility_only) return log_p;
+        const VectorXd a = acq_batch(gp, X, params);
+        return in_logs ? VectorXd(a + log_p) : VectorXd(a.cwiseProduct(log_p.array().exp().matrix()));
+    };
+    const auto total = [&](const VectorXd& x) -> std::pair<double, VectorXd> {
+        if (!weighed) return acq_with_gradient(gp, x, params);
+        VectorXd dlog_p;
+        const double log_p = log_feasibility(cfg.constraints, x, &dlog_p);
+        if (cfg.feasibility_only) return {log_p, dlog_p};
+        auto [a, da] = acq_with_gradient(gp, x, params);
+        if (in_logs) return {a + log_p, VectorXd(da + dlog_p)};
+        const double p = std::exp(log_p);
+        return {a * p, VectorXd(p * da + a * p * dlog_p)};
+    };
+    const VectorXd scores = total_batch(C);
     std::vector<Eigen::Index> order(static_cast<std::size_t>(C.rows()));
     std::iota(order.begin(), order.end(), 0);
     const auto k = std::clamp<Eigen::Index>(cfg.n_refine, 0, C.rows());
@@ -85,7 +106,7 @@ VectorXd optimise_acquisition(const GaussianProcess& gp, int d, double best, int
     const LBFGSObjective negated = [&](const VectorXd& x) {
         VectorXd at = x;
         snap(at);
-        auto [value, gradient] = acq_with_gradient(gp, at, params);
+        auto [value, gradient] = total(at);
         return std::pair{-value, VectorXd(-gradient.cwiseProduct(free))};
     };
     LBFGSConfig lbfgs;

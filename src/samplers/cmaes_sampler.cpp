@@ -220,6 +220,18 @@ Eigen::VectorXd ran_at(const std::vector<Coord>& space, Eigen::VectorXd x, const
     return x;
 }
 
+// CMA-ES learns from the order of the values only: candidates that violate their constraints are
+// moved behind every feasible one, in order of violation, by values above the worst feasible one.
+void rank_infeasible_last(std::vector<std::pair<Eigen::VectorXd, double>>& told, const std::vector<double>& violation) {
+    double worst = 0;
+    for (std::size_t k = 0; k < told.size(); ++k) {
+        if (violation[k] == 0 && std::isfinite(told[k].second)) worst = std::max(worst, told[k].second);
+    }
+    for (std::size_t k = 0; k < told.size(); ++k) {
+        if (violation[k] > 0) told[k].second = std::isfinite(violation[k]) ? worst + 1 + violation[k] : kWorst;
+    }
+}
+
 CMAESSamplerConfig validated(CMAESSamplerConfig config) {
     config.validate();
     return config;
@@ -316,10 +328,13 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
         const std::map<int, double> pruned =
             any_pruned ? detail::pruned_scores(history.trials, maximize) : std::map<int, double>{};
         std::vector<std::pair<Eigen::VectorXd, double>> told;
+        std::vector<double> violation;
         for (int k = 0; k < popsize; ++k) {
             const Trial& t = *done[static_cast<std::size_t>(k)].second;
             told.emplace_back(ran_at(s->space, s->members.at(t.trial_id), t), candidate_value(t, pruned, maximize));
+            violation.push_back(t.state == TrialState::Complete ? detail::total_violation(t.constraints) : 0.0);
         }
+        rank_infeasible_last(told, violation);
         s->es->tell(std::move(told));
         (s->small_regime ? s->small_trials : s->large_trials) += popsize;
         s->members.clear();

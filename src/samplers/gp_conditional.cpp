@@ -55,7 +55,7 @@ Candidate branch_proposal(const GPSamplerConfig& config, const std::vector<const
     const ParamMap fixed = constant_choices(trials);
     std::set<std::string> leave_out;
     for (const auto& [name, value] : fixed) leave_out.insert(name);
-    TrainingData data = build_training_data(trials, false, pruned, leave_out);
+    TrainingData data = build_training_data(trials, single_value(false), pruned, leave_out);
     if (data.space.specs.empty()) return {};  // the branch is one configuration, already tried
     const int d = data.space.total_unit_dim();
     for (std::size_t i = 0; i < trials.size(); ++i) data.y[static_cast<Eigen::Index>(i)] = z_of.at(trials[i]->trial_id);
@@ -123,7 +123,7 @@ ParamMap conditional_proposal(const GPSamplerConfig& config, const std::vector<c
                               const History& history, const std::map<int, double>& pruned, std::mt19937_64& rng) {
     const bool maximize = history.directions.front() == StudyDirection::Maximize;
     // Values standardised over the whole study, so that the branches' models agree on a scale.
-    TrainingData all = build_training_data(ran, maximize, pruned);
+    TrainingData all = build_training_data(ran, single_value(maximize), pruned);
     if (config.warp_values) warp_wide_values(all.y);
     const Eigen::VectorXd z = standardise(all.y);
     std::unordered_map<int, double> z_of;

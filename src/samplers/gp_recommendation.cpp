@@ -6,6 +6,8 @@
 #include <variant>
 
 #include "gp_conditional.hpp"
+#include "gp_multi_objective.hpp"
+#include "gp_objectives.hpp"
 #include "gp_state.hpp"
 #include "gp_training.hpp"
 #include "seen_configs.hpp"
@@ -18,11 +20,13 @@ namespace {
 
 using detail::TrainingData;
 
-// The rows of the real observations, the best (lowest z) k first.
-std::vector<Eigen::Index> best_first(const TrainingData& data, const Eigen::VectorXd& z, std::size_t k) {
+// The rows of the real observations (those of eligible, where given), the best (lowest z) k first.
+std::vector<Eigen::Index> best_first(const TrainingData& data, const Eigen::VectorXd& z, std::size_t k,
+                                     const std::vector<char>* eligible = nullptr) {
     std::vector<Eigen::Index> rows;
     for (Eigen::Index i = 0; i < static_cast<Eigen::Index>(data.real.size()); ++i) {
-        if (data.real[static_cast<std::size_t>(i)]) rows.push_back(i);
+        const auto r = static_cast<std::size_t>(i);
+        if (data.real[r] && (!eligible || (*eligible)[r])) rows.push_back(i);
     }
     k = std::min(k, rows.size());
     std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(k), rows.end(),
@@ -54,9 +58,12 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
 }
 
 // The point maximising the acquisition of a model of every trial, running ones as placeholders
-// at the mean observed value, which steers concurrent trials apart.
+// at the mean observed value, which steers concurrent trials apart. With constraints, the
+// improvement is over the best feasible observation and weighed by the probability of
+// feasibility; while no observation is feasible, that probability alone is maximised.
 Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector<const ParamMap*>& pending,
-                                TrainingData& data, detail::GPStudyState& memory, std::mt19937_64& rng) {
+                                TrainingData& data, const detail::ConstraintFits& constraints,
+                                detail::GPStudyState& memory, std::mt19937_64& rng) {
     const SearchSpace& space = data.space;
     const int d = space.total_unit_dim();
     Eigen::MatrixXd& X = data.X;
@@ -98,7 +105,19 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     memory.fits_since_restarts = warm_fits;
 
     AcqOptConfig cfg = detail::acquisition_config(config, space);
-    const std::vector<Eigen::Index> centres = best_first(data, z, static_cast<std::size_t>(config.n_centres));
+    cfg.constraints = constraints.view;
+    const auto k = static_cast<std::size_t>(config.n_centres);
+    std::vector<Eigen::Index> centres;
+    if (constraints.view.empty()) {
+        centres = best_first(data, z, k);
+    } else if (constraints.any_feasible()) {
+        centres = best_first(data, z, k, &constraints.feasible);
+    } else {
+        cfg.feasibility_only = true;  // and the local candidates go around the least violation
+        const Eigen::VectorXd violation = Eigen::Map<const Eigen::VectorXd>(
+            constraints.violation.data(), static_cast<Eigen::Index>(constraints.violation.size()));
+        centres = best_first(data, violation, k);
+    }
     cfg.centres = X(centres, Eigen::all);
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
 }
@@ -106,7 +125,8 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
 }  // namespace
 
 ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* state) {
-    detail::require_single_objective(history.directions.size());
+    detail::require_single_objective(history.directions.size(), config.multi_objective);
+    const bool several = history.directions.size() > 1;
     detail::GPStudyState scratch;  // for a study that holds no state of this sampler
     auto* const held = dynamic_cast<detail::GPStudyState*>(state);
     detail::GPStudyState& memory = held ? *held : scratch;
@@ -114,24 +134,38 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     for (const auto& [id, t] : history.trials) {
         if (!t->params.empty() && t->state != TrialState::Running) ran.push_back(t.get());
     }
-    const auto n_obs = std::count_if(ran.begin(), ran.end(), [](const Trial* t) { return detail::observed(*t); });
+    const bool maximize = history.directions.front() == StudyDirection::Maximize;
+    const std::scoped_lock lock(mutex);
+    const bool by_hypervolume = several && !config.random_scalarisations;
+    const detail::ValueOf value_of = !several         ? detail::single_value(maximize)
+                                     : by_hypervolume ? detail::all_objectives(history.directions.size())
+                                                      : detail::scalarised_values(ran, history.directions, rng);
+    const auto n_obs = std::count_if(ran.begin(), ran.end(), [&](const Trial* t) { return value_of(*t).has_value(); });
     if (config.n_warmup > n_obs || n_obs == 0) return {};
 
-    const bool maximize = history.directions.front() == StudyDirection::Maximize;
-    const std::map<int, double> pruned = detail::pruned_scores(history.trials, maximize);
-    const std::scoped_lock lock(mutex);
-    if (detail::is_conditional(ran)) return detail::conditional_proposal(config, ran, history, pruned, rng);
+    // Pruned trials are ranked by one objective's reports.
+    const std::map<int, double> pruned =
+        several ? std::map<int, double>{} : detail::pruned_scores(history.trials, maximize);
+    const bool constrained =
+        std::any_of(ran.begin(), ran.end(), [](const Trial* t) { return !t->constraints.empty(); });
+    if (!several && !constrained && detail::is_conditional(ran)) {
+        return detail::conditional_proposal(config, ran, history, pruned, rng);
+    }
 
-    TrainingData data = detail::build_training_data(ran, maximize, pruned);
+    TrainingData data = detail::build_training_data(ran, value_of, pruned);
     if (config.warp_values) detail::warp_wide_values(data.y);
     const SearchSpace& space = data.space;
     if (space.specs.empty()) return {};
     const int d = space.total_unit_dim();
     const int m_local = std::max(config.min_local_rows, 5 * d);
-    const bool local = config.local_every > 0 && n_obs >= 2 * m_local &&
+    const detail::ConstraintFits constraints =
+        constrained ? detail::fit_constraints(data, ran, config) : detail::ConstraintFits{};
+    // The local model knows nothing of constraints, nor of several objectives.
+    const bool local = config.local_every > 0 && n_obs >= 2 * m_local && constraints.view.empty() && !by_hypervolume &&
                        memory.recommendations++ % config.local_every == config.local_every - 1;
-    const Eigen::VectorXd x = local ? local_proposal(data, config, m_local, rng)
-                                    : global_proposal(config, history.pending, data, memory, rng);
+    const Eigen::VectorXd x = by_hypervolume ? detail::ehvi_proposal(config, ran, history, constraints, data, rng)
+                              : local        ? local_proposal(data, config, m_local, rng)
+                                             : global_proposal(config, history.pending, data, constraints, memory, rng);
     const detail::SeenConfigs seen(data.layout, history);
     return detail::unseen_config(space, seen, detail::decode(space, x), rng);
 }

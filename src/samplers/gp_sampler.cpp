@@ -36,7 +36,9 @@ void GPSamplerConfig::validate() const {
 
 GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(utils::make_generator(config.seed)) {}
 
-void GPSampler::before_study(const Study& study) { detail::require_single_objective(study.directions.size()); }
+void GPSampler::before_study(const Study& study) {
+    detail::require_single_objective(study.directions.size(), config.multi_objective);
+}
 
 std::unique_ptr<SamplerState> GPSampler::make_state(const Study&) { return std::make_unique<detail::GPStudyState>(); }
 

@@ -12,9 +12,9 @@
 namespace tarvex::detail {
 
 // A GP models one value: a study of several directions is refused, before any trial runs and
-// on any proposal asked of it directly.
-inline void require_single_objective(std::size_t n_directions) {
-    if (n_directions != 1) {
+// on any proposal asked of it directly, unless the sampler scalarises them.
+inline void require_single_objective(std::size_t n_directions, bool scalarised) {
+    if (n_directions != 1 && !scalarised) {
         throw std::invalid_argument("GPSampler: a multi-objective study (" + std::to_string(n_directions) +
                                     " directions) cannot be sampled by a GP over one value; use RandomSampler.");
     }

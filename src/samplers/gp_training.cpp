@@ -24,7 +24,14 @@ Eigen::VectorXd encode_value(const SearchSpace& space, const ParamSpec& spec, co
     return Eigen::VectorXd::Constant(k, 1.0 / k);
 }
 
-TrainingData build_training_data(const std::vector<const Trial*>& trials, bool maximize,
+ValueOf single_value(bool maximize) {
+    return [maximize](const Trial& t) -> std::optional<double> {
+        if (!observed(t)) return std::nullopt;
+        return maximize ? -t.values.front() : t.values.front();
+    };
+}
+
+TrainingData build_training_data(const std::vector<const Trial*>& trials, const ValueOf& value_of,
                                  const std::map<int, double>& pruned, const std::set<std::string>& leave_out) {
     TrainingData data;
     std::vector<std::string> order;
@@ -55,9 +62,10 @@ TrainingData build_training_data(const std::vector<const Trial*>& trials, bool m
             data.X.row(i).segment(c, block.size()) = block.transpose();
             c += block.size();
         }
-        data.real[i] = observed(t);
+        const std::optional<double> value = value_of(t);
+        data.real[i] = value.has_value();
         if (data.real[i]) {
-            data.y[i] = maximize ? -t.values.front() : t.values.front();
+            data.y[i] = *value;
             worst = std::max(worst, data.y[i]);
             ++data.n_obs;
         }
@@ -120,7 +128,9 @@ AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace
                         .centres = {},
                         .n_local = config.n_local,
                         .local_scale = config.local_scale,
-                        .rel_ftol = config.refine_tol};
+                        .rel_ftol = config.refine_tol,
+                        .constraints = {},
+                        .feasibility_only = false};
 }
 
 ParamMap decode(const SearchSpace& space, const Eigen::VectorXd& x) {

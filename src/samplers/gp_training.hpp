@@ -2,7 +2,9 @@
 #pragma once
 
 #include <Eigen/Core>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ struct TrainingData {
     int n_obs = 0;
 };
 
+// A trial's value as a model takes it, oriented so that smaller is better; none for a trial
+// that is not an observation.
+using ValueOf = std::function<std::optional<double>(const Trial&)>;
+// The single objective's value of an observed trial (observed()).
+ValueOf single_value(bool maximize);
+
 // The unit-cube block of one value, or the block of a missing value (1/k everywhere) where the
 // space cannot encode it: absent, of another kind, an unknown choice, or outside the reals.
 Eigen::VectorXd encode_value(const SearchSpace& space, const ParamSpec& spec, const ParamMap& params);
@@ -30,7 +38,7 @@ Eigen::VectorXd encode_value(const SearchSpace& space, const ParamSpec& spec, co
 // The space follows every name the trials used, each with the newest distribution that the
 // search space accepts; a name whose newest distribution it rejects, or in leave_out, is left out. Rows that are
 // not observations take their trial's score in pruned, else the worst observed value.
-TrainingData build_training_data(const std::vector<const Trial*>& trials, bool maximize,
+TrainingData build_training_data(const std::vector<const Trial*>& trials, const ValueOf& value_of,
                                  const std::map<int, double>& pruned, const std::set<std::string>& leave_out = {});
 
 // z = (y - mean) / sd, with sd = 1 when the variance is at most 1e-12.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
-#include <limits>
 #include <map>
 #include <numeric>
 #include <set>
@@ -16,6 +15,7 @@
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
 #include "tarvex/random_sampler.hpp"
+#include "trial_scores.hpp"
 
 namespace tarvex {
 namespace {
@@ -52,8 +52,7 @@ Individual individual_of(const Trial& t, const std::vector<StudyDirection>& dire
     for (std::size_t k = 0; k < directions.size(); ++k) {
         out.objectives.push_back(directions[k] == StudyDirection::Maximize ? -t.values[k] : t.values[k]);
     }
-    for (const double c : t.constraints)
-        out.violation += std::isnan(c) ? std::numeric_limits<double>::infinity() : std::max(0.0, c);
+    out.violation = detail::total_violation(t.constraints);
     return out;
 }
 

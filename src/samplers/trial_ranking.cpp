@@ -52,7 +52,9 @@ std::vector<RankedConfig> ranked_configurations(const History& history, bool lia
     std::vector<const Trial*> completed;
     for (const auto& [id, t] : history.trials) {
         if (id == skip_id || t->params.empty()) continue;
-        if (finite_values(*t, n_obj)) {
+        if (finite_values(*t, n_obj) && !t->feasible()) {
+            ranked.push_back({{1, total_violation(t->constraints), 0, id}, RankedConfig{&t->params, id}});
+        } else if (finite_values(*t, n_obj)) {
             if (n_obj == 1) {
                 ranked.push_back(
                     {{0, maximize ? -t->values.front() : t->values.front(), 0, id}, RankedConfig{&t->params, id}});
@@ -68,12 +70,12 @@ std::vector<RankedConfig> ranked_configurations(const History& history, bool lia
                 double report = last.empty() ? std::numeric_limits<double>::infinity() : last.back().second;
                 if (maximize) report = -report;
                 if (!std::isfinite(report)) report = std::numeric_limits<double>::infinity();
-                ranked.push_back({{1, -step, report, id}, RankedConfig{&t->params, id}});
+                ranked.push_back({{2, -step, report, id}, RankedConfig{&t->params, id}});
             }
         } else if (t->state != TrialState::Running) {
-            ranked.push_back({{2, 0, 0, id}, RankedConfig{&t->params, id}});
-        } else if (liar) {
             ranked.push_back({{3, 0, 0, id}, RankedConfig{&t->params, id}});
+        } else if (liar) {
+            ranked.push_back({{4, 0, 0, id}, RankedConfig{&t->params, id}});
         }
     }
     if (!completed.empty()) {
@@ -88,7 +90,7 @@ std::vector<RankedConfig> ranked_configurations(const History& history, bool lia
     if (liar) {
         const int first = std::numeric_limits<int>::max() - static_cast<int>(history.pending.size());
         for (std::size_t i = 0; i < history.pending.size(); ++i) {
-            ranked.push_back({{3, 0, 0, first + static_cast<int>(i)}, {history.pending[i], -1}});
+            ranked.push_back({{4, 0, 0, first + static_cast<int>(i)}, {history.pending[i], -1}});
         }
     }
     std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

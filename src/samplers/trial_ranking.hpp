@@ -7,8 +7,9 @@
 
 namespace tarvex::detail {
 
-// Best first: completed trials by value (several objectives: by non-dominated front, then by
-// trial_id), each pruned trial with completed peers at the rank of its score (pruned_scores);
+// Best first: feasible completed trials by value (several objectives: by non-dominated front,
+// then by trial_id), each pruned trial with completed peers at the rank of its score
+// (pruned_scores); then completed trials that violate their constraints, by total violation;
 // then pruned trials without peers, furthest step first, then by last report; then failed
 // trials and completed ones with a non-finite value; then, with liar, the running trials of the
 // history and the pending configurations. Trials without parameters, and skip_id, are left out.

@@ -1,5 +1,7 @@
 #include "trial_scores.hpp"
 
+#include <limits>
+
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -8,6 +10,13 @@ namespace tarvex::detail {
 
 bool observed(const Trial& t) {
     return t.state == TrialState::Complete && t.values.size() == 1 && std::isfinite(t.values.front());
+}
+
+double total_violation(const std::vector<double>& constraints) {
+    double sum = 0;
+    for (const double c : constraints)
+        sum += std::isnan(c) ? std::numeric_limits<double>::infinity() : std::max(0.0, c);
+    return sum;
 }
 
 std::map<int, double> pruned_scores(const std::map<int, StoredTrial>& trials, bool maximize) {

@@ -12,6 +12,10 @@ namespace tarvex::detail {
 // Whether a trial's outcome is one value the model can take as it is.
 bool observed(const Trial& t);
 
+// How far a trial's constraint values are from being met: the sum of the positive ones, infinite
+// for a NaN; 0 for a feasible trial.
+double total_violation(const std::vector<double>& constraints);
+
 // The final value, oriented so that smaller is better, that each pruned trial with reports
 // stands for: its last report ranked among the completed trials' reports at the same step, and
 // the completed final value at that rank (the worst of them where it ranks below all). A pruned

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "../../src/samplers/expected_hypervolume.hpp"
 #include "../../src/samplers/nsga_selection.hpp"
 #include "tarvex/hypervolume.hpp"
 #include "tarvex/nsga2_sampler.hpp"
@@ -103,4 +104,36 @@ TEST(NsgaSelection, EveryCutKeepsTheEndsOfTheFrontAndDropsCopiesFirst) {
     }
     EXPECT_EQ(tarvex::detail::simplex_directions(3, 12).size(), 91u);  // C(14, 2)
     EXPECT_EQ(tarvex::detail::simplex_directions(5, 3).size(), 35u);   // C(7, 3)
+}
+
+// Expected hypervolume improvement: exact, so a certain prediction gains what adding the point
+// adds, and an uncertain one what the average over draws of it adds.
+TEST(ExpectedHypervolume, MatchesTheImprovementOfCertainAndSampledPredictions) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::normal_distribution<double> normal(0, 1);
+    for (std::size_t m = 2; m <= 4; ++m) {
+        std::vector<std::vector<double>> front(6, std::vector<double>(m));
+        for (auto& p : front)
+            for (double& x : p) x = unit(rng);
+        const std::vector<double> reference(m, 1.2);
+        const tarvex::detail::ImprovementRegion region(front, reference);
+        const double base = hypervolume(front, reference);
+        const auto gain = [&](const std::vector<double>& y) {
+            auto with = front;
+            with.push_back(y);
+            return hypervolume(with, reference) - base;
+        };
+        std::vector<double> mean(m), certain(m, 0.0), sd(m, 0.3);
+        for (double& x : mean) x = 0.6 * unit(rng);
+        EXPECT_NEAR(region.expected_improvement(mean, certain), gain(mean), 1e-12) << m;
+        double sampled = 0;
+        const int draws = 20000;
+        for (int s = 0; s < draws; ++s) {
+            std::vector<double> y(m);
+            for (std::size_t k = 0; k < m; ++k) y[k] = mean[k] + sd[k] * normal(rng);
+            sampled += gain(y) / draws;
+        }
+        EXPECT_NEAR(region.expected_improvement(mean, sd), sampled, 0.02 * sampled + 1e-4) << m;
+    }
 }

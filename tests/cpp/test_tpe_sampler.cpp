@@ -140,15 +140,21 @@ TEST(TrialRanking, PrunedFailedAndRunningTrialsRankBehindByWhatTheyShowed) {
     add(5, TrialState::Pruned, {{0, 0.1}}, {});  // stopped at step 0
     add(6, TrialState::Running, {}, {});
     add(7, TrialState::Complete, {}, {std::nan("")});
+    // Completed trials that violate their constraints: after the feasible ones and the pruned
+    // ones with peers, by total violation, however good their values.
+    add(8, TrialState::Complete, {}, {-10.0});
+    add(9, TrialState::Complete, {}, {-20.0});
+    std::const_pointer_cast<Trial>(trials.at(8))->constraints = {0.5, -1.0};
+    std::const_pointer_cast<Trial>(trials.at(9))->constraints = {2.0};
     const std::vector<StudyDirection> minimize{StudyDirection::Minimize};
     const std::vector<const ParamMap*> pending;
     const History history{minimize, trials, pending};
     std::vector<int> order;
     for (const auto& r : detail::ranked_configurations(history, true, -1)) order.push_back(r.trial_id);
-    EXPECT_EQ(order, (std::vector<int>{3, 0, 2, 4, 5, 1, 7, 6}));
+    EXPECT_EQ(order, (std::vector<int>{3, 0, 2, 8, 9, 4, 5, 1, 7, 6}));
     order.clear();
     for (const auto& r : detail::ranked_configurations(history, false, 3)) order.push_back(r.trial_id);
-    EXPECT_EQ(order, (std::vector<int>{0, 2, 4, 5, 1, 7}));
+    EXPECT_EQ(order, (std::vector<int>{0, 2, 8, 9, 4, 5, 1, 7}));
 }
 
 TEST(TrialRanking, SeveralObjectivesRankByNonDominatedFront) {

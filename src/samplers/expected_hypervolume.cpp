@@ -1,0 +1,86 @@
+#include "expected_hypervolume.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tarvex::detail {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+double cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
+double pdf(double z) { return 0.3989422804014327 * std::exp(-0.5 * z * z); }
+
+// E[max(0, upper - max(y, lower))] for y ~ N(mu, sd^2): the interval [lower, upper] of y's
+// coordinate that lies above y, on average.
+double interval_expectation(double lower, double upper, double mu, double sd) {
+    if (!(upper > lower)) return 0.0;
+    if (sd <= 1e-12) return std::max(0.0, upper - std::max(mu, lower));
+    const double zu = (upper - mu) / sd;
+    // ∫_{-inf}^{upper} (upper - y) p(y) dy = (upper - mu) Φ(zu) + sd φ(zu)
+    const double below_upper = (upper - mu) * cdf(zu) + sd * pdf(zu);
+    if (!std::isfinite(lower)) return below_upper;
+    const double zl = (lower - mu) / sd;
+    // less the part below lower, counted as upper - lower there instead of upper - y
+    const double below_lower = (lower - mu) * cdf(zl) + sd * pdf(zl);
+    return below_upper - below_lower;
+}
+
+}  // namespace
+
+ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& front,
+                                     const std::vector<double>& reference)
+    : m(reference.size()), last_reference(reference.back()) {
+    std::vector<const std::vector<double>*> inside;
+    for (const auto& p : front) {
+        bool below = true;
+        for (std::size_t k = 0; k < m; ++k) below = below && p[k] < reference[k];
+        if (below) inside.push_back(&p);
+    }
+    cuts.resize(m - 1);
+    for (std::size_t k = 0; k + 1 < m; ++k) {
+        cuts[k].push_back(-kInf);
+        for (const auto* p : inside) cuts[k].push_back((*p)[k]);
+        std::sort(cuts[k].begin(), cuts[k].end());
+        cuts[k].erase(std::unique(cuts[k].begin(), cuts[k].end()), cuts[k].end());
+        cuts[k].push_back(reference[k]);
+    }
+    std::size_t n_cells = 1;
+    for (const auto& c : cuts) n_cells *= c.size() - 1;
+    tops.assign(n_cells, last_reference);
+    std::vector<std::size_t> index(m - 1, 0);
+    for (std::size_t cell = 0; cell < n_cells; ++cell) {
+        for (std::size_t k = 0, rest = cell; k + 1 < m; ++k) {
+            index[k] = rest % (cuts[k].size() - 1);
+            rest /= cuts[k].size() - 1;
+        }
+        for (const auto* p : inside) {
+            bool dominates = true;
+            for (std::size_t k = 0; k + 1 < m && dominates; ++k) dominates = (*p)[k] <= cuts[k][index[k]];
+            if (dominates) tops[cell] = std::min(tops[cell], (*p)[m - 1]);
+        }
+    }
+}
+
+double ImprovementRegion::expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const {
+    // Each objective's expectation over each interval of its grid, then a sum over the cells.
+    std::vector<std::vector<double>> per(m - 1);
+    for (std::size_t k = 0; k + 1 < m; ++k) {
+        for (std::size_t i = 0; i + 1 < cuts[k].size(); ++i) {
+            per[k].push_back(interval_expectation(cuts[k][i], cuts[k][i + 1], mean[k], sd[k]));
+        }
+    }
+    double total = 0;
+    for (std::size_t cell = 0; cell < tops.size(); ++cell) {
+        double product = interval_expectation(-kInf, tops[cell], mean[m - 1], sd[m - 1]);
+        for (std::size_t k = 0, rest = cell; k + 1 < m && product > 0; ++k) {
+            product *= per[k][rest % per[k].size()];
+            rest /= per[k].size();
+        }
+        total += product;
+    }
+    return total;
+}
+
+}  // namespace tarvex::detail

@@ -1,0 +1,27 @@
+// Expected hypervolume improvement for independent Gaussian predictions, exact.
+#pragma once
+
+#include <vector>
+
+namespace tarvex::detail {
+
+// The region below reference that no front point dominates (every objective minimised), as
+// columns: a grid over the first m - 1 objectives, cut at every front coordinate, each cell
+// reaching down without bound in the last objective up to the lowest last coordinate among the
+// front points that dominate its lower corner. (n + 1)^(m - 1) cells for n front points.
+class ImprovementRegion {
+public:
+    ImprovementRegion(const std::vector<std::vector<double>>& front, const std::vector<double>& reference);
+
+    // E[HVI] for a prediction N(mean_k, sd_k^2), independent over the objectives: each cell
+    // contributes the product over objectives of E[max(0, upper - max(y, lower))].
+    double expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const;
+
+private:
+    std::size_t m;
+    std::vector<std::vector<double>> cuts;  // per objective but the last: -inf, the front's values, the reference
+    std::vector<double> tops;               // per cell (row-major over the grid): its upper bound in the last objective
+    double last_reference;
+};
+
+}  // namespace tarvex::detail

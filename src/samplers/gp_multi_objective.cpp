@@ -1,0 +1,191 @@
+#include "gp_multi_objective.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include "expected_hypervolume.hpp"
+#include "tarvex/kernels.hpp"
+#include "tarvex/random.hpp"
+
+namespace tarvex::detail {
+namespace {
+
+double normal_draw(std::mt19937_64& rng) {
+    const double u = 1.0 - utils::unit_draw(rng);
+    return std::sqrt(-2 * std::log(u)) * std::cos(6.283185307179586 * utils::unit_draw(rng));
+}
+
+bool dominated_by_any(const std::vector<double>& p, const std::vector<std::vector<double>>& others) {
+    return std::any_of(others.begin(), others.end(), [&](const std::vector<double>& q) {
+        bool no_worse = true, better = false;
+        for (std::size_t k = 0; k < p.size(); ++k) {
+            no_worse = no_worse && q[k] <= p[k];
+            better = better || q[k] < p[k];
+        }
+        return no_worse && better;
+    });
+}
+
+}  // namespace
+
+Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<const Trial*>& ran,
+                              const History& history, const ConstraintFits& constraints, const TrainingData& layout,
+                              std::mt19937_64& rng) {
+    const std::size_t m = history.directions.size();
+    const SearchSpace& space = layout.space;
+    const int d = space.total_unit_dim();
+    // One standardised model per objective over the same rows.
+    std::vector<std::unique_ptr<GaussianProcess>> models;
+    std::vector<Eigen::VectorXd> z(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
+        const ValueOf value_of = [&, k, sign](const Trial& t) -> std::optional<double> {
+            const bool finite =
+                t.state == TrialState::Complete && t.values.size() == m &&
+                std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
+            if (!finite) return std::nullopt;
+            return sign * t.values[k];
+        };
+        TrainingData data = build_training_data(ran, value_of, {});
+        if (config.warp_values) warp_wide_values(data.y);
+        z[k] = standardise(data.y);
+        auto gp = std::make_unique<GaussianProcess>(make_kernel(config.kernel, 1.0, 1.0), config.noise_var,
+                                                    config.n_restarts);
+        gp->use_priors = config.use_priors;
+        gp->fit_noise = config.fit_noise;
+        gp->max_fit_rows = config.max_fit_rows;
+        gp->fit(data.X, z[k], true);
+        models.push_back(std::move(gp));
+    }
+    // The front: the feasible observations no other one dominates, with the running trials at
+    // their predicted values, so that concurrent trials go elsewhere.
+    const bool seeking = !constraints.view.empty() && !constraints.any_feasible();
+    std::vector<std::vector<double>> observed;
+    std::vector<Eigen::Index> observed_rows;
+    for (std::size_t i = 0; i < ran.size(); ++i) {
+        const bool eligible = constraints.view.empty() ? layout.real[i] : constraints.feasible[i] != 0;
+        if (!eligible) continue;
+        std::vector<double> p(m);
+        for (std::size_t k = 0; k < m; ++k) p[k] = z[k][static_cast<Eigen::Index>(i)];
+        observed.push_back(std::move(p));
+        observed_rows.push_back(static_cast<Eigen::Index>(i));
+    }
+    Eigen::MatrixXd pending(static_cast<Eigen::Index>(history.pending.size()), d);
+    Eigen::Index n_pending = 0;
+    for (const ParamMap* params : history.pending) {
+        if (encode(space, *params, pending.row(n_pending))) ++n_pending;
+    }
+    for (Eigen::Index r = 0; r < n_pending; ++r) {
+        std::vector<double> p(m);
+        for (std::size_t k = 0; k < m; ++k) p[k] = models[k]->predict(pending.row(r).transpose()).first;
+        observed.push_back(std::move(p));
+    }
+    std::vector<std::vector<double>> front;
+    std::vector<Eigen::Index> front_rows;
+    for (std::size_t i = 0; i < observed.size(); ++i) {
+        if (dominated_by_any(observed[i], observed)) continue;
+        front.push_back(observed[i]);
+        if (i < observed_rows.size()) front_rows.push_back(observed_rows[i]);
+    }
+    std::vector<double> reference(m, 1.0);
+    for (std::size_t k = 0; k < m && !front.empty(); ++k) {
+        double low = std::numeric_limits<double>::infinity(), high = -low;
+        for (const auto& p : front) {
+            low = std::min(low, p[k]);
+            high = std::max(high, p[k]);
+        }
+        reference[k] = high + std::max(0.1 * (high - low), 0.1);
+    }
+    const ImprovementRegion region(front, reference);
+
+    // The score of each row of C: log EHVI plus the log probability of feasibility.
+    const auto scores = [&](const Eigen::MatrixXd& C) {
+        Eigen::VectorXd out =
+            constraints.view.empty() ? Eigen::VectorXd::Zero(C.rows()) : log_feasibility_batch(constraints.view, C);
+        if (seeking) return out;
+        std::vector<Eigen::VectorXd> means(m), sds(m);
+        for (std::size_t k = 0; k < m; ++k) {
+            auto [mu, var] = models[k]->predict_batch(C);
+            means[k] = std::move(mu);
+            sds[k] = var.cwiseMax(0.0).cwiseSqrt();
+        }
+        std::vector<double> mu(m), sd(m);
+        for (Eigen::Index i = 0; i < C.rows(); ++i) {
+            for (std::size_t k = 0; k < m; ++k) {
+                mu[k] = means[k][i];
+                sd[k] = sds[k][i];
+            }
+            out[i] += std::log(std::max(region.expected_improvement(mu, sd), 1e-300));
+        }
+        return out;
+    };
+    const auto snapped = [&](Eigen::MatrixXd C) {
+        Eigen::VectorXd row(d);
+        for (Eigen::Index i = 0; i < C.rows(); ++i) {
+            row = C.row(i).transpose().cwiseMax(0.0).cwiseMin(1.0);
+            space.snap(row);
+            C.row(i) = row.transpose();
+        }
+        return C;
+    };
+    // Quasi-random candidates, and steps around the front's points.
+    const std::size_t n_centres = std::min<std::size_t>(front_rows.size(), 10);
+    const int n_local = config.n_local;
+    Eigen::MatrixXd C(config.n_cand + static_cast<Eigen::Index>(n_centres) * n_local, d);
+    Eigen::VectorXd shift(d);
+    for (int j = 0; j < d; ++j) shift[j] = utils::unit_draw(rng);
+    const int n_halton = std::min(d, static_cast<int>(utils::halton_primes.size()));
+    for (int i = 0; i < config.n_cand; ++i) {
+        for (int j = 0; j < d; ++j) {
+            const double h = j < n_halton ? utils::radical_inverse(i + 1, utils::halton_primes[j]) + shift[j]
+                                          : utils::unit_draw(rng);
+            C(i, j) = h - std::floor(h);
+        }
+    }
+    const TrainingData* rows = &layout;
+    for (std::size_t c = 0; c < n_centres; ++c) {
+        const auto centre = rows->X.row(front_rows[c * front_rows.size() / n_centres]);
+        for (int s = 0; s < n_local; ++s) {
+            const double scale = config.local_scale * (s % 3 == 0 ? 1.0 : s % 3 == 1 ? 0.1 : 0.01);
+            for (int j = 0; j < d; ++j) {
+                C(config.n_cand + static_cast<Eigen::Index>(c) * n_local + s, j) = centre[j] + scale * normal_draw(rng);
+            }
+        }
+    }
+    C = snapped(std::move(C));
+    Eigen::VectorXd score = scores(C);
+    // The best few, refined by rounds of shrinking steps around them.
+    std::vector<Eigen::Index> order(static_cast<std::size_t>(C.rows()));
+    std::iota(order.begin(), order.end(), 0);
+    const std::size_t top = std::min<std::size_t>(order.size(), 5);
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(top), order.end(),
+                      [&](Eigen::Index a, Eigen::Index b) { return score[a] > score[b]; });
+    Eigen::VectorXd best = C.row(order.front()).transpose();
+    double best_score = score[order.front()];
+    for (std::size_t t = 0; t < top; ++t) {
+        Eigen::VectorXd x = C.row(order[t]).transpose();
+        double x_score = score[order[t]];
+        for (const double scale : {0.05, 0.01, 0.002}) {
+            Eigen::MatrixXd steps(16, d);
+            for (Eigen::Index s = 0; s < steps.rows(); ++s) {
+                for (int j = 0; j < d; ++j) steps(s, j) = x[j] + scale * normal_draw(rng);
+            }
+            steps = snapped(std::move(steps));
+            const Eigen::VectorXd step_scores = scores(steps);
+            Eigen::Index at = 0;
+            if (step_scores.maxCoeff(&at) > x_score) {
+                x_score = step_scores[at];
+                x = steps.row(at).transpose();
+            }
+        }
+        if (x_score > best_score) {
+            best_score = x_score;
+            best = x;
+        }
+    }
+    return best;
+}
+
+}  // namespace tarvex::detail
