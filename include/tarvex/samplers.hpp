@@ -6,6 +6,7 @@
 #include "tarvex/distributions.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/grid_sampler.hpp"
+#include "tarvex/nsga2_sampler.hpp"
 #include "tarvex/random_sampler.hpp"
 #include "tarvex/sampler.hpp"
 #include "tarvex/search_space.hpp"

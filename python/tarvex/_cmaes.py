@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, check_constraints
 from ._custom_sampler import CustomSampler, core_sampler
 from ._samplers import core_seed
 
@@ -71,6 +72,8 @@ class CMAESSampler(_tarvex.CMAESSampler):
             configurations: the search starts at their mean, with their spread.
         independent_sampler: draws what the search does not; None for random search.
         seed: makes the candidates repeatable in a serial run; None takes a fresh seed.
+        constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
+            study made with this sampler and none of its own.
     """
 
     def __init__(
@@ -88,6 +91,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
         warm_start: Study | Iterable[Mapping[str, Any]] | None = None,
         independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
         seed: int | None = None,
+        constraints: ConstraintsFunc | None = None,
     ) -> None:
         if restart_strategy not in _RESTARTS:
             raise ValueError(f"restart_strategy must be None, 'ipop' or 'bipop', got {restart_strategy!r}")
@@ -122,6 +126,8 @@ class CMAESSampler(_tarvex.CMAESSampler):
             independent_sampler=core_independent,
             seed=core_seed(seed),
         )
+        check_constraints(constraints)
+        self.constraints = constraints
         self._independent = independent_sampler  # a CustomSampler lives as long as this sampler
         self._shown = {"sigma0": sigma0, "popsize": popsize, "restart_strategy": restart_strategy, "seed": seed}
 

@@ -65,7 +65,7 @@ def create_study(
     if type(load_if_exists) is not bool:
         raise TypeError(f"load_if_exists must be True or False, got {load_if_exists!r}")
     sampler, pruner = _checked(sampler, pruner)
-    check_constraints(constraints)
+    constraints = _constraints_of(constraints, sampler)
     names = _objective_names(objective_names, len(parsed))
     if storage is None:
         core = _tarvex.Study(parsed, core_sampler(sampler), pruner)
@@ -114,7 +114,6 @@ def load_study(
         constraints: as for tv.create_study, for the trials run from here; stored trials keep
             the constraint values they were stored with.
     """
-    check_constraints(constraints)
     db = open_storage(storage, "load_study")
     return study_in_storage(db, find_study(db, check_name(study_name, "load_study")), sampler, pruner, constraints)
 
@@ -127,9 +126,19 @@ def study_in_storage(
     constraints: ConstraintsFunc | None = None,
 ) -> Study:
     sampler, pruner = _checked(sampler, pruner)
+    constraints = _constraints_of(constraints, sampler)
     core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
     names = list(record.objective_names) or None
     return Study(core, record.name, sampler, pruner, db, constraints=constraints, objective_names=names)
+
+
+def _constraints_of(constraints: Any, sampler: Any) -> ConstraintsFunc | None:
+    """The study's constraints: those given, or the sampler's; both, unless the same, is an error."""
+    check_constraints(constraints)
+    of_sampler = getattr(sampler, "constraints", None)
+    if constraints is not None and of_sampler is not None and constraints is not of_sampler:
+        raise ValueError("constraints were given both to the study and to its sampler; give them to one")
+    return constraints if constraints is not None else of_sampler
 
 
 def _objective_names(names: Any, n_directions: int) -> list[str] | None:

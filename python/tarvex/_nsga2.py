@@ -6,6 +6,7 @@ from typing import Any
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, check_constraints
 from ._custom_sampler import CustomSampler, core_sampler
 from ._samplers import core_seed
 
@@ -40,6 +41,8 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
         independent_sampler: draws the first generation and parameters outside the population's
             shared space; None for random search.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed.
+        constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
+            study made with this sampler and none of its own.
     """
 
     def __init__(
@@ -55,6 +58,7 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
         reference_divisions: int | None = None,
         independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
         seed: int | None = None,
+        constraints: ConstraintsFunc | None = None,
     ) -> None:
         if selection not in _SELECTIONS:
             raise ValueError(f"selection must be one of {', '.join(map(repr, _SELECTIONS))}, got {selection!r}")
@@ -82,6 +86,8 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
             independent_sampler=core_independent,
             seed=core_seed(seed),
         )
+        check_constraints(constraints)
+        self.constraints = constraints
         self._independent = independent_sampler  # a CustomSampler lives as long as this sampler
         self._shown = {"population_size": population_size, "selection": selection, "seed": seed}
 

@@ -6,6 +6,8 @@ from typing import TypeVar
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, check_constraints
+
 _MAX_SEED = 2**64 - 2
 
 
@@ -84,6 +86,8 @@ class GPSampler(_tarvex.GPSampler):
             their predicted values) or ``"parego"`` (a random augmented Chebyshev scalarisation
             per trial: cheaper, weaker with three objectives and more).
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
+        constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
+            study made with this sampler and none of its own.
     """
 
     _KERNELS = {"matern52": "Matern52", "rbf": "RBF"}
@@ -105,6 +109,7 @@ class GPSampler(_tarvex.GPSampler):
         warp_values: bool = True,
         multi_objective: str = "ehvi",
         seed: int | None = None,
+        constraints: ConstraintsFunc | None = None,
     ) -> None:
         kernel_type = _member(_tarvex.KernelType, kernel, "kernel", self._KERNELS)
         acq_type = _member(_tarvex.AcquisitionType, acq, "acq", self._ACQUISITIONS)
@@ -133,6 +138,8 @@ class GPSampler(_tarvex.GPSampler):
             multi_objective=True,
             random_scalarisations=multi_objective == "parego",
         )
+        check_constraints(constraints)
+        self.constraints = constraints
         self._seed = seed
 
     def __repr__(self) -> str:

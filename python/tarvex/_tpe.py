@@ -7,6 +7,7 @@ from typing import SupportsInt
 
 import _tarvex
 
+from ._constraints import ConstraintsFunc, check_constraints
 from ._samplers import core_seed
 
 _TPE = _tarvex.TPESamplerConfig()  # the defaults
@@ -35,6 +36,8 @@ class TPESampler(_tarvex.TPESampler):
         constant_liar: running trials count as the worst, which keeps parallel workers apart.
         gamma: how many of n trials are good; by default ``min(ceil(0.1 * n), 25)``.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
+        constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
+            study made with this sampler and none of its own.
     """
 
     def __init__(
@@ -47,6 +50,7 @@ class TPESampler(_tarvex.TPESampler):
         constant_liar: bool = _TPE.constant_liar,
         gamma: Callable[[int], int] | None = None,
         seed: int | None = None,
+        constraints: ConstraintsFunc | None = None,
     ) -> None:
         for name, value, least in (("n_startup_trials", n_startup_trials, 0), ("n_ei_candidates", n_ei_candidates, 1)):
             if type(value) is not int or value < least:
@@ -62,6 +66,8 @@ class TPESampler(_tarvex.TPESampler):
             gamma=None if gamma is None else _counted(gamma),
             seed=core_seed(seed),
         )
+        check_constraints(constraints)
+        self.constraints = constraints
         self._seed = seed
 
     def __repr__(self) -> str:

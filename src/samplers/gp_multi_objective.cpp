@@ -32,7 +32,7 @@ bool dominated_by_any(const std::vector<double>& p, const std::vector<std::vecto
 
 Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<const Trial*>& ran,
                               const History& history, const ConstraintFits& constraints, const TrainingData& layout,
-                              std::mt19937_64& rng) {
+                              GPStudyState& memory, std::mt19937_64& rng) {
     const std::size_t m = history.directions.size();
     const SearchSpace& space = layout.space;
     const int d = space.total_unit_dim();
@@ -51,14 +51,31 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         TrainingData data = build_training_data(ran, value_of, {});
         if (config.warp_values) warp_wide_values(data.y);
         z[k] = standardise(data.y);
-        auto gp = std::make_unique<GaussianProcess>(make_kernel(config.kernel, 1.0, 1.0), config.noise_var,
-                                                    config.n_restarts);
+        auto kernel = make_kernel(config.kernel, 1.0, 1.0);
+        kernel->set_input_dim(d);
+        double noise_var = config.noise_var;
+        const bool warm = memory.layout == layout.layout && memory.objective_kernel_params.size() == m &&
+                          memory.objective_kernel_params[k].size() == kernel->n_params();
+        if (warm) {
+            kernel->set_params(memory.objective_kernel_params[k]);
+            if (config.fit_noise) noise_var = memory.objective_noise_vars[k];
+        }
+        const bool restarts = !warm || memory.objective_fits % config.restart_every == 0;
+        auto gp = std::make_unique<GaussianProcess>(std::move(kernel), noise_var, restarts ? config.n_restarts : 0);
         gp->use_priors = config.use_priors;
         gp->fit_noise = config.fit_noise;
         gp->max_fit_rows = config.max_fit_rows;
         gp->fit(data.X, z[k], true);
         models.push_back(std::move(gp));
     }
+    memory.layout = layout.layout;
+    memory.objective_kernel_params.clear();
+    memory.objective_noise_vars.clear();
+    for (const auto& gp : models) {
+        memory.objective_kernel_params.push_back(gp->kernel->get_params());
+        memory.objective_noise_vars.push_back(gp->noise_var);
+    }
+    ++memory.objective_fits;
     // The front: the feasible observations no other one dominates, with the running trials at
     // their predicted values, so that concurrent trials go elsewhere.
     const bool seeking = !constraints.view.empty() && !constraints.any_feasible();
@@ -167,10 +184,13 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     for (std::size_t t = 0; t < top; ++t) {
         Eigen::VectorXd x = C.row(order[t]).transpose();
         double x_score = score[order[t]];
-        for (const double scale : {0.05, 0.01, 0.002}) {
-            Eigen::MatrixXd steps(16, d);
+        for (const double scale : {0.0, 0.05, 0.01, 0.002, 0.0}) {
+            // Gaussian steps, and (scale 0) each coordinate moved to either bound of the cube,
+            // where optima of hypervolume often lie.
+            Eigen::MatrixXd steps(scale > 0 ? 16 : 2 * d, d);
             for (Eigen::Index s = 0; s < steps.rows(); ++s) {
                 for (int j = 0; j < d; ++j) steps(s, j) = x[j] + scale * normal_draw(rng);
+                if (scale == 0) steps(s, s / 2) = static_cast<double>(s % 2);
             }
             steps = snapped(std::move(steps));
             const Eigen::VectorXd step_scores = scores(steps);

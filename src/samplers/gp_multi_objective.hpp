@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gp_objectives.hpp"
+#include "gp_state.hpp"
 #include "tarvex/history.hpp"
 
 namespace tarvex::detail {
@@ -14,9 +15,10 @@ namespace tarvex::detail {
 // models of the objectives (in standardised units, with the reference a tenth of the front's
 // range beyond its worst point), weighed by the probability of feasibility; while no
 // observation is feasible, that probability alone. Candidates are quasi-random points and
-// Gaussian steps around the front's points, the best refined by shrinking steps.
+// Gaussian steps around the front's points, the best refined by shrinking steps. Each model's
+// fit starts where the study's previous one ended (memory), with restarts every restart_every-th.
 Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<const Trial*>& ran,
                               const History& history, const ConstraintFits& constraints, const TrainingData& layout,
-                              std::mt19937_64& rng);
+                              GPStudyState& memory, std::mt19937_64& rng);
 
 }  // namespace tarvex::detail

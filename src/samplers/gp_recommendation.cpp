@@ -163,9 +163,10 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     // The local model knows nothing of constraints, nor of several objectives.
     const bool local = config.local_every > 0 && n_obs >= 2 * m_local && constraints.view.empty() && !by_hypervolume &&
                        memory.recommendations++ % config.local_every == config.local_every - 1;
-    const Eigen::VectorXd x = by_hypervolume ? detail::ehvi_proposal(config, ran, history, constraints, data, rng)
-                              : local        ? local_proposal(data, config, m_local, rng)
-                                             : global_proposal(config, history.pending, data, constraints, memory, rng);
+    const Eigen::VectorXd x = by_hypervolume
+                                  ? detail::ehvi_proposal(config, ran, history, constraints, data, memory, rng)
+                              : local ? local_proposal(data, config, m_local, rng)
+                                      : global_proposal(config, history.pending, data, constraints, memory, rng);
     const detail::SeenConfigs seen(data.layout, history);
     return detail::unseen_config(space, seen, detail::decode(space, x), rng);
 }

@@ -154,3 +154,23 @@ def test_the_gp_models_several_objectives(method):
         tv.create_study(directions=["minimize", "minimize"], sampler=_tarvex.GPSampler()).optimize(
             lambda t: (t.suggest_float("x", 0, 1), 0.0), 1
         )
+
+
+def test_constraints_given_to_the_sampler_serve_its_study(tmp_path):
+    def fn(trial):
+        return [trial.params["x"] - 0.5]
+
+    study = tv.create_study(sampler=tv.TPESampler(seed=1, constraints=fn))
+    study.optimize(lambda t: -t.suggest_float("x", 0, 1), n_trials=12)
+    assert all(t.constraints == [t.params["x"] - 0.5] for t in study.trials)
+    assert study.best_params["x"] <= 0.5
+    tv.create_study(sampler=tv.GPSampler(constraints=fn), constraints=fn)  # the same function: fine
+    with pytest.raises(ValueError, match="one"):
+        tv.create_study(sampler=tv.NSGA2Sampler(constraints=fn), constraints=lambda t: [0.0])
+    # The report's table of trials and the command line's export show the constraint columns.
+    url = f"sqlite:///{tmp_path}/r.db"
+    stored = tv.create_study(storage=url, study_name="r", constraints=fn)
+    stored.optimize(lambda t: t.suggest_float("x", 0, 1), n_trials=3)
+    from tarvex.report._table import trial_table
+
+    assert ["constraints_0", "number"] in trial_table(stored.columns())["columns"]
