@@ -106,15 +106,23 @@ def test_trial_table_sorts_by_a_clicked_column(study, browser, tmp_path):
 
 
 def test_multi_objective_report_shows_the_pareto_front(browser, tmp_path):
-    mo = tv.create_study(directions=["minimize", "maximize"], sampler=tv.RandomSampler(seed=2))
+    mo = tv.create_study(
+        directions=["minimize", "maximize"],
+        sampler=tv.RandomSampler(seed=2),
+        objective_names=["error", "speed"],
+        constraints=lambda t: [t.params["a"] - 0.8],
+    )
     mo.optimize(lambda t: (t.suggest_float("a", 0, 1), t.suggest_float("b", 0, 1)), n_trials=25)
     path = tmp_path / "mo.html"
     mo.report(str(path))
     browser.open(path)
     browser.wait_for("document.body.dataset.ready === 'true'")
     assert browser.errors == []
-    assert [r[0] for r in chart_regions(browser)] == ["chart-history", "chart-pareto", "chart-timeline"]
+    regions = [r[0] for r in chart_regions(browser)]
+    assert regions == ["chart-history", "chart-pareto", "chart-hypervolume", "chart-timeline"]
     assert browser.evaluate("document.querySelectorAll('#importances tr').length") == 3  # header, a, b
+    page = path.read_text()
+    assert "error (minimize), speed (maximize)" in page and "completed trials with constraints" in page
 
 
 def test_without_plotly_the_charts_are_embedded_images(study, browser, tmp_path, monkeypatch):

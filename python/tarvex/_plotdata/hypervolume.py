@@ -48,3 +48,23 @@ def hypervolume_series(study: StudyView, reference_point: Sequence[float], where
     if not numbers:
         raise ValueError(f"{where}: no feasible completed trial has finite values")
     return HypervolumeSeries(numbers, volumes)
+
+
+def default_reference(study: StudyView) -> list[float]:
+    """A reference point for a study's own hypervolume: a tenth of each objective's range beyond
+    its worst value among the feasible completed trials (every completed trial while none is
+    feasible)."""
+    done = [
+        t for t in study.trials if t.state == _tarvex.TrialState.Complete and len(t.values) == len(study.directions)
+    ]
+    chosen = [t for t in done if t.feasible] or done
+    rows = [t.values for t in chosen if all(math.isfinite(v) for v in t.values)]
+    if not rows:
+        raise ValueError("no completed trial has finite values")
+    reference = []
+    for k, d in enumerate(study.directions):
+        values = [r[k] for r in rows]
+        margin = 0.1 * (max(values) - min(values)) or 1.0
+        maximize = d == _tarvex.StudyDirection.Maximize
+        reference.append(min(values) - margin if maximize else max(values) + margin)
+    return reference

@@ -10,6 +10,7 @@ from typing import Any
 
 from .._plotdata.common import STATE_COLOURS
 from .._plotdata.history import history_series
+from .._plotdata.hypervolume import default_reference, hypervolume_series
 from .._plotdata.pareto import pareto
 from .._plotdata.timeline import lanes
 from ._sample import TrialsView, representative, shown_note
@@ -26,6 +27,7 @@ LIMITS = {
     "contour": 500,
     "timeline": 1000,
     "pareto": 2000,
+    "hypervolume": 2000,
 }
 
 
@@ -155,6 +157,22 @@ def pareto_front(view: TrialsView, plotly: Any) -> Any:
     else:
         fig.update_layout(**titles)
     fig.update_layout(title="Pareto front", **LAYOUT)
+    return noted(fig, len(shown.trials), len(view.trials))
+
+
+def hypervolume_history(view: TrialsView, plotly: Any) -> Any:
+    go = plotly.graph_objects
+    shown = sample(view, "hypervolume")
+    reference = default_reference(view)
+    series = hypervolume_series(shown, reference, "Hypervolume history")
+    fig = go.Figure(go.Scatter(x=series.numbers, y=series.hypervolume, mode="lines", line={"shape": "hv"}))
+    shown_reference = ", ".join(f"{r:.4g}" for r in reference)
+    fig.update_layout(
+        title=f"Hypervolume history (reference point {shown_reference})",
+        xaxis_title="Trial",
+        yaxis_title="Hypervolume",
+        **LAYOUT,
+    )
     return noted(fig, len(shown.trials), len(view.trials))
 
 

@@ -18,6 +18,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tarvex
 
+from .._plotdata.hypervolume import default_reference
 from .._records import counts_text
 from ..importance import param_importances
 from . import _charts, _param_charts
@@ -105,6 +106,7 @@ def _page(study: ReportedStudy, title: str) -> str:
     ]
     if len(view.directions) > 1:
         charts.append(("pareto", "Pareto front", _charts.pareto_front))
+        charts.append(("hypervolume", "Hypervolume history", _charts.hypervolume_history))
     else:
         charts += [
             ("intermediate", "Intermediate values", _charts.intermediate),
@@ -220,6 +222,7 @@ def _image(view: TrialsView, key: str, heading: str) -> str:
         "contour": vis.plot_contour,
         "importances": vis.plot_param_importances,
         "timeline": vis.plot_timeline,
+        "hypervolume": lambda shown: vis.plot_hypervolume_history(shown, default_reference(view)),
     }
     draw = plots[key]
     import matplotlib.pyplot as plt
