@@ -53,10 +53,10 @@ struct GPSamplerConfig {
     // order of the trials kept), so the model still tells the good ones apart.
     bool warp_values = false;
     // A study of several objectives is sampled rather than refused: one model per objective and
-    // the point of largest expected hypervolume improvement over the front of the feasible
-    // observations (exact, for independent Gaussian predictions; running trials join the front
-    // at their predicted values), or, with random_scalarisations, ParEGO's cheaper way: each
-    // proposal models an augmented Chebyshev sum of the objectives, scaled to their observed
+    // the point of largest expected hypervolume improvement (its logarithm) over the front of the
+    // feasible observations (exact, for independent Gaussian predictions; with fit_noise the
+    // front is of the models' means; running trials join it at their predicted values), or, with random_scalarisations,
+    // ParEGO's cheaper way: each proposal models an augmented Chebyshev sum of the objectives, scaled to their observed
     // ranges, with weights drawn afresh.
     bool multi_objective = false;
     bool random_scalarisations = false;

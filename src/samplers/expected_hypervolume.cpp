@@ -27,6 +27,31 @@ double interval_expectation(double lower, double upper, double mu, double sd) {
     return below_upper - below_lower;
 }
 
+// log(z Φ(z) + φ(z)), the expected excess of a standard normal over -z; its tail φ(z) / z^2.
+double log_h(double z) {
+    if (z > -6) return std::log(z * cdf(z) + pdf(z));
+    return -0.5 * z * z - 0.9189385332046727 - 2 * std::log(-z);
+}
+
+double log_cdf(double z) { return z > -6 ? std::log(cdf(z)) : -0.5 * z * z - 0.9189385332046727 - std::log(-z); }
+
+// The log of interval_expectation: sd h(zu), less sd h(zl) for a finite lower bound.
+double log_interval_expectation(double lower, double upper, double mu, double sd) {
+    if (!(upper > lower)) return -kInf;
+    if (sd <= 1e-12) {
+        const double gap = upper - std::max(mu, lower);
+        return gap > 0 ? std::log(gap) : -kInf;
+    }
+    const double zu = (upper - mu) / sd;
+    const double upper_part = std::log(sd) + log_h(zu);
+    if (!std::isfinite(lower)) return upper_part;
+    const double zl = (lower - mu) / sd;
+    const double ratio = std::exp(log_h(zl) - log_h(zu));
+    // h(zu) - h(zl); where the two are close, Φ at the midpoint times the width (h' = Φ).
+    if (ratio < 1 - 1e-6) return upper_part + std::log1p(-ratio);
+    return std::log(sd) + log_cdf(0.5 * (zu + zl)) + std::log(zu - zl);
+}
+
 }  // namespace
 
 ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& front,
@@ -61,6 +86,13 @@ ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& fro
             if (dominates) tops[cell] = std::min(tops[cell], (*p)[m - 1]);
         }
     }
+    top_values = tops;
+    std::sort(top_values.begin(), top_values.end());
+    top_values.erase(std::unique(top_values.begin(), top_values.end()), top_values.end());
+    for (const double t : tops) {
+        top_index.push_back(
+            static_cast<std::size_t>(std::lower_bound(top_values.begin(), top_values.end(), t) - top_values.begin()));
+    }
 }
 
 double ImprovementRegion::expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const {
@@ -81,6 +113,36 @@ double ImprovementRegion::expected_improvement(const std::vector<double>& mean, 
         total += product;
     }
     return total;
+}
+
+double ImprovementRegion::log_expected_improvement(const std::vector<double>& mean,
+                                                   const std::vector<double>& sd) const {
+    std::vector<std::vector<double>> per(m - 1);
+    for (std::size_t k = 0; k + 1 < m; ++k) {
+        for (std::size_t i = 0; i + 1 < cuts[k].size(); ++i) {
+            per[k].push_back(log_interval_expectation(cuts[k][i], cuts[k][i + 1], mean[k], sd[k]));
+        }
+    }
+    // The last objective's expectation per distinct top: cells share few of them.
+    std::vector<double> last;
+    for (const double t : top_values) last.push_back(log_interval_expectation(-kInf, t, mean[m - 1], sd[m - 1]));
+    std::vector<double> terms;
+    terms.reserve(tops.size());
+    double largest = -kInf;
+    for (std::size_t cell = 0; cell < tops.size(); ++cell) {
+        double sum = last[top_index[cell]];
+        for (std::size_t k = 0, rest = cell; k + 1 < m && sum > -kInf; ++k) {
+            sum += per[k][rest % per[k].size()];
+            rest /= per[k].size();
+        }
+        if (sum == -kInf) continue;
+        terms.push_back(sum);
+        largest = std::max(largest, sum);
+    }
+    if (terms.empty()) return -kInf;
+    double total = 0;
+    for (const double t : terms) total += std::exp(t - largest);
+    return largest + std::log(total);
 }
 
 }  // namespace tarvex::detail

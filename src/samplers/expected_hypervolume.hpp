@@ -16,11 +16,17 @@ public:
     // E[HVI] for a prediction N(mean_k, sd_k^2), independent over the objectives: each cell
     // contributes the product over objectives of E[max(0, upper - max(y, lower))].
     double expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const;
+    // Its logarithm, computed in logs throughout (each interval's expectation from the tail-safe
+    // log of z Φ(z) + φ(z), the cells summed by log-sum-exp), so that it stays finite and ordered
+    // far from the front, where the expectation itself underflows; -inf only where it is 0.
+    double log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const;
 
 private:
     std::size_t m;
     std::vector<std::vector<double>> cuts;  // per objective but the last: -inf, the front's values, the reference
     std::vector<double> tops;               // per cell (row-major over the grid): its upper bound in the last objective
+    std::vector<double> top_values;         // the distinct tops, ascending
+    std::vector<std::size_t> top_index;     // per cell: its top's place in top_values
     double last_reference;
 };
 

@@ -84,8 +84,13 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     for (std::size_t i = 0; i < ran.size(); ++i) {
         const bool eligible = constraints.view.empty() ? layout.real[i] : constraints.feasible[i] != 0;
         if (!eligible) continue;
+        // The models' means rather than the values: with fit_noise, a lucky draw of a noisy
+        // objective does not set the front.
         std::vector<double> p(m);
-        for (std::size_t k = 0; k < m; ++k) p[k] = z[k][static_cast<Eigen::Index>(i)];
+        for (std::size_t k = 0; k < m; ++k) {
+            p[k] = config.fit_noise ? models[k]->predict(layout.X.row(static_cast<Eigen::Index>(i)).transpose()).first
+                                    : z[k][static_cast<Eigen::Index>(i)];
+        }
         observed.push_back(std::move(p));
         observed_rows.push_back(static_cast<Eigen::Index>(i));
     }
@@ -134,7 +139,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
                 mu[k] = means[k][i];
                 sd[k] = sds[k][i];
             }
-            out[i] += std::log(std::max(region.expected_improvement(mu, sd), 1e-300));
+            out[i] += region.log_expected_improvement(mu, sd);
         }
         return out;
     };

@@ -135,5 +135,12 @@ TEST(ExpectedHypervolume, MatchesTheImprovementOfCertainAndSampledPredictions) {
             sampled += gain(y) / draws;
         }
         EXPECT_NEAR(region.expected_improvement(mean, sd), sampled, 0.02 * sampled + 1e-4) << m;
+        // The log form agrees where the expectation is representable, and stays finite and
+        // ordered where it underflows: far beyond the reference, with little spread.
+        EXPECT_NEAR(region.log_expected_improvement(mean, sd), std::log(region.expected_improvement(mean, sd)), 1e-9);
+        const std::vector<double> far(m, 30.0), farther(m, 31.0), narrow(m, 0.5);
+        EXPECT_EQ(region.expected_improvement(far, narrow), 0.0);
+        EXPECT_TRUE(std::isfinite(region.log_expected_improvement(far, narrow)));
+        EXPECT_GT(region.log_expected_improvement(far, narrow), region.log_expected_improvement(farther, narrow));
     }
 }
