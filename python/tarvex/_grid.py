@@ -30,8 +30,9 @@ class GridSampler(_tarvex.GridSampler):
     or to reproduce a grid search. Threads and processes sharing a database study take each point
     once; a run stops by itself when every point is taken. A suggest call for a name outside the
     grid, or one that cannot produce the grid's value (a value outside its range), fails the trial
-    with ValueError. Numbers serve ``suggest_float`` and ``suggest_int``; other values (text, bool,
-    None) serve ``suggest_categorical``.
+    with ValueError. Numbers serve ``suggest_float``, ``suggest_int`` and a ``suggest_categorical``
+    with the same number among its choices; other values (text, bool, None) serve
+    ``suggest_categorical``.
 
     Args:
         grid: the values per name, for example ``{"lr": [0.1, 0.01], "kernel": ["rbf", "linear"]}``.

@@ -56,9 +56,9 @@ ParamValue Study::_suggest(Trial& trial, const std::string& name, const Distribu
         const std::scoped_lock lock(sampler_mutex);
         const ParamMap* proposal = propose_for(trial);
         const auto proposed = proposal ? proposal->find(name) : ParamMap::const_iterator{};
-        value = proposal && proposed != proposal->end() && can_produce(dist, proposed->second)
-                    ? proposed->second
-                    : sampler->sample_independent(*this, trial, name, dist);
+        std::optional<ParamValue> served;
+        if (proposal && proposed != proposal->end()) served = produced(dist, proposed->second);
+        value = served ? std::move(*served) : sampler->sample_independent(*this, trial, name, dist);
     }
     storage->record_param(trial.trial_id, name, dist, value);  // a storage that keeps running trials
     return value;

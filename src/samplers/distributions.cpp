@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -68,6 +69,23 @@ bool can_produce(const Distribution& dist, const ParamValue& v) {
     const auto& choices = std::get<CategoricalDist>(dist).choices;
     const std::string* x = std::get_if<std::string>(&v);
     return x && std::find(choices.begin(), choices.end(), *x) != choices.end();
+}
+
+std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v) {
+    if (can_produce(dist, v)) return v;
+    const auto* c = std::get_if<CategoricalDist>(&dist);
+    if (!c || v.index() == 2) return std::nullopt;
+    const double number = v.index() == 0 ? std::get<double>(v) : static_cast<double>(std::get<int>(v));
+    if (v.index() == 1) {
+        const std::string text = std::to_string(std::get<int>(v));
+        if (std::find(c->choices.begin(), c->choices.end(), text) != c->choices.end()) return text;
+    }
+    for (const std::string& choice : c->choices) {
+        double read = 0;
+        const auto [end, error] = std::from_chars(choice.data(), choice.data() + choice.size(), read);
+        if (error == std::errc{} && end == choice.data() + choice.size() && read == number) return choice;
+    }
+    return std::nullopt;
 }
 
 std::optional<ParamValue> only_value(const Distribution& dist) {

@@ -29,6 +29,22 @@ def test_every_combination_once_with_values_decoded_and_bad_grids_named():
         tv.GridSampler({})
 
 
+def test_numbers_in_the_grid_serve_categoricals_whose_choices_are_numbers():
+    grid = {"batch": [16, 64], "scale": [0.5, 1.0, 1e-08]}
+    study = tv.create_study(sampler=tv.GridSampler(grid, seed=1))
+
+    def objective(trial):
+        batch = trial.suggest_categorical("batch", [16, 32, 64])
+        scale = trial.suggest_categorical("scale", [1e-08, 0.5, 1])  # 1.0 in the grid is the choice 1
+        return batch * scale
+
+    study.optimize(objective, n_trials=10)
+    assert {(t.params["batch"], t.params["scale"]) for t in study.trials} == {
+        (b, s) for b in (16, 64) for s in (0.5, 1, 1e-08)
+    }
+    assert all(type(t.params["batch"]) is int for t in study.trials)
+
+
 def run_worker(url):
     study = tv.load_study(study_name="grid", storage=url, sampler=tv.GridSampler(GRID, seed=7))
     study.optimize(objective, n_trials=50)
