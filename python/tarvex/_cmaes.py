@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
-from ._custom_sampler import CustomSampler, core_sampler
+from ._custom_sampler import CustomSampler, core_independent
 from ._samplers import core_seed
 
 if TYPE_CHECKING:
@@ -104,14 +104,6 @@ class CMAESSampler(_tarvex.CMAESSampler):
         ):
             if type(value) is not int or value < least:
                 raise ValueError(f"{name} must be an int of at least {least}, got {value!r}")
-        core_independent = None
-        if independent_sampler is not None:
-            try:
-                core_independent = core_sampler(independent_sampler)
-            except TypeError:
-                raise TypeError(
-                    f"independent_sampler must be a sampler or None, not {type(independent_sampler).__name__}"
-                ) from None
         super().__init__(
             x0=dict(x0 or {}),
             sigma0=float(sigma0),
@@ -123,7 +115,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
             separable=bool(separable),
             bounds=bounds,
             warm_start=[] if warm_start is None else _good_configurations(warm_start),
-            independent_sampler=core_independent,
+            independent_sampler=core_independent(independent_sampler),
             seed=core_seed(seed),
         )
         check_constraints(constraints)

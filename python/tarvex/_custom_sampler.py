@@ -135,3 +135,13 @@ def core_sampler(sampler: Any) -> _tarvex.ISampler:
             f"sampler must be a tarvex sampler such as tv.RandomSampler() or a tv.CustomSampler, got {sampler!r}"
         )
     return sampler
+
+
+def core_independent(sampler: Any) -> _tarvex.ISampler | None:
+    """What the core runs for a sampler's independent_sampler argument (None stays None)."""
+    if sampler is None:
+        return None
+    try:
+        return core_sampler(sampler)
+    except TypeError:
+        raise TypeError(f"independent_sampler must be a sampler or None, not {type(sampler).__name__}") from None

@@ -7,7 +7,7 @@ from typing import Any
 import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
-from ._custom_sampler import CustomSampler, core_sampler
+from ._custom_sampler import CustomSampler, core_independent
 from ._samplers import core_seed
 
 _SELECTIONS = ("hypervolume", "crowding", "reference_points")
@@ -66,14 +66,6 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
             raise ValueError(f"population_size must be an int of at least 2, got {population_size!r}")
         if reference_divisions is not None and (type(reference_divisions) is not int or reference_divisions < 1):
             raise ValueError(f"reference_divisions must be None or an int of at least 1, got {reference_divisions!r}")
-        core_independent = None
-        if independent_sampler is not None:
-            try:
-                core_independent = core_sampler(independent_sampler)
-            except TypeError:
-                raise TypeError(
-                    f"independent_sampler must be a sampler or None, not {type(independent_sampler).__name__}"
-                ) from None
         super().__init__(
             population_size=population_size,
             mutation_prob=None if mutation_prob is None else float(mutation_prob),
@@ -83,7 +75,7 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
             mutation_eta=float(mutation_eta),
             selection=selection,
             reference_divisions=reference_divisions or 0,
-            independent_sampler=core_independent,
+            independent_sampler=core_independent(independent_sampler),
             seed=core_seed(seed),
         )
         check_constraints(constraints)

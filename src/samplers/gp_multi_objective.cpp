@@ -8,6 +8,7 @@
 #include "expected_hypervolume.hpp"
 #include "tarvex/kernels.hpp"
 #include "tarvex/random.hpp"
+#include "trial_scores.hpp"
 
 namespace tarvex::detail {
 namespace {
@@ -41,11 +42,8 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     std::vector<Eigen::VectorXd> z(m);
     for (std::size_t k = 0; k < m; ++k) {
         const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
-        const ValueOf value_of = [&, k, sign](const Trial& t) -> std::optional<double> {
-            const bool finite =
-                t.state == TrialState::Complete && t.values.size() == m &&
-                std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
-            if (!finite) return std::nullopt;
+        const ValueOf value_of = [m, k, sign](const Trial& t) -> std::optional<double> {
+            if (!observed(t, m)) return std::nullopt;
             return sign * t.values[k];
         };
         TrainingData data = build_training_data(ran, value_of, {});

@@ -9,18 +9,10 @@
 #include "trial_scores.hpp"
 
 namespace tarvex::detail {
-namespace {
-
-bool all_finite(const Trial& t, std::size_t n) {
-    return t.state == TrialState::Complete && t.values.size() == n &&
-           std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
-}
-
-}  // namespace
 
 ValueOf all_objectives(std::size_t m) {
     return [m](const Trial& t) -> std::optional<double> {
-        if (!all_finite(t, m)) return std::nullopt;
+        if (!observed(t, m)) return std::nullopt;
         return t.values.front();
     };
 }
@@ -32,7 +24,7 @@ ValueOf scalarised_values(const std::vector<const Trial*>& ran, const std::vecto
         high(m, -std::numeric_limits<double>::infinity());
     for (std::size_t k = 0; k < m; ++k) sign[k] = directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
     for (const Trial* t : ran) {
-        if (!all_finite(*t, m)) continue;
+        if (!observed(*t, m)) continue;
         for (std::size_t k = 0; k < m; ++k) {
             low[k] = std::min(low[k], sign[k] * t->values[k]);
             high[k] = std::max(high[k], sign[k] * t->values[k]);
@@ -44,7 +36,7 @@ ValueOf scalarised_values(const std::vector<const Trial*>& ran, const std::vecto
     for (double& x : w) sum += x = -std::log(1.0 - utils::unit_draw(rng));
     for (double& x : w) x /= sum;
     return [=](const Trial& t) -> std::optional<double> {
-        if (!all_finite(t, m)) return std::nullopt;
+        if (!observed(t, m)) return std::nullopt;
         double largest = -std::numeric_limits<double>::infinity(), total = 0;
         for (std::size_t k = 0; k < m; ++k) {
             const double extent = high[k] - low[k];

@@ -41,12 +41,6 @@ struct NSGAStudyState : SamplerState {
     int generation = 0;
 };
 
-// A completed trial with a finite value for each objective.
-bool usable(const Trial& t, std::size_t n_objectives) {
-    return t.state == TrialState::Complete && t.values.size() == n_objectives &&
-           std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
-}
-
 Individual individual_of(const Trial& t, const std::vector<StudyDirection>& directions) {
     Individual out;
     for (std::size_t k = 0; k < directions.size(); ++k) {
@@ -236,8 +230,9 @@ ParamMap NSGA2Sampler::propose(const History& history, const Trial& /*trial*/, S
     bool settled = true;
     for (auto it = history.trials.lower_bound(s->first_open); it != history.trials.end(); ++it) {
         const Trial& t = *it->second;
-        const bool waiting = t.state == TrialState::Running || (usable(t, m) && !s->merged.contains(it->first));
-        if (usable(t, m) && !s->merged.contains(it->first)) fresh.push_back(it->first);
+        const bool waiting =
+            t.state == TrialState::Running || (detail::observed(t, m) && !s->merged.contains(it->first));
+        if (detail::observed(t, m) && !s->merged.contains(it->first)) fresh.push_back(it->first);
         settled = settled && !waiting;
         if (settled) s->first_open = it->first + 1;
     }

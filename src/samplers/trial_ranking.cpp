@@ -8,14 +8,6 @@
 #include "trial_scores.hpp"
 
 namespace tarvex::detail {
-namespace {
-
-bool finite_values(const Trial& t, std::size_t n) {
-    return t.state == TrialState::Complete && t.values.size() == n &&
-           std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
-}
-
-}  // namespace
 
 std::vector<int> front_ranks(const std::vector<const std::vector<double>*>& values,
                              const std::vector<StudyDirection>& directions) {
@@ -52,9 +44,9 @@ std::vector<RankedConfig> ranked_configurations(const History& history, bool lia
     std::vector<const Trial*> completed;
     for (const auto& [id, t] : history.trials) {
         if (id == skip_id || t->params.empty()) continue;
-        if (finite_values(*t, n_obj) && !t->feasible()) {
+        if (observed(*t, n_obj) && !t->feasible()) {
             ranked.push_back({{1, total_violation(t->constraints), 0, id}, RankedConfig{&t->params, id}});
-        } else if (finite_values(*t, n_obj)) {
+        } else if (observed(*t, n_obj)) {
             if (n_obj == 1) {
                 ranked.push_back(
                     {{0, maximize ? -t->values.front() : t->values.front(), 0, id}, RankedConfig{&t->params, id}});

@@ -12,6 +12,11 @@ bool observed(const Trial& t) {
     return t.state == TrialState::Complete && t.values.size() == 1 && std::isfinite(t.values.front());
 }
 
+bool observed(const Trial& t, std::size_t n) {
+    return t.state == TrialState::Complete && t.values.size() == n &&
+           std::all_of(t.values.begin(), t.values.end(), [](double v) { return std::isfinite(v); });
+}
+
 double total_violation(const std::vector<double>& constraints) {
     double sum = 0;
     for (const double c : constraints)

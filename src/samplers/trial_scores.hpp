@@ -11,6 +11,8 @@ namespace tarvex::detail {
 
 // Whether a trial's outcome is one value the model can take as it is.
 bool observed(const Trial& t);
+// Whether a trial completed with n values, all finite: an observation of a study of n objectives.
+bool observed(const Trial& t, std::size_t n);
 
 // How far a trial's constraint values are from being met: the sum of the positive ones, infinite
 // for a NaN; 0 for a feasible trial.
