@@ -148,6 +148,10 @@ def test_the_gp_models_several_objectives(method):
         return [t.params for t in study.trials]
 
     assert run(3) == run(3) and run(3) != run(4)
+    # Threads: running trials join the front at their predicted values.
+    study = tv.create_study(directions=["minimize", "minimize"], sampler=tv.GPSampler(seed=1, multi_objective=method))
+    study.optimize(lambda t: (t.suggest_float("x", 0, 1), (1 - t.params["x"]) ** 2), n_trials=16, n_jobs=3)
+    assert len(study.trials) == 16 and len({t.params["x"] for t in study.trials}) == 16
     import _tarvex
 
     with pytest.raises(ValueError, match="multi-objective"):  # the compiled module's own sampler refuses them
