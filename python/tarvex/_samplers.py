@@ -84,7 +84,8 @@ class GPSampler(_tarvex.GPSampler):
         multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
             over the front of the feasible trials, exact; running trials join the front at
             their predicted values) or ``"parego"`` (a random augmented Chebyshev scalarisation
-            per trial: cheaper, weaker with three objectives and more).
+            per trial: cheaper, weaker with three objectives and more). Beyond three
+            objectives it is always ``"parego"``.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
         constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
             study made with this sampler and none of its own.
