@@ -254,8 +254,16 @@ class DatabaseStorage:
         """
         Raises IndexError when there is none.
         """
+    def set_study_user_attr(self, study: StudyRecord, key: str, value: str) -> None:
+        """
+        Sets one of the study's own user attributes (text).
+        """
     def studies(self) -> list[StudyRecord]:
         ...
+    def study_user_attrs(self, study: StudyRecord) -> dict[str, str]:
+        """
+        The study's own user attributes.
+        """
     @property
     def heartbeat_grace(self) -> float:
         ...
@@ -285,6 +293,10 @@ class Study:
         """
         A new running trial for a loop the caller drives (an instance of trial_type, a subclass of Trial, when given); finish it with tell.
         """
+    def copy_trial(self, trial: Trial) -> int:
+        """
+        Stores the trial as it is (state, parameters, values, reports, attributes, times) as this study's next trial; returns its number.
+        """
     def enqueue_trial(self, params: dict) -> None:
         ...
     def optimize(self, objective: collections.abc.Callable, n_trials: typing.SupportsInt, n_jobs: typing.SupportsInt = 1, timeout: typing.SupportsFloat | None = None) -> None:
@@ -299,9 +311,9 @@ class Study:
         """
         Stops the run in progress from starting trials; those running finish.
         """
-    def table(self, decode: collections.abc.Callable) -> dict:
+    def table(self, decode: collections.abc.Callable, *, intermediate: bool = False) -> dict:
         """
-        The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason; texts decoded by decode; missing values None, other missing cells NaN.
+        The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason and, with intermediate, intermediate_values (a dict {step: value} per trial); texts decoded by decode; missing values None, other missing cells NaN.
         """
     def tell(self, trial: Trial, state: TrialState, values: collections.abc.Sequence[typing.SupportsFloat] = [], fail_reason: str | None = None) -> None:
         """

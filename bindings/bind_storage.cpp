@@ -12,7 +12,7 @@ namespace {
 std::function<bool()> signal_check() {
     const auto main = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     return [main] {
-        if (PyThread_get_thread_ident() != main || Py_IsFinalizing()) return false;
+        if (PyThread_get_thread_ident() != main || interpreter_finalizing()) return false;
         const py::gil_scoped_acquire gil;
         if (PyErr_CheckSignals() == 0) return false;
         PyErr_Clear();
@@ -83,6 +83,10 @@ void bind_storage(py::module_& m) {
         .def("delete_study", &DatabaseStorage::delete_study, py::arg("name"), Released(),
              "Deletes the study and its trials; raises IndexError when there is none.")
         .def("studies", &DatabaseStorage::studies, Released())
+        .def("set_study_user_attr", &DatabaseStorage::set_study_user_attr, py::arg("study"), py::arg("key"),
+             py::arg("value"), Released(), "Sets one of the study's own user attributes (text).")
+        .def("study_user_attrs", &DatabaseStorage::study_user_attrs, py::arg("study"), Released(),
+             "The study's own user attributes.")
         .def("interrupt", &DatabaseStorage::interrupt,
              "Gives up, within a second, every wait for the database in every thread (after a Ctrl-C taken "
              "elsewhere).")

@@ -222,6 +222,15 @@ void bind_study(py::module_& m) {
                 storage_call(study, [&] { study.add_trial(map, values, std::move(order)); });
             },
             py::arg("params"), py::arg("values"))
+        .def(
+            "copy_trial",
+            [](BoundStudy& study, const Trial& trial) {
+                const Trial copy = trial;  // copied while the lock keeps other threads off it
+                return storage_call(study, [&] { return study.copy_trial(copy); });
+            },
+            py::arg("trial"),
+            "Stores the trial as it is (state, parameters, values, reports, attributes, times) as this study's "
+            "next trial; returns its number.")
         .def_property_readonly("best_value",
                                [](const BoundStudy& s) { return storage_call(s, [&] { return s.best_value(); }); })
         .def_property_readonly(
@@ -229,11 +238,14 @@ void bind_study(py::module_& m) {
             [](const BoundStudy& s) { return ordered_params(storage_call(s, [&] { return s.best_trial(); })); })
         .def(
             "table",
-            [](const BoundStudy& s, const py::function& decode) { return trial_table(s, stored_remotely(s), decode); },
-            py::arg("decode"),
+            [](const BoundStudy& s, const py::function& decode, bool intermediate) {
+                return trial_table(s, stored_remotely(s), decode, intermediate);
+            },
+            py::arg("decode"), py::kw_only(), py::arg("intermediate") = false,
             "The trials as a dict of columns, each a list: number, state, value (or values_0, values_1, ...), "
-            "params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason; "
-            "texts decoded by decode; missing values None, other missing cells NaN.")
+            "params_NAME, datetime_start and datetime_complete (local time, nanoseconds), user_attrs_KEY, fail_reason "
+            "and, with intermediate, intermediate_values (a dict {step: value} per trial); texts decoded by decode; "
+            "missing values None, other missing cells NaN.")
         .def_property_readonly(
             "n_trials",
             [](const BoundStudy& s) { return storage_call(s, [&] { return s.storage->n_trials(s.study_id); }); },

@@ -46,6 +46,8 @@ struct Collected {
     Sparse<std::string> fail_reasons;
     Sparse<std::vector<double>> constraints;
     std::size_t n_constraints = 0;  // the most any trial has
+    bool with_reports = false;
+    Sparse<std::vector<std::pair<std::int32_t, double>>> reports;
 
     template <class Value>
     static Sparse<Value>& column(std::vector<Sparse<Value>>& columns, std::unordered_map<std::string, std::size_t>& at,
@@ -81,6 +83,10 @@ struct Collected {
             constraints.values.push_back(t.constraints);
             n_constraints = std::max(n_constraints, t.constraints.size());
         }
+        if (with_reports && !t.intermediate_values.empty()) {
+            reports.rows.push_back(row);
+            reports.values.push_back(t.intermediate_values);
+        }
     }
 };
 
@@ -109,8 +115,9 @@ py::list filled(std::size_t n, const py::object& value) {
 
 }  // namespace
 
-py::dict trial_table(const Study& study, bool release, const py::function& decode) {
+py::dict trial_table(const Study& study, bool release, const py::function& decode, bool intermediate) {
     Collected c;
+    c.with_reports = intermediate;
     {
         std::optional<py::gil_scoped_release> released;
         if (release) released.emplace();
@@ -169,6 +176,16 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
     for (std::size_t j = 0; j < c.fail_reasons.rows.size(); ++j)
         reasons[c.fail_reasons.rows[j]] = py::cast(c.fail_reasons.values[j]);
     out["fail_reason"] = reasons;
+    if (intermediate) {
+        // A learning curve per trial, {step: value}; a step reported twice keeps its last value.
+        py::list curves(n);
+        for (std::size_t i = 0; i < n; ++i) curves[i] = py::dict();
+        for (std::size_t j = 0; j < c.reports.rows.size(); ++j) {
+            py::dict curve = curves[c.reports.rows[j]];
+            for (const auto& [step, value] : c.reports.values[j]) curve[py::int_(step)] = py::float_(value);
+        }
+        out["intermediate_values"] = curves;
+    }
     return out;
 }
 

@@ -46,6 +46,31 @@ namespace tarvex::python {
 
 namespace py = pybind11;
 
+// Whether the interpreter is being torn down. The call joined the public C API in 3.13; the
+// interpreters before it have it under a private name.
+inline bool interpreter_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// The raised exception (a new reference), the error indicator cleared. 3.12 made it one call.
+inline PyObject* take_raised_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value && traceback) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
 // The study as Python owns it. The token expires with the study, so trial copies handed to
 // Python can tell that the study their hooks point to is gone.
 class BoundStudy : public Study {
@@ -132,8 +157,8 @@ py::dict ordered_params(const Trial& t);
 // datetime_start and datetime_complete in local nanoseconds, user_attrs_<key>, fail_reason),
 // texts decoded by decode; missing values are None, other missing cells NaN. release: without
 // the interpreter lock while
-// the storage is read.
-py::dict trial_table(const Study& study, bool release, const py::function& decode);
+// the storage is read. intermediate: an intermediate_values column too, a dict {step: value} per trial.
+py::dict trial_table(const Study& study, bool release, const py::function& decode, bool intermediate = false);
 // The public package's suggest operations, on the Trial class.
 void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls);
 

@@ -1,6 +1,6 @@
 // Taking and giving up the interpreter lock from the core's threads.
 //
-// While the interpreter finalises, CPython 3.13 ends any thread that asks for the interpreter lock
+// While the interpreter finalises, CPython (3.10 to 3.13) ends any thread that asks for the interpreter lock
 // by unwinding its stack (ThreadExit). Such a thread holds no lock and may touch no Python object
 // any more, and the unwind must never meet a destructor that takes the lock (a destructor is
 // noexcept: the process would terminate). So the lock is taken back in plain code, the references
@@ -41,7 +41,7 @@ public:
 
 private:
     static PyGILState_STATE acquire() {
-        if (Py_IsFinalizing()) park_thread();
+        if (interpreter_finalizing()) park_thread();
         return PyGILState_Ensure();
     }
 

@@ -18,7 +18,7 @@ public:
 // The raised Python error as a core exception, the error cleared: its type and message, or
 // "interrupted" for a KeyboardInterrupt.
 [[noreturn]] inline void throw_python_error() {
-    PyObject* const raised = PyErr_GetRaisedException();
+    PyObject* const raised = take_raised_exception();
     std::string text = Py_TYPE(raised)->tp_name;
     if (PyErr_GivenExceptionMatches(raised, PyExc_KeyboardInterrupt)) {
         text = "interrupted";

@@ -101,7 +101,7 @@ std::shared_ptr<ISampler> keep_python_part(std::shared_ptr<ISampler> sampler, py
     // Owns a reference to the Python object; dropped with the interpreter lock, or left to the
     // interpreter once it is being torn down.
     const std::shared_ptr<PyObject> keeper(object.inc_ref().ptr(), [](PyObject* o) {
-        if (Py_IsFinalizing()) return;
+        if (interpreter_finalizing()) return;
         const PyGILState_STATE state = PyGILState_Ensure();
         Py_DECREF(o);
         PyGILState_Release(state);

@@ -17,24 +17,10 @@ if ((${#missing[@]})); then
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# CPython 3.13, wherever this machine keeps it.
-find_python() {
-    local candidate
-    for candidate in "$(command -v python3.13 || true)" \
-        "$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"/versions/3.13*/bin/python3.13 \
-        /root/.pyenv/versions/3.13*/bin/python3.13 /usr/local/bin/python3.13 /usr/bin/python3.13; do
-        if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then
-            echo "$candidate"
-            return 0
-        fi
-    done
-    echo "setup: no CPython 3.13 found" >&2
-    return 1
-}
-
+source scripts/find_python.sh
 if ! .venv/bin/python -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then
     rm -rf .venv
-    "$(find_python)" -m venv .venv
+    "$(find_python 3.13)" -m venv .venv
 fi
 if ! cmp -s requirements.txt .venv/requirements.installed; then
     .venv/bin/python -m pip install -q --disable-pip-version-check -r requirements.txt
@@ -42,4 +28,7 @@ if ! cmp -s requirements.txt .venv/requirements.installed; then
 fi
 
 # The project itself, so that `import _tarvex` works in .venv; incremental through build/wheel.
-.venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation .
+# The test command installs its own wheel instead (TARVEX_SETUP_MODULE=0).
+if [ "${TARVEX_SETUP_MODULE:-1}" != 0 ]; then
+    .venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation .
+fi

@@ -119,7 +119,13 @@ public:
     // by another thread). Safe from a signal handler.
     void interrupt() const noexcept;
 
-    static constexpr std::int64_t kSchemaVersion = 3;
+    // The study's own user attributes: set one (replacing its value), or read them all. Throws
+    // std::out_of_range (StudyNotFound) for a study deleted meanwhile, std::invalid_argument for
+    // a key or value holding NUL.
+    void set_study_user_attr(const StudyRecord& study, const std::string& key, const std::string& value);
+    std::map<std::string, std::string> study_user_attrs(const StudyRecord& study);
+
+    static constexpr std::int64_t kSchemaVersion = 4;
 
 private:
     friend class DatabaseStudyStorage;

@@ -209,6 +209,11 @@ public:
     void add_trial(const ParamMap& params, const std::vector<double>& values);
     // The same, the parameters listed in order (the names of params, first to last).
     void add_trial(const ParamMap& params, const std::vector<double>& values, std::vector<std::string> order);
+    // Stores trial, as it is, as this study's next trial: its state, parameters, distributions,
+    // values, reports, attributes, times, fail reason and constraints (a study copied trial by
+    // trial keeps its numbers). Returns the new trial's number. Throws std::invalid_argument for
+    // a completed trial without one value per direction.
+    int copy_trial(const Trial& trial);
 
     const std::vector<StudyDirection> directions;
     const std::shared_ptr<ISampler> sampler;

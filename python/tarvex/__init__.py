@@ -14,11 +14,12 @@ print(study.best_value, study.best_params)
 
 import _tarvex
 
-from . import _logging, exceptions, importance, report, visualization
+from . import _logging, exceptions, importance, integration, report, visualization
 from ._auto import AutoSampler
 from ._cmaes import CMAESSampler
 from ._create import create_study, load_study
 from ._custom_sampler import CustomSampler, Distribution, History
+from ._distributions import CategoricalDist, FloatDist, IntDist
 from ._grid import GridSampler
 from ._hypervolume import hypervolume
 from ._nsga2 import NSGA2Sampler
@@ -44,14 +45,17 @@ __all__ = [
     "AcquisitionType",
     "AutoSampler",
     "CMAESSampler",
+    "CategoricalDist",
     "CustomSampler",
     "DatabaseStorage",
     "Distribution",
+    "FloatDist",
     "FrozenTrial",
     "History",
     "GPSampler",
     "GridSampler",
     "HyperbandPruner",
+    "IntDist",
     "KernelType",
     "MedianPruner",
     "NSGA2Sampler",
@@ -69,6 +73,7 @@ __all__ = [
     "exceptions",
     "hypervolume",
     "importance",
+    "integration",
     "load_study",
     "report",
     "study_names",

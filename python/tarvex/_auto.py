@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import _tarvex
 
+from ._replay import replayable
 from ._samplers import core_seed
 
 
+@replayable
 class AutoSampler(_tarvex.AutoSampler):
     """Picks for each trial the sampler that suits the study as it stands, so a study needs no
     choice up front: ``GPSampler`` while a flat, single-objective study is small (fewer than

@@ -10,6 +10,7 @@ import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
 from ._custom_sampler import CustomSampler, core_independent
+from ._replay import replayable
 from ._samplers import core_seed
 
 if TYPE_CHECKING:
@@ -46,6 +47,7 @@ def _good_configurations(source: Study | Iterable[Mapping[str, Any]]) -> list[di
     return [{k: v for k, v in t.params.items() if type(v) in (int, float)} for t in best]
 
 
+@replayable
 class CMAESSampler(_tarvex.CMAESSampler):
     """CMA-ES, the evolution strategy that learns the shape of the space: the sampler for
     continuous and integer spaces at budgets of hundreds of trials and more (where a GP is too

@@ -35,3 +35,17 @@ def _real(v: Any) -> bool:
         return True
     # numpy scalars are not registered as numbers.Real in every version
     return hasattr(v, "dtype") and getattr(v.dtype, "kind", "") in "fiu" and getattr(v, "ndim", 1) == 0
+
+
+def with_constraints(objective: Callable[[Any], Any], constraints: ConstraintsFunc | None) -> Callable[[Any], Any]:
+    """The objective that also computes the trial's constraints once it returns; an error there
+    counts as the objective's."""
+    if constraints is None:
+        return objective
+
+    def constrained(trial: Any) -> Any:
+        result = objective(trial)
+        trial.constraints = constraint_values(constraints(trial))
+        return result
+
+    return constrained

@@ -129,7 +129,7 @@ def study_in_storage(
     constraints = _constraints_of(constraints, sampler)
     core = _tarvex.Study.in_storage(db, record, core_sampler(sampler), pruner)
     names = list(record.objective_names) or None
-    return Study(core, record.name, sampler, pruner, db, constraints=constraints, objective_names=names)
+    return Study(core, record.name, sampler, pruner, db, constraints=constraints, objective_names=names, record=record)
 
 
 def _constraints_of(constraints: Any, sampler: Any) -> ConstraintsFunc | None:

@@ -90,6 +90,11 @@ class CustomSampler:
     def _core(self) -> _tarvex.ISampler:
         return _Bridge(self)
 
+    def __getstate__(self) -> dict[str, Any]:
+        state = self.__dict__.copy()
+        state.pop("_core", None)  # the compiled bridge, made again when first needed
+        return state
+
 
 class _Bridge(_tarvex.ISampler):
     """The core's view of a CustomSampler: the core's calls in, the package's types out."""

@@ -7,6 +7,7 @@ from typing import Any
 
 import _tarvex
 
+from ._replay import replayable
 from ._samplers import core_seed
 from ._values import encode_choice, plain
 
@@ -24,6 +25,7 @@ def _core_value(value: Any, where: str) -> float | int | str:
     return encode_choice(value, where)
 
 
+@replayable
 class GridSampler(_tarvex.GridSampler):
     """Grid search: every combination of the values given per name, each evaluated once, in an
     order shuffled by ``seed``. Choose it for small discrete spaces that must be covered exactly,

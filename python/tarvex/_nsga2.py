@@ -8,11 +8,13 @@ import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
 from ._custom_sampler import CustomSampler, core_independent
+from ._replay import replayable
 from ._samplers import core_seed
 
 _SELECTIONS = ("hypervolume", "crowding", "reference_points")
 
 
+@replayable
 class NSGA2Sampler(_tarvex.NSGA2Sampler):
     """NSGA-II, the genetic algorithm for several objectives (one works too) and constraints, for
     budgets of a thousand trials and more at microseconds per trial. The first

@@ -6,6 +6,8 @@ from __future__ import annotations
 
 import _tarvex
 
+from ._replay import replayable
+
 _MEDIAN = _tarvex.MedianPrunerOptions()
 _HYPERBAND = _tarvex.HyperbandPrunerOptions()
 
@@ -23,6 +25,7 @@ def _number(name: str, value: object) -> float:
     return float(value)
 
 
+@replayable
 class MedianPruner(_tarvex.MedianPruner):
     """Prunes a trial whose latest report is worse than the given percentile of the completed
     trials' reports at the same step (each completed trial's latest report at or before it).
@@ -54,6 +57,7 @@ class MedianPruner(_tarvex.MedianPruner):
         )
 
 
+@replayable
 class HyperbandPruner(_tarvex.HyperbandPruner):
     """Successive halving: trials are judged only at the rungs min_resource * reduction_factor^k up
     to max_resource (steps 1, 3, 9, 27, 81 by default), where a trial survives if it is among the

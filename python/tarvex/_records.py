@@ -11,11 +11,12 @@ if TYPE_CHECKING:
     from ._types import StudyView
 
 
-def trial_records(study: StudyView) -> tuple[list[str], list[dict[str, Any]]]:
+def trial_records(study: StudyView, intermediate_values: bool = False) -> tuple[list[str], list[dict[str, Any]]]:
     """The columns and one record per trial: number, state, value (values_0, values_1, ... or
     values_<objective name> for several objectives), constraints_0, ... (when trials have
     constraints), params_<name>, datetime_start, datetime_complete, duration, user_attrs_<key>
-    and fail_reason. A value a trial does not have is None."""
+    and fail_reason, and with intermediate_values the trial's reports ({step: value}). A value a
+    trial does not have is None."""
     value_columns = ["value"] if len(study.directions) == 1 else [f"values_{n}" for n in objective_labels(study)]
     rows = []
     n_constraints = 0
@@ -32,6 +33,8 @@ def trial_records(study: StudyView) -> tuple[list[str], list[dict[str, Any]]]:
         row["duration"] = trial.duration
         row.update({f"user_attrs_{k}": v for k, v in trial.user_attrs.items()})
         row["fail_reason"] = trial.fail_reason
+        if intermediate_values:
+            row["intermediate_values"] = dict(trial.intermediate_values)
         rows.append(row)
     constraint_columns = [f"constraints_{i}" for i in range(n_constraints)]
     return _columns(rows, ["number", "state"] + value_columns + constraint_columns), rows
@@ -63,4 +66,6 @@ def _columns(rows: list[dict[str, Any]], fixed: list[str]) -> list[str]:
     for row in rows:
         seen.update(dict.fromkeys(k for k in row if k.startswith("user_attrs_")))
     seen["fail_reason"] = None
+    if rows and "intermediate_values" in rows[0]:
+        seen["intermediate_values"] = None
     return list(seen)

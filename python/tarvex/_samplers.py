@@ -7,6 +7,7 @@ from typing import TypeVar
 import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
+from ._replay import replayable
 
 _MAX_SEED = 2**64 - 2
 
@@ -40,6 +41,7 @@ def _member(enum: type[_E], value: object, what: str, names: dict[str, str]) -> 
     raise ValueError(f"{what} must be one of {accepted} (any case) or a tv.{enum.__name__}, got {value!r}")
 
 
+@replayable
 class RandomSampler(_tarvex.RandomSampler):
     """Draws every parameter independently and uniformly: uniform in log space for ``log=True``,
     over the grid for stepped parameters, over the choices for categorical ones. It costs
@@ -57,6 +59,7 @@ class RandomSampler(_tarvex.RandomSampler):
         return f"RandomSampler(seed={self._seed!r})"
 
 
+@replayable
 class GPSampler(_tarvex.GPSampler):
     """Bayesian optimisation with a Gaussian-process model: the sampler for expensive objectives
     (a model fit per trial costs milliseconds). Until ``n_warmup`` trials have completed it spreads

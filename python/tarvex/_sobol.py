@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import _tarvex
 
+from ._replay import replayable
 from ._samplers import core_seed
 
 
+@replayable
 class SobolSampler(_tarvex.SobolSampler):
     """Scrambled Sobol points: spreads trials over the space more evenly than random search, with
     no model and microseconds per trial. Choose it for an even first look at a space, for a batch

@@ -9,12 +9,13 @@ from typing import Any
 
 import _tarvex
 
-from ._constraints import ConstraintsFunc, constraint_values
+from ._constraints import ConstraintsFunc, constraint_values, with_constraints
 from ._custom_sampler import CustomSampler
 from ._optimize import Run, check_catch
 from ._storage import DatabaseStorage
+from ._study_moves import copy_study, in_memory, reconnected, without_password
 from ._trial import FrozenTrial, Trial
-from ._values import decode_params, decode_text, encode_params, objective_values
+from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_params, objective_values
 
 StudyDirection = _tarvex.StudyDirection
 TrialState = _tarvex.TrialState
@@ -35,6 +36,7 @@ class Study:
         *,
         constraints: ConstraintsFunc | None = None,
         objective_names: list[str] | None = None,
+        record: _tarvex.StudyRecord | None = None,
     ) -> None:
         self._core = core
         self.study_name = name
@@ -43,6 +45,8 @@ class Study:
         self.storage = storage  # None: this process's memory
         self.constraints = constraints
         self._objective_names = objective_names
+        self._record = record  # the stored study's, with a database storage
+        self._user_attrs: dict[str, str] = {}  # encoded, of a study in memory
         self._asked: dict[int, Trial] = {}
         self._asked_lock = threading.Lock()
 
@@ -62,6 +66,44 @@ class Study:
         if len(directions) != 1:
             raise RuntimeError("direction is for single-objective studies; use directions")
         return directions[0]
+
+    @property
+    def user_attrs(self) -> dict[str, Any]:
+        """The study's own attributes (set_user_attr); stored with the study in a database."""
+        if self.storage is None or self._record is None:
+            return decode_attrs(self._user_attrs)
+        return decode_attrs(self.storage.study_user_attrs(self._record))
+
+    def set_user_attr(self, key: str, value: Any) -> None:
+        """Sets one of the study's own attributes (a JSON-serialisable value), replacing any before."""
+        text = encode_attr(key, value)
+        if self.storage is None or self._record is None:
+            self._user_attrs[key] = text
+        else:
+            self.storage.set_study_user_attr(self._record, key, text)
+
+    def copy_to(self, storage: str | DatabaseStorage, name: str) -> None:
+        """Copies the study into storage (a URL or a tv.DatabaseStorage) as a new study called name,
+        with its directions, objective names and user attributes and every trial exactly: states,
+        parameters and distributions, values, intermediate values, user and system attributes,
+        constraints, fail reasons and times. Continue it with tv.load_study. Raises
+        tv.exceptions.DuplicateStudyError when storage has a study of that name. Running trials
+        are copied as running; no process beats for them there, so they are declared lost after
+        the storage's heartbeat grace."""
+        if self.storage is None or self._record is None:
+            attrs = dict(self._user_attrs)
+        else:
+            attrs = self.storage.study_user_attrs(self._record)
+        copy_study(self._core, self._objective_names, attrs, storage, name)
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        """A study pickles (and copies) as what makes it again: one in memory with its trials, a
+        stored one as its storage's URL, without the password (libpq then reads PGPASSWORD or
+        ~/.pgpass), so the copy reconnects to the same stored study."""
+        parts = (type(self), self.study_name, self.sampler, self.pruner, self.constraints)
+        if self.storage is None or self._record is None:
+            return in_memory, (*parts, self.directions, self._objective_names, self._user_attrs, self._core.trials)
+        return reconnected, (*parts, without_password(self.storage.url))
 
     # -- running ---------------------------------------------------------------------------------
 
@@ -226,25 +268,28 @@ class Study:
                 "objectives: use best_trials for its Pareto front"
             )
 
-    def columns(self) -> dict[str, list[Any]]:
+    def columns(self, *, intermediate_values: bool = False) -> dict[str, list[Any]]:
         """The trials as columns, each a list: number, state, value (or values_0, ... or, with
         objective_names, values_NAME), constraints_0, ... (in a study with constraints),
         params_NAME, datetime_start and datetime_complete (local time, nanoseconds),
-        user_attrs_KEY and fail_reason; read straight from the core, without a Python object per
-        trial."""
-        columns: dict[str, list[Any]] = self._core.table(decode_text)
+        user_attrs_KEY and fail_reason, and with intermediate_values the learning curves (a dict
+        {step: value} per trial); read straight from the core, without a Python object per trial."""
+        if type(intermediate_values) is not bool:
+            raise TypeError(f"intermediate_values must be True or False, got {intermediate_values!r}")
+        columns: dict[str, list[Any]] = self._core.table(decode_text, intermediate=intermediate_values)
         if self._objective_names is not None and len(self._objective_names) > 1:
             columns = {_named_column(k, self._objective_names): v for k, v in columns.items()}
         return columns
 
-    def to_dataframe(self) -> Any:
+    def to_dataframe(self, *, intermediate_values: bool = False) -> Any:
         """One row per finished trial (pandas, the "dataframe" extra): number, state, value (or
         values_0, values_1, ... or values_<objective name>), constraints_0, ... in a study with
         constraints, params_<name> for every parameter with its own type, datetimes, duration,
-        user_attrs_<key> and fail_reason."""
+        user_attrs_<key> and fail_reason; with intermediate_values, an intermediate_values column
+        holding each trial's reports as a dict {step: value}."""
         from ._dataframe import to_dataframe
 
-        return to_dataframe(self.columns())
+        return to_dataframe(self.columns(intermediate_values=intermediate_values))
 
     def report(self, path: str, *, title: str | None = None) -> None:
         """Writes a self-contained HTML report of the study to path: summary, charts, parameter
@@ -265,20 +310,6 @@ class Study:
                 return text + ">"
             text += f", best value {best:.6g}" if not math.isnan(best) else ", best value nan"
         return text + ">"
-
-
-def with_constraints(objective: Callable[[Trial], Any], constraints: ConstraintsFunc | None) -> Callable[[Trial], Any]:
-    """The objective that also computes the trial's constraints once it returns; an error there
-    counts as the objective's."""
-    if constraints is None:
-        return objective
-
-    def constrained(trial: Trial) -> Any:
-        result = objective(trial)
-        trial.constraints = constraint_values(constraints(trial))
-        return result
-
-    return constrained
 
 
 def _named_column(column: str, names: list[str]) -> str:

@@ -8,6 +8,7 @@ from typing import SupportsInt
 import _tarvex
 
 from ._constraints import ConstraintsFunc, check_constraints
+from ._replay import replayable
 from ._samplers import core_seed
 
 _TPE = _tarvex.TPESamplerConfig()  # the defaults
@@ -18,6 +19,7 @@ def _counted(gamma: Callable[[int], int]) -> Callable[[SupportsInt], int]:
     return lambda n: int(gamma(int(n)))
 
 
+@replayable
 class TPESampler(_tarvex.TPESampler):
     """Tree-structured Parzen estimators: the sampler for conditional spaces (a model choice, then
     that model's own parameters), for budgets of hundreds to thousands of trials, and for spaces

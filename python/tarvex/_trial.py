@@ -8,6 +8,7 @@ from typing import Any
 
 import _tarvex
 
+from ._distributions import CategoricalDist, FloatDist, IntDist, ParamDist
 from ._values import decode_attrs, decode_params, decode_text, encode_attr, encode_choice
 
 TrialState = _tarvex.TrialState
@@ -53,6 +54,23 @@ class Trial(_tarvex.Trial):
             )
         where = f"suggest_categorical({name!r})"
         return decode_text(_suggest_categorical(self, name, [encode_choice(c, where) for c in choices]))
+
+    def suggest(self, name: str, distribution: ParamDist) -> Any:
+        """The value of name from a distribution given as a value (tv.FloatDist, tv.IntDist or
+        tv.CategoricalDist): the same as the suggest_* call it stands for."""
+        if isinstance(distribution, FloatDist):
+            d = distribution
+            return self.suggest_float(name, d.low, d.high, step=d.step, log=d.log)
+        if isinstance(distribution, IntDist):
+            return self.suggest_int(
+                name, distribution.low, distribution.high, step=distribution.step, log=distribution.log
+            )
+        if isinstance(distribution, CategoricalDist):
+            return self.suggest_categorical(name, distribution.choices)
+        raise TypeError(
+            f"suggest({name!r}): distribution must be a tv.FloatDist, tv.IntDist or tv.CategoricalDist, "
+            f"got {distribution!r}"
+        )
 
     def set_user_attr(self, key: str, value: Any) -> None:
         """Keeps any JSON-serialisable value with the trial."""

@@ -98,6 +98,11 @@ def _parser() -> argparse.ArgumentParser:
         default="table",
         help="table (default), csv or json (one array of objects; NaN and infinities as null)",
     )
+    trials.add_argument(
+        "--intermediate",
+        action="store_true",
+        help="add each trial's intermediate values, its learning curve, as {step: value}",
+    )
     report = command("report", _report, "Write a self-contained HTML report of the study.")
     report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write (not the database)")
     delete = command("delete", _delete, "Delete the study and all its trials.")
@@ -147,9 +152,10 @@ def _studies(args: argparse.Namespace) -> None:
                 "trials": sum(counts.values()),
                 **{state: counts.get(state, 0) for state in ("Complete", "Pruned", "Failed", "Running")},
                 "best value": _best_value(study),
+                "user attrs": study.user_attrs or None,
             }
         )
-    columns = ["name", "directions", "trials", "Complete", "Pruned", "Failed", "Running", "best value"]
+    columns = ["name", "directions", "trials", "Complete", "Pruned", "Failed", "Running", "best value", "user attrs"]
     _table(columns, rows)
 
 
@@ -186,7 +192,7 @@ def _best(args: argparse.Namespace) -> None:
 
 def _trials(args: argparse.Namespace) -> None:
     study = _study(args)
-    columns, rows = trial_records(study)
+    columns, rows = trial_records(study, intermediate_values=args.intermediate)
     if args.format == "json":
         records = [{c: _json(row.get(c)) for c in columns} for row in rows]
         json.dump(records, sys.stdout, indent=1, allow_nan=False)

@@ -110,4 +110,20 @@ void Study::add_trial(const ParamMap& params, const std::vector<double>& values,
     storage->update_trial(trial);
 }
 
+int Study::copy_trial(const Trial& trial) {
+    if (trial.state == TrialState::Complete && trial.values.size() != directions.size()) {
+        throw std::invalid_argument("copy_trial: trial " + std::to_string(trial.trial_id) + " has " +
+                                    std::to_string(trial.values.size()) + " values but the study has " +
+                                    std::to_string(directions.size()) + " directions.");
+    }
+    Trial copy = trial;
+    copy.trial_id = storage->create_trial(study_id);
+    copy.study_id = study_id;
+    copy.suggest_hook = nullptr;  // the copy belongs to no run
+    copy.prune_hook = nullptr;
+    copy.progress_hook = nullptr;
+    storage->update_trial(copy);
+    return copy.trial_id;
+}
+
 }  // namespace tarvex

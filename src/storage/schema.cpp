@@ -26,6 +26,12 @@ std::vector<std::string> version_2_tables(ISqlConnection& db) {
     };
 }
 
+// The table added by version 4: a study's own user attributes.
+std::string version_4_table() {
+    return "CREATE TABLE tarvex_study_attrs (study_id BIGINT NOT NULL REFERENCES tarvex_studies(study_id) ON DELETE "
+           "CASCADE, key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (study_id, key))";
+}
+
 void create_tables(ISqlConnection& db) {
     const std::string real = db.real_type(), serial = db.serial_key();
     const std::string trial_ref = "trial_id BIGINT NOT NULL REFERENCES tarvex_trials(trial_id) ON DELETE CASCADE";
@@ -55,6 +61,7 @@ void create_tables(ISqlConnection& db) {
             ", key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (trial_id, key))",
     };
     for (std::string& table : version_2_tables(db)) statements.push_back(std::move(table));
+    statements.push_back(version_4_table());
     // Last: its presence says the rest is there.
     statements.push_back("CREATE TABLE tarvex_meta (name TEXT PRIMARY KEY, number BIGINT NOT NULL)");
     statements.push_back("INSERT INTO tarvex_meta (name, number) VALUES ('schema_version', " +
@@ -83,6 +90,10 @@ void upgrade(ISqlConnection& db) {
     if (version == 2) {
         upgrade_from_2(db);
         version = 3;
+    }
+    if (version == 3) {
+        db.query(version_4_table());
+        version = 4;
     }
     db.query("UPDATE tarvex_meta SET number = " + std::to_string(version) + " WHERE name = 'schema_version'");
 }

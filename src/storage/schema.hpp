@@ -10,8 +10,8 @@ namespace tarvex::detail {
 
 // Version 2 added the workers whose heartbeats keep trials alive, parameter positions, system
 // attributes and the queue of enqueued trials; version 3 trials' constraint values and the
-// names of a study's objectives.
-constexpr std::int64_t kSchemaVersion = 3;
+// names of a study's objectives; version 4 studies' user attributes.
+constexpr std::int64_t kSchemaVersion = 4;
 
 // Trial states as the trials table keeps them (TrialState's values), named in the SQL.
 inline const std::string kRunning = "0";

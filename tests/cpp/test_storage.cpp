@@ -221,13 +221,14 @@ TEST_P(Backend, AVersionOneDatabaseIsUpgradedWhereItStands) {
     EXPECT_EQ(error_of([&] { open(); }), "no error");  // opens again without upgrading twice
 }
 
-TEST_P(Backend, AVersionTwoDatabaseGainsConstraintsAndObjectiveNames) {
+TEST_P(Backend, AVersionTwoDatabaseGainsConstraintsObjectiveNamesAndStudyAttributes) {
     {
         const auto storage = open();
         Study study(Min, nullptr, nullptr, storage->study_storage(storage->create_study("old", {Min})));
         study.add_trial({{"x", 0.5}}, {2.0});
     }
-    // Version 2 is version 3 without these columns.
+    // Version 2 is version 4 without these columns and this table.
+    raw_sql("DROP TABLE tarvex_study_attrs");
     raw_sql("ALTER TABLE tarvex_trials DROP COLUMN constraints");
     raw_sql("ALTER TABLE tarvex_studies DROP COLUMN objective_names");
     raw_sql("UPDATE tarvex_meta SET number = 2 WHERE name = 'schema_version'");
@@ -242,6 +243,66 @@ TEST_P(Backend, AVersionTwoDatabaseGainsConstraintsAndObjectiveNames) {
     study.tell(std::move(t), TrialState::Complete, {1.0});
     EXPECT_EQ(open()->load_study("old").objective_names, std::vector<std::string>{});
     EXPECT_EQ(study.trials()[1].constraints, (std::vector<double>{-1.0, 0.0}));
+    storage->set_study_user_attr(old, "owner", "\"ana\"");
+    EXPECT_EQ(open()->study_user_attrs(old), (std::map<std::string, std::string>{{"owner", "\"ana\""}}));
+}
+
+TEST_P(Backend, StudyAttributesAreReplacedKeptPerStudyAndGoWithTheStudy) {
+    const auto storage = open();
+    const StudyRecord a = storage->create_study("a", {Min}), b = storage->create_study("b", {Min});
+    storage->set_study_user_attr(a, "k", "1");
+    storage->set_study_user_attr(a, "k", "2");  // replaced, not added
+    storage->set_study_user_attr(a, "it's \"odd\"; ✓", kOdd);
+    storage->set_study_user_attr(b, "k", "4");
+    EXPECT_EQ(open()->study_user_attrs(a), (std::map<std::string, std::string>{{"k", "2"}, {"it's \"odd\"; ✓", kOdd}}));
+    EXPECT_EQ(open()->study_user_attrs(b).at("k"), "4");
+    EXPECT_THROW(storage->set_study_user_attr(a, std::string("n\0ul", 4), "1"), std::invalid_argument);
+    storage->delete_study("a");
+    EXPECT_TRUE(storage->study_user_attrs(a).empty());
+    EXPECT_THROW(storage->set_study_user_attr(a, "k", "5"), StudyNotFound);
+}
+
+TEST_P(Backend, ACopiedTrialIsStoredExactlyUnderTheNextNumber) {
+    Trial source(7, 0);
+    source.state = TrialState::Failed;
+    source.params = {{"x", 0.25}, {"c", kOdd}};
+    source.param_order = {"x", "c"};
+    source.distributions = {{"x", FloatDist{0, 1, false, std::nullopt}}, {"c", CategoricalDist{{kOdd, "b"}}}};
+    source.intermediate_values = {{0, 3.0}, {2, 1.5}};
+    source.user_attrs = {{"note", "\"n\""}};
+    source.system_attrs = {{"presumed_lost", "heartbeat lost"}};
+    source.fail_reason = "ValueError: bad";
+    source.constraints = {0.5};
+    source.datetime_start = TimePoint(std::chrono::seconds(1000));
+    source.datetime_complete = TimePoint(std::chrono::seconds(1010));
+    const auto storage = open();
+    Study study(Min, nullptr, nullptr, storage->study_storage(storage->create_study("copy", {Min})));
+    study.add_trial({{"x", 0.5}}, {1.0});
+    EXPECT_EQ(study.copy_trial(source), 1);
+    Trial complete = source;
+    complete.state = TrialState::Complete;
+    EXPECT_THROW(study.copy_trial(complete), std::invalid_argument);  // no value for its direction
+    complete.values = {0.75};
+    complete.constraints = {};  // feasible, so the best
+    EXPECT_EQ(study.copy_trial(complete), 2);
+
+    Study again(Min, nullptr, nullptr, open()->study_storage(open()->load_study("copy")));
+    const std::vector<Trial> trials = again.trials();
+    ASSERT_EQ(trials.size(), 3u);
+    const Trial& got = trials[1];
+    EXPECT_EQ(got.trial_id, 1);
+    EXPECT_EQ(got.state, source.state);
+    EXPECT_EQ(got.params, source.params);
+    EXPECT_EQ(got.param_order, source.param_order);
+    EXPECT_EQ(got.distributions, source.distributions);
+    EXPECT_EQ(got.intermediate_values, source.intermediate_values);
+    EXPECT_EQ(got.user_attrs, source.user_attrs);
+    EXPECT_EQ(got.system_attrs, source.system_attrs);
+    EXPECT_EQ(got.fail_reason, source.fail_reason);
+    EXPECT_EQ(got.constraints, source.constraints);
+    EXPECT_EQ(got.datetime_start, source.datetime_start);
+    EXPECT_EQ(got.datetime_complete, source.datetime_complete);
+    EXPECT_EQ(again.best_value(), 0.75);
 }
 
 TEST_P(Backend, ConstraintsAndObjectiveNamesReadBackAndResultsAreFeasibleOnly) {

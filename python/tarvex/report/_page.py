@@ -298,5 +298,6 @@ def _summary(study: ReportedStudy, view: TrialsView) -> str:
         items += [(f"Best {name}", repr(value)) for name, value in best.params.items()]
     elif complete:
         items.append(("Pareto front", ", ".join(str(t.number) for t in study.best_trials) + " (trial numbers)"))
+    items += [(f"Attribute {key}", json.dumps(value)) for key, value in getattr(study, "user_attrs", {}).items()]
     rows = "".join(f"<tr><th>{html.escape(k)}</th><td>{html.escape(v)}</td></tr>" for k, v in items)
     return f'<table id="summary">{rows}</table>'
