@@ -52,7 +52,9 @@ for version in "${suites[@]}" 3.13; do
 done
 
 # The suites wait on processes, databases and a browser much of the time: side by side they take
-# little longer than one.
+# little longer than one. With job control on, the background suites keep SIGINT (a script's
+# background jobs otherwise ignore it, and the Ctrl-C tests would wait in vain).
+set -m
 pids=()
 for version in "${suites[@]}"; do
     env=build/py$version/venv
