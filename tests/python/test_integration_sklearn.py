@@ -122,3 +122,19 @@ def test_passes_the_estimator_checks_that_apply_to_a_meta_estimator():
 
 # Checks that do not apply to a search estimator, as for scikit-learn's own searches.
 EXPECTED_FAILURES: dict[str, str] = {}
+
+
+def test_pruning_epochs_score_the_metric_the_study_maximises():
+    search = TarvexSearchCV(
+        SGDClassifier(loss="log_loss", random_state=0),
+        {"alpha": tv.FloatDist(1e-6, 1.0, log=True)},
+        n_trials=4,
+        cv=3,
+        scoring={"acc": "accuracy", "ll": "neg_log_loss"},
+        refit="ll",
+        pruner=tv.MedianPruner(n_startup_trials=2),
+        max_iter=3,
+        random_state=5,
+    ).fit(X, Y)
+    reports = [v for t in search.study_.trials for _, v in t.intermediate_values]
+    assert reports and all(v <= 0 for v in reports)  # negated log loss, not accuracy

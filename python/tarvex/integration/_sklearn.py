@@ -113,6 +113,7 @@ class TarvexSearchCV(BaseSearchCV):  # type: ignore[misc]
         self.study_ = study
         key = f"mean_test_{self._metric()}"
         pruning = self.pruner is not None and hasattr(self.estimator, "partial_fit")
+        splits, scorer = self._epoch_folds() if pruning else ([], None)
         # n_jobs candidates at once keep the workers busy; the sampler sees the others as running.
         batch = 1 if pruning else max(1, effective_n_jobs(self.n_jobs))
         deadline = None if self.timeout is None else time.monotonic() + self.timeout
@@ -124,7 +125,7 @@ class TarvexSearchCV(BaseSearchCV):  # type: ignore[misc]
                 trial = study.ask()
                 asked += 1
                 params = {name: trial.suggest(name, dist) for name, dist in distributions.items()}
-                if pruning and self._pruned(trial, params):
+                if pruning and self._pruned(trial, params, splits, scorer):
                     study.tell(trial, state=TrialState.Pruned)
                     continue
                 trials.append(trial)
@@ -180,18 +181,18 @@ class TarvexSearchCV(BaseSearchCV):  # type: ignore[misc]
         metric = self._metric()
         return self.scoring[metric] if isinstance(self.scoring, Mapping) else metric
 
-    def _pruned(self, trial: Any, params: dict[str, Any]) -> bool:
-        """Trains the candidate by partial_fit, max_iter epochs on every fold, reporting the mean
-        score after each epoch; whether the pruner stopped it."""
+    def _epoch_folds(self) -> tuple[list[tuple[Any, Any]], Any]:
+        """The folds and the scorer of the study's metric that the pruning epochs use, once per fit."""
         if isinstance(self.max_iter, bool) or not isinstance(self.max_iter, Integral) or self.max_iter < 1:
             raise ValueError(f"max_iter must be an int of at least 1, got {self.max_iter!r}")
+        cv = check_cv(self.cv, self._y, classifier=is_classifier(self.estimator))
+        return list(cv.split(self._X, self._y)), check_scoring(self.estimator, scoring=self._metric_scoring())
+
+    def _pruned(self, trial: Any, params: dict[str, Any], splits: list[tuple[Any, Any]], scorer: Any) -> bool:
+        """Trains the candidate by partial_fit, max_iter epochs on every fold, reporting the mean
+        score after each epoch; whether the pruner stopped it."""
         X, y = self._X, self._y
-        cv = check_cv(self.cv, y, classifier=is_classifier(self.estimator))
-        scorer = check_scoring(
-            self.estimator,
-            scoring=None if not isinstance(self.scoring, str) and not callable(self.scoring) else self.scoring,
-        )
-        folds = [(train, test, clone(self.estimator).set_params(**params)) for train, test in cv.split(X, y)]
+        folds = [(train, test, clone(self.estimator).set_params(**params)) for train, test in splits]
         extra = {"classes": np.unique(y)} if is_classifier(self.estimator) else {}
         for epoch in range(self.max_iter):
             scores = []
