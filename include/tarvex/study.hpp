@@ -237,6 +237,7 @@ private:
     // that does not propose; ended when the trial finishes.
     const ParamMap* propose_for(const Trial& trial);
     void end_proposal(int trial_id);
+    struct ProposalEnd;
     template <class Runner>
     void run_loop(const Runner& run_one, int n_trials, int n_jobs, std::optional<double> timeout);
     template <class Result, class Assign>

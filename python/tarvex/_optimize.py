@@ -61,8 +61,10 @@ class Run:
         per trial: the error rules and a check of the result."""
         user_objective, catch, stop, n_directions = self.user_objective, self.catch, self.stop, self.n_directions
         pruned = _tarvex.TrialPruned
+        directions = tuple(self.core.directions)
 
         def objective(trial: Trial) -> Any:
+            trial._directions = directions
             try:
                 result = user_objective(trial)
             except pruned:

@@ -170,6 +170,7 @@ class Study:
     def ask(self) -> Trial:
         """A new running trial for a loop you drive yourself; finish it with tell."""
         trial: Trial = self._core.ask(Trial)
+        trial._directions = tuple(self._core.directions)
         with self._asked_lock:
             self._asked[trial.number] = trial
         return trial

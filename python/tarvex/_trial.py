@@ -28,6 +28,10 @@ class Trial(_tarvex.Trial):
     A parameter asked for a second time returns the value it got the first time; asking for it
     as another kind or with other bounds in the same trial raises ValueError."""
 
+    # The directions of the trial's study, for integrations that check what they report; None
+    # in a trial that no study of this package made.
+    _directions: tuple[_tarvex.StudyDirection, ...] | None = None
+
     # The package's suggest calls take step and log by keyword, where the compiled trial's take
     # them by position: the signatures differ on purpose.
     def suggest_float(  # type: ignore[override]

@@ -62,6 +62,13 @@ private:
 
 }  // namespace
 
+// Ends a trial's proposal when the finished trial is stored, or when storing it failed.
+struct Study::ProposalEnd {
+    Study& study;
+    int trial_id;
+    ~ProposalEnd() { study.end_proposal(trial_id); }
+};
+
 template <class Result, class Assign>
 TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial&)>& objective, const Assign& assign,
                                                 const TrialEnd& on_end) {
@@ -88,11 +95,15 @@ TARVEX_PASSES_THREAD_EXIT void Study::run_trial(const std::function<Result(Trial
 void Study::finish(Trial&& trial, const TrialEnd& on_end) {
     trial.datetime_complete = Clock::now();
     trial.progress_hook = nullptr;  // nothing more is recorded as it happens
-    end_proposal(trial.trial_id);
-    sampler->annotate(trial, sampling->state.get());
-    sampler->after_trial(*this, trial);
-    if (!on_end) return storage->update_trial(std::move(trial));
-    storage->store_finished(trial);  // on_end sees what the storage noted
+    {
+        // The proposal stays pending until the storage holds the finished trial: in between,
+        // another thread's sampler would see the configuration neither pending nor taken.
+        const ProposalEnd proposal_end{*this, trial.trial_id};
+        sampler->annotate(trial, sampling->state.get());
+        sampler->after_trial(*this, trial);
+        if (!on_end) return storage->update_trial(std::move(trial));
+        storage->store_finished(trial);  // on_end sees what the storage noted
+    }
     on_end(trial);
 }
 

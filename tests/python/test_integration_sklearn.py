@@ -138,3 +138,33 @@ def test_pruning_epochs_score_the_metric_the_study_maximises():
     ).fit(X, Y)
     reports = [v for t in search.study_.trials for _, v in t.intermediate_values]
     assert reports and all(v <= 0 for v in reports)  # negated log loss, not accuracy
+
+
+class _DivergesOnSecondEpoch(SGDClassifier):
+    """Training by epochs breaks after the first one, as a diverging candidate's can."""
+
+    def partial_fit(self, X, y, classes=None, sample_weight=None):
+        if getattr(self, "epochs_", 0) >= 1:
+            raise ValueError("Input contains NaN.")
+        self.epochs_ = getattr(self, "epochs_", 0) + 1
+        return super().partial_fit(X, y, classes=classes)
+
+
+def test_a_candidate_failing_in_its_epochs_is_scored_by_its_full_fit_or_raises_as_asked():
+    def search(**kwargs):
+        return TarvexSearchCV(
+            _DivergesOnSecondEpoch(random_state=0),
+            {"alpha": tv.FloatDist(1e-4, 1.0, log=True)},
+            n_trials=3,
+            cv=3,
+            pruner=tv.MedianPruner(n_startup_trials=5),
+            max_iter=3,
+            random_state=0,
+            **kwargs,
+        ).fit(X, Y)
+
+    study = search().study_
+    assert [t.state for t in study.trials] == [Complete] * 3  # the full fit does not train by epochs
+    assert all(len(t.intermediate_values) == 1 for t in study.trials)
+    with pytest.raises(ValueError, match="Input contains NaN"):
+        search(error_score="raise")

@@ -105,12 +105,14 @@ def test_readers_need_no_write_access(url, tmp_path):
         reader_url = url
     else:
         database = url.rsplit("/", 1)[1]
+        # Roles belong to the whole server, which suites on other interpreters share at once.
+        reader = f"reader_{database}"
         psql(
-            "DROP ROLE IF EXISTS tarvex_reader; CREATE ROLE tarvex_reader LOGIN; "
-            "GRANT SELECT ON ALL TABLES IN SCHEMA public TO tarvex_reader",
+            f"DROP ROLE IF EXISTS {reader}; CREATE ROLE {reader} LOGIN; "
+            f"GRANT SELECT ON ALL TABLES IN SCHEMA public TO {reader}",
             database,
         )
-        argv, reader_url = [], database_url(database, user="tarvex_reader")
+        argv, reader_url = [], database_url(database, user=reader)
     try:
         run = subprocess.run(
             [*argv, sys.executable, "-c", code, reader_url], capture_output=True, text=True, timeout=60
@@ -137,7 +139,7 @@ def test_readers_need_no_write_access(url, tmp_path):
         if url.startswith("sqlite"):
             os.chmod(str(tmp_path), 0o755)
         else:
-            psql("DROP OWNED BY tarvex_reader; DROP ROLE tarvex_reader", url.rsplit("/", 1)[1])
+            psql(f"DROP OWNED BY {reader}; DROP ROLE {reader}", database)
     assert run.returncode == 0, run.stderr
     trials = json.loads(run.stdout)
     # Unmarked, but readable, with what the trial reported and kept as it ran.

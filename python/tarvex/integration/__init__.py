@@ -1,4 +1,5 @@
-"""tarvex inside other libraries: a scikit-learn search estimator. Each integration is imported
+"""tarvex inside other libraries: a scikit-learn search estimator and pruning callbacks for
+LightGBM and XGBoost. Each integration is imported
 when first used, so that this package needs none of those libraries until then (an ImportError
 names the extra that brings the missing one)."""
 
@@ -11,6 +12,8 @@ from .._extras import require
 # name -> (module of this package, the library it needs, the package extra that brings it)
 _PLACES = {
     "TarvexSearchCV": ("._sklearn", "sklearn", "sklearn"),
+    "LightGBMCallback": ("._lightgbm", "lightgbm", "lightgbm"),
+    "XGBoostCallback": ("._xgboost", "xgboost", "xgboost"),
 }
 
 __all__ = sorted(_PLACES)

@@ -196,10 +196,20 @@ class TarvexSearchCV(BaseSearchCV):  # type: ignore[misc]
         extra = {"classes": np.unique(y)} if is_classifier(self.estimator) else {}
         for epoch in range(self.max_iter):
             scores = []
-            for train, test, model in folds:
-                model.partial_fit(_rows(X, train), _rows(y, train), **extra)
-                scores.append(scorer(model, _rows(X, test), _rows(y, test)))
-            trial.report(float(np.mean(scores)), epoch)
+            try:
+                for train, test, model in folds:
+                    model.partial_fit(_rows(X, train), _rows(y, train), **extra)
+                    scores.append(scorer(model, _rows(X, test), _rows(y, test)))
+            except Exception:
+                # A candidate that diverges (NaN probabilities, say) is no reason to end the
+                # search: the full fit that follows scores it with error_score, as scikit-learn does.
+                if isinstance(self.error_score, str) and self.error_score == "raise":
+                    raise
+                return False
+            score = float(np.mean(scores))
+            if not np.isfinite(score):
+                return False
+            trial.report(score, epoch)
             if trial.should_prune():
                 return True
         return False
