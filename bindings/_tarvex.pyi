@@ -371,6 +371,14 @@ class ISampler:
             """
     def __init__(self) -> None:
         ...
+    def restore_state(self, state: bytes) -> None:
+        """
+        Takes back what saved_state of the same kind of sampler returned; ValueError for anything else.
+        """
+    def saved_state(self) -> bytes:
+        """
+        What the sampler itself carries between calls (its random generators), for restore_state of a copy; what a study keeps for the sampler is not part of it.
+        """
 class RandomSampler(ISampler):
     def __init__(self, seed: typing.SupportsInt = 0) -> None:
         ...

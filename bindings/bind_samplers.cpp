@@ -11,6 +11,15 @@ void bind_samplers(py::module_& m) {
         "and may define propose(history, trial) -> dict (a whole configuration when a trial first asks; names "
         "outside it go to sample_independent), after_trial(trial) and before_study(directions).");
     bind_python_sampler(sampler);
+    sampler
+        .def(
+            "saved_state", [](const ISampler& s) { return py::bytes(s.saved_state()); },
+            "What the sampler itself carries between calls (its random generators), for restore_state of a copy; "
+            "what a study keeps for the sampler is not part of it.")
+        .def(
+            "restore_state", [](ISampler& s, const py::bytes& state) { s.restore_state(std::string(state)); },
+            py::arg("state"),
+            "Takes back what saved_state of the same kind of sampler returned; ValueError for anything else.");
     py::class_<RandomSampler, ISampler, std::shared_ptr<RandomSampler>>(m, "RandomSampler")
         .def(py::init<std::uint64_t>(), py::arg("seed") = 0);
 

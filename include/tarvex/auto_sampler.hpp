@@ -42,6 +42,9 @@ public:
     ParamMap propose(const History& history, const Trial& trial, SamplerState* state) override;
     std::unique_ptr<SamplerState> make_state(const Study& study) override;
     bool is_slow() const override { return true; }
+    // Those of the samplers it hands trials to.
+    std::string saved_state() const override;
+    void restore_state(const std::string& text) override;
 
     const AutoSamplerConfig config;
 

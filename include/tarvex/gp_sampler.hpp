@@ -86,11 +86,13 @@ public:
     ParamMap propose(const History& history, const Trial& trial, SamplerState* state) override;
     std::unique_ptr<SamplerState> make_state(const Study& study) override;
     bool is_slow() const override { return true; }
+    std::string saved_state() const override;
+    void restore_state(const std::string& text) override;
 
     const GPSamplerConfig config;
 
 private:
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::mt19937_64 rng;                             // guarded by mutex; only proposals draw
     std::unordered_map<std::string, int> dim_index;  // guarded by mutex; warm-up dimension per name
     int next_dim = 0;                                // guarded by mutex

@@ -68,6 +68,9 @@ public:
     bool proposes() const override { return true; }
     ParamMap propose(const History& history, const Trial& trial, SamplerState* state) override;
     std::unique_ptr<SamplerState> make_state(const Study& study) override;
+    // The independent sampler's; the search itself is the study's.
+    std::string saved_state() const override;
+    void restore_state(const std::string& text) override;
 
     // The search of study, which must have taken this sampler; read it between runs.
     NSGA2Progress progress(const Study& study) const;

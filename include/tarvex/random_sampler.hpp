@@ -17,10 +17,12 @@ public:
     explicit RandomSampler(std::uint64_t seed);
     ParamValue sample_independent(const Study& study, const Trial& trial, const std::string& name,
                                   const Distribution& dist) override;
+    std::string saved_state() const override;
+    void restore_state(const std::string& text) override;
 
 private:
     std::mt19937_64 rng;  // guarded by mutex
-    std::mutex mutex;
+    mutable std::mutex mutex;
 };
 
 }  // namespace tarvex

@@ -52,6 +52,13 @@ public:
     // Whether a run's trial should get its proposal as it is created, in one step with the check
     // of exhausted, rather than at its first suggest call.
     virtual bool proposes_at_start() const { return false; }
+    // What the sampler itself carries from call to call (its generators, say), as text that
+    // restore_state takes back, so that a copy goes on exactly as this sampler would. What a
+    // study keeps for it (make_state) is the study's and not part of it. Empty by default.
+    virtual std::string saved_state() const;
+    // Throws std::invalid_argument for text that saved_state of this kind of sampler did not
+    // make; the sampler is then unchanged.
+    virtual void restore_state(const std::string& text);
 };
 
 }  // namespace tarvex

@@ -49,11 +49,13 @@ public:
     std::unique_ptr<SamplerState> make_state(const Study& study) override;
     // A proposal reads every trial: about a millisecond at a thousand.
     bool is_slow() const override { return true; }
+    std::string saved_state() const override;
+    void restore_state(const std::string& text) override;
 
     const TPESamplerConfig config;
 
 private:
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::mt19937_64 rng;  // guarded by mutex
     RandomSampler random;
 };

@@ -1,6 +1,6 @@
-"""Samplers and pruners that pickle and copy as their constructor call: the compiled object
-behind them cannot be pickled, and what makes one is its arguments. A copy starts afresh: it
-proposes what a new sampler of those arguments would, and a seed of None draws a new seed."""
+"""Samplers and pruners that pickle and copy as their constructor call and, for a sampler, the
+state it carries (its random generators): the compiled object behind them cannot be pickled.
+A copy goes on exactly as the original would from there, seed=None or not."""
 
 from __future__ import annotations
 
@@ -21,12 +21,16 @@ def replayable(cls: T) -> T:
 
     def __reduce__(self: Any) -> tuple[Any, ...]:
         args, kwargs = self._replay
-        return _rebuild, (type(self), args, kwargs)
+        state = self.saved_state() if hasattr(self, "saved_state") else b""
+        return _rebuild, (type(self), args, kwargs, state)
 
     cls.__init__ = __init__  # type: ignore[misc]
     cls.__reduce__ = __reduce__  # type: ignore[method-assign, assignment]
     return cls
 
 
-def _rebuild(cls: type, args: tuple[Any, ...], kwargs: dict[str, Any]) -> Any:
-    return cls(*args, **kwargs)
+def _rebuild(cls: type, args: tuple[Any, ...], kwargs: dict[str, Any], state: bytes = b"") -> Any:
+    made = cls(*args, **kwargs)
+    if state:
+        made.restore_state(state)
+    return made

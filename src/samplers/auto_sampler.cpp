@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "tarvex/saved_state.hpp"
+
 namespace tarvex {
 namespace {
 
@@ -178,6 +180,21 @@ void AutoSampler::annotate(Trial& trial, SamplerState* state) {
     if (c == s->choices.end()) return;
     trial.system_attrs.insert_or_assign("auto_sampler", name_of(c->second));
     s->choices.erase(c);
+}
+
+std::string AutoSampler::saved_state() const {
+    return utils::StateWriter().add(gp->saved_state()).add(tpe->saved_state()).add(cmaes->saved_state()).text();
+}
+
+void AutoSampler::restore_state(const std::string& text) {
+    utils::StateReader reader(text);
+    const std::string of_gp = reader.piece();
+    const std::string of_tpe = reader.piece();
+    const std::string of_cmaes = reader.piece();
+    reader.finish();
+    gp->restore_state(of_gp);
+    tpe->restore_state(of_tpe);
+    cmaes->restore_state(of_cmaes);
 }
 
 }  // namespace tarvex

@@ -387,4 +387,8 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
     return proposal;
 }
 
+std::string CMAESSampler::saved_state() const { return independent->saved_state(); }
+
+void CMAESSampler::restore_state(const std::string& text) { independent->restore_state(text); }
+
 }  // namespace tarvex

@@ -1,10 +1,12 @@
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "gp_state.hpp"
 #include "tarvex/distributions.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/random.hpp"
+#include "tarvex/saved_state.hpp"
 
 namespace tarvex {
 namespace {
@@ -59,6 +61,35 @@ ParamValue GPSampler::sample_independent(const Study&, const Trial& trial, const
     SearchSpace space;
     space.add(name, dist);
     return space.from_unit(name, x - std::floor(x));
+}
+
+// The generator, and which Halton dimension each name took: a copy's warm-up values follow them.
+std::string GPSampler::saved_state() const {
+    const std::scoped_lock lock(mutex);
+    utils::StateWriter writer;
+    writer.add(rng).add(std::int64_t{next_dim}).add(static_cast<std::int64_t>(dim_index.size()));
+    // In dimension order, so that equal samplers save equal text.
+    std::vector<const std::string*> names(dim_index.size());
+    for (const auto& [name, dim] : dim_index) names[static_cast<std::size_t>(dim)] = &name;
+    for (std::size_t dim = 0; dim < names.size(); ++dim) writer.add(*names[dim]).add(static_cast<std::int64_t>(dim));
+    return writer.text();
+}
+
+void GPSampler::restore_state(const std::string& text) {
+    utils::StateReader reader(text);
+    std::mt19937_64 restored = reader.generator();
+    const std::int64_t dims = reader.number(0, std::numeric_limits<int>::max());
+    const std::int64_t count = reader.number(0, dims);
+    std::unordered_map<std::string, int> names;
+    for (std::int64_t i = 0; i < count; ++i) {
+        std::string name = reader.piece();
+        names.emplace(std::move(name), static_cast<int>(reader.number(0, dims - 1)));
+    }
+    reader.finish();
+    const std::scoped_lock lock(mutex);
+    rng = restored;
+    next_dim = static_cast<int>(dims);
+    dim_index = std::move(names);
 }
 
 }  // namespace tarvex

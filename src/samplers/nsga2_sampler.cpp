@@ -287,4 +287,8 @@ ParamMap NSGA2Sampler::propose(const History& history, const Trial& /*trial*/, S
     return proposal;
 }
 
+std::string NSGA2Sampler::saved_state() const { return independent->saved_state(); }
+
+void NSGA2Sampler::restore_state(const std::string& text) { independent->restore_state(text); }
+
 }  // namespace tarvex

@@ -5,6 +5,7 @@
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
 #include "tarvex/samplers.hpp"
+#include "tarvex/saved_state.hpp"
 
 namespace tarvex {
 namespace {
@@ -73,6 +74,19 @@ ParamValue RandomSampler::sample_independent(const Study&, const Trial&, const s
             }
         },
         dist);
+}
+
+std::string RandomSampler::saved_state() const {
+    const std::scoped_lock lock(mutex);
+    return utils::StateWriter().add(rng).text();
+}
+
+void RandomSampler::restore_state(const std::string& text) {
+    utils::StateReader reader(text);
+    std::mt19937_64 restored = reader.generator();
+    reader.finish();
+    const std::scoped_lock lock(mutex);
+    rng = restored;
 }
 
 }  // namespace tarvex

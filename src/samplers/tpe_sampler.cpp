@@ -12,6 +12,7 @@
 #include "seen_configs.hpp"
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
+#include "tarvex/saved_state.hpp"
 #include "trial_ranking.hpp"
 
 namespace tarvex {
@@ -359,6 +360,21 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
         if (const auto c = coords.find(name); c != coords.end()) space.add(name, c->second.dist);
     }
     return detail::unseen_config(space, detail::SeenConfigs(same, history), std::move(proposal), rng);
+}
+
+std::string TPESampler::saved_state() const {
+    const std::scoped_lock lock(mutex);
+    return utils::StateWriter().add(rng).add(random.saved_state()).text();
+}
+
+void TPESampler::restore_state(const std::string& text) {
+    utils::StateReader reader(text);
+    std::mt19937_64 restored = reader.generator();
+    const std::string startup = reader.piece();
+    reader.finish();
+    const std::scoped_lock lock(mutex);
+    random.restore_state(startup);
+    rng = restored;
 }
 
 }  // namespace tarvex

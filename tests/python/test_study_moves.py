@@ -142,32 +142,40 @@ def test_learning_curves_in_tables_and_exports(tmp_path):
 
 
 @pytest.mark.parametrize(
-    "sampler",
+    "make",
     [
-        tv.RandomSampler(seed=1),
-        tv.GPSampler(seed=1, n_warmup=3),
-        tv.TPESampler(seed=1, n_startup_trials=3),
-        tv.SobolSampler(seed=1),
-        tv.CMAESSampler(seed=1),
-        tv.NSGA2Sampler(seed=1, population_size=4),
-        tv.AutoSampler(seed=1),
-        tv.GridSampler({"x": [0.0, 0.5, 1.0]}, seed=1),
+        lambda: tv.RandomSampler(seed=1),
+        lambda: tv.RandomSampler(),
+        lambda: tv.GPSampler(seed=1, n_warmup=3),
+        lambda: tv.GPSampler(n_warmup=3),
+        lambda: tv.TPESampler(seed=1, n_startup_trials=3),
+        lambda: tv.TPESampler(n_startup_trials=3),
+        lambda: tv.SobolSampler(seed=1),
+        lambda: tv.CMAESSampler(seed=1),
+        lambda: tv.NSGA2Sampler(seed=1, population_size=4),
+        lambda: tv.AutoSampler(),
+        lambda: tv.GridSampler({"x": [0.0, 0.5, 1.0], "k": [0, 2]}, seed=1),
     ],
-    ids=lambda s: type(s).__name__,
+    ids=lambda make: repr(make()),
 )
-def test_samplers_copy_and_pickle_as_their_constructor_call(sampler):
-    """An unused copy proposes what the original does: the same arguments, the same seed."""
+def test_samplers_copy_and_pickle_with_the_state_they_carry(make):
+    """A copy made after the sampler has run proposes what the original goes on to propose, also
+    where no seed was given: its generators come with it."""
 
     def proposals(s):
         study = tv.create_study(sampler=s)
-        study.optimize(lambda t: (t.suggest_float("x", 0, 1) - 0.3) ** 2, n_trials=3)
+        study.optimize(lambda t: (t.suggest_float("x", 0, 1) - 0.3) ** 2 + t.suggest_int("k", 0, 3), n_trials=4)
         return [t.params for t in study.trials]
 
-    fresh = [copy.deepcopy(sampler), pickle.loads(pickle.dumps(sampler))]
-    assert all(type(f) is type(sampler) and repr(f) == repr(sampler) for f in fresh)
+    sampler = make()
+    proposals(sampler)
+    copies = [copy.deepcopy(sampler), pickle.loads(pickle.dumps(sampler))]
+    assert all(type(c) is type(sampler) and repr(c) == repr(sampler) for c in copies)
     expected = proposals(sampler)
-    for f in fresh:
-        assert proposals(f) == expected
+    for c in copies:
+        assert proposals(c) == expected
+    with pytest.raises(ValueError, match="not a state that this kind of sampler saved"):
+        sampler.restore_state(b"7:garbage")
 
 
 def test_pruners_and_in_memory_studies_round_trip(tmp_path):
