@@ -7,8 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "cma_es.hpp"
-#include "param_coordinates.hpp"
+#include "cmaes_search.hpp"
 #include "seen_configs.hpp"
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
@@ -19,178 +18,18 @@ namespace tarvex {
 namespace {
 
 using detail::CmaEs;
+using detail::CMAStudyState;
 using detail::Coord;
+using detail::finished_trials;
+using detail::from_unit;
+using detail::joint_space;
+using detail::mirrored;
+using detail::restart_search;
+using detail::start_search;
+using detail::to_unit;
+using detail::unit_point;
 
 constexpr double kWorst = std::numeric_limits<double>::infinity();
-
-double to_unit(const Coord& c, double x) { return (x - c.dim.low) / (c.dim.high - c.dim.low); }
-double from_unit(const Coord& c, double u) { return c.dim.low + u * (c.dim.high - c.dim.low); }
-
-// u brought into [0, 1] by reflecting it at the bound it crossed, as often as it takes.
-double mirrored(double u) {
-    u = std::fmod(std::abs(u), 2.0);
-    return u > 1 ? 2 - u : u;
-}
-
-// What a CMAESSampler keeps of one study: the joint space, the search over it, and the
-// candidates of the current generation by trial.
-struct CMAStudyState : SamplerState {
-    explicit CMAStudyState(std::uint64_t seed) : rng(utils::make_generator(seed)) {}
-
-    std::mt19937_64 rng;
-    std::vector<Coord> space;   // by name
-    std::vector<int> discrete;  // the discrete coordinates of space
-    std::optional<CmaEs> es;
-    std::map<int, Eigen::VectorXd> members;  // the current generation's candidates, by trial_id
-    std::size_t empty_at = 0;                // the history's size when the joint space was last found empty
-    CMAESProgress progress;
-    // Restarts: the largest population so far, and the trials spent in each regime (BIPOP).
-    int default_popsize = 0, large_popsize = 0;
-    long long large_trials = 0, small_trials = 0;
-    bool small_regime = false;
-
-    ParamMap decode(const Eigen::VectorXd& x) const {
-        ParamMap config;
-        for (std::size_t j = 0; j < space.size(); ++j) {
-            config.emplace(space[j].name, detail::from_coord(space[j], from_unit(space[j], x[static_cast<int>(j)])));
-        }
-        return config;
-    }
-};
-
-// The numeric parameters, with more than one value, that every trial of finished holds with the
-// same distribution.
-std::vector<Coord> joint_space(const std::vector<const Trial*>& finished) {
-    std::map<std::string, Distribution> common;
-    bool first = true;
-    for (const Trial* t : finished) {
-        if (first) {
-            common.insert(t->distributions.begin(), t->distributions.end());
-            first = false;
-            continue;
-        }
-        std::erase_if(common, [&](const auto& kv) {
-            const auto d = t->distributions.find(kv.first);
-            return d == t->distributions.end() || !(d->second == kv.second);
-        });
-    }
-    std::vector<Coord> space;
-    for (const auto& [name, dist] : common) {
-        auto c = detail::coordinate(name, dist);
-        if (c && !c->dim.categorical) space.push_back(std::move(*c));
-    }
-    return space;
-}
-
-// The trials that ran to an end and hold parameters, those with id at least since.
-std::vector<const Trial*> finished_trials(const History& history, int since = 0) {
-    std::vector<const Trial*> out;
-    for (auto it = history.trials.lower_bound(since); it != history.trials.end(); ++it) {
-        const Trial& t = *it->second;
-        if (t.state != TrialState::Running && !t.params.empty()) out.push_back(&t);
-    }
-    return out;
-}
-
-// A configuration's point in the unit cube; none unless it holds every coordinate's name with a
-// value that coordinate can take.
-std::optional<Eigen::VectorXd> unit_point(const std::vector<Coord>& space, const ParamMap& config) {
-    Eigen::VectorXd x(static_cast<int>(space.size()));
-    for (std::size_t j = 0; j < space.size(); ++j) {
-        const auto v = config.find(space[j].name);
-        if (v == config.end()) return std::nullopt;
-        const auto c = detail::to_coord(space[j], v->second);
-        if (!c) return std::nullopt;
-        x[static_cast<int>(j)] = to_unit(space[j], *c);
-    }
-    return x;
-}
-
-// A search started from the warm-start configurations: their mean, and their covariance
-// Σ = cov + α² I (α = 0.1 of each range) split into σ = det(Σ)^(1/2n) and C = Σ / σ².
-std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::vector<ParamMap>& warm_start,
-                                 const std::vector<Coord>& space, int popsize) {
-    std::vector<Eigen::VectorXd> points;
-    for (const ParamMap& good : warm_start) {
-        if (auto x = unit_point(space, good)) points.push_back(std::move(*x));
-    }
-    if (points.empty()) return std::nullopt;
-    const int n = static_cast<int>(space.size());
-    Eigen::VectorXd mean = Eigen::VectorXd::Zero(n);
-    for (const auto& x : points) mean += x;
-    mean /= static_cast<double>(points.size());
-    Eigen::MatrixXd cov = 0.01 * Eigen::MatrixXd::Identity(n, n);
-    for (const auto& x : points) cov += (x - mean) * (x - mean).transpose() / static_cast<double>(points.size());
-    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(cov, Eigen::EigenvaluesOnly);
-    const double sigma = std::exp(eigen.eigenvalues().array().log().sum() / (2.0 * n));
-    return CmaEs(std::move(mean), sigma, popsize, config.separable, cov / (sigma * sigma));
-}
-
-// The best tenth of the history's completed trials with one finite value, best first.
-std::vector<ParamMap> best_tenth(const History& history) {
-    const bool maximize = history.directions.front() == StudyDirection::Maximize;
-    std::vector<std::pair<double, const ParamMap*>> done;
-    for (const auto& [id, t] : history.trials) {
-        if (t->state == TrialState::Complete && detail::observed(*t)) {
-            done.emplace_back(maximize ? -t->values.front() : t->values.front(), &t->params);
-        }
-    }
-    std::stable_sort(done.begin(), done.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<ParamMap> best;
-    const auto n = static_cast<std::size_t>(std::ceil(0.1 * static_cast<double>(done.size())));
-    for (std::size_t i = 0; i < n && done.size() >= 2; ++i) best.push_back(*done[i].second);
-    return best;
-}
-
-// The search's first run over the state's space: warm started, else from x0 and the middle.
-void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const History& history) {
-    const int n = static_cast<int>(s.space.size());
-    s.discrete.clear();
-    for (int j = 0; j < n; ++j) {
-        if (s.space[static_cast<std::size_t>(j)].discrete()) s.discrete.push_back(j);
-    }
-    s.members.clear();
-    s.es = warm_search(config, config.warm_start, s.space, config.popsize);
-    if (!s.es && config.warm_start_from_history)
-        s.es = warm_search(config, best_tenth(history), s.space, config.popsize);
-    if (!s.es) {
-        Eigen::VectorXd mean = Eigen::VectorXd::Constant(n, 0.5);
-        for (int j = 0; j < n; ++j) {
-            const Coord& c = s.space[static_cast<std::size_t>(j)];
-            const auto v = config.x0.find(c.name);
-            if (v == config.x0.end()) continue;
-            if (const auto u = detail::to_coord(c, v->second)) mean[j] = to_unit(c, *u);
-        }
-        s.es.emplace(std::move(mean), config.sigma0, config.popsize, config.separable);
-    }
-    s.default_popsize = s.large_popsize = s.es->popsize();
-    s.large_trials = s.small_trials = 0;
-    s.small_regime = false;
-}
-
-// A fresh search from a random point after a stall: a larger population (IPOP), or for BIPOP
-// whichever regime has had fewer trials, a small population getting a random size between the
-// default and half the largest so far and a step shorter by up to 100 times.
-void restart_search(const CMAESSamplerConfig& config, CMAStudyState& s) {
-    const int n = s.es->dimension();
-    Eigen::VectorXd mean(n);
-    for (int j = 0; j < n; ++j) mean[j] = utils::unit_draw(s.rng);
-    double sigma = config.sigma0;
-    int popsize = s.large_popsize;
-    s.small_regime = config.restart_strategy == CMARestart::BIPOP && s.small_trials < s.large_trials;
-    if (s.small_regime) {
-        const double u = utils::unit_draw(s.rng);
-        const double ratio = std::max(1.0, 0.5 * s.large_popsize / s.default_popsize);
-        popsize = std::max(2, static_cast<int>(std::floor(s.default_popsize * std::pow(ratio, u * u))));
-        sigma *= std::pow(10.0, -2 * u);
-    } else {
-        s.large_popsize *= config.inc_popsize;
-        popsize = s.large_popsize;
-    }
-    s.es.emplace(std::move(mean), sigma, popsize, config.separable);
-    s.members.clear();
-    ++s.progress.restarts;
-}
 
 // Each finished candidate's value, oriented so that smaller is better: pruned trials by their
 // last report ranked at its step, failed and NaN ones the worst.

@@ -2,14 +2,19 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace tarvex::detail {
 
+// The table's largest degree: that of its last polynomial.
+constexpr std::size_t kMaxSobolDegree = 11;
+
+// Plain arrays, so that the table is constant data rather than code that builds it at start-up
+// (which sanitizer builds take minutes to compile).
 struct SobolDirection {
-    std::uint32_t polynomial;      // primitive over GF(2), leading and constant terms included
-    std::vector<std::uint32_t> m;  // initial direction numbers m_1 .. m_s, s its degree
+    std::uint32_t polynomial;                        // primitive over GF(2), leading and constant terms included
+    std::array<std::uint32_t, kMaxSobolDegree> m{};  // initial direction numbers m_1 .. m_s, s its degree
 };
 
 constexpr std::size_t kSobolDims = 256;

@@ -13,6 +13,7 @@
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
 #include "tarvex/saved_state.hpp"
+#include "tpe_study_state.hpp"
 #include "trial_ranking.hpp"
 
 namespace tarvex {
@@ -21,46 +22,13 @@ namespace {
 using detail::Coord;
 using detail::coordinate;
 using detail::from_coord;
+using detail::groups_of;
+using detail::has_gap;
 using detail::ParzenDim;
+using detail::row_of;
 using detail::to_coord;
+using detail::TPEStudyState;
 using Names = std::vector<std::string>;
-
-// A configuration's coordinates, one per column; NaN where it holds no value the column's
-// distribution can take.
-std::vector<double> row_of(const std::vector<const Coord*>& columns, const ParamMap& config) {
-    std::vector<double> row(columns.size(), std::nan(""));
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        const auto v = config.find(columns[j]->name);
-        if (v == config.end()) continue;
-        if (const auto u = to_coord(*columns[j], v->second)) row[j] = *u;
-    }
-    return row;
-}
-
-// Whether a row lacks a coordinate (a parameter its trial did not use).
-bool has_gap(const std::vector<double>& row) {
-    return std::any_of(row.begin(), row.end(), [](double v) { return std::isnan(v); });
-}
-
-// The columns that the rows always hold together: those held by the same rows. flat: no row has
-// a gap, the usual case.
-std::vector<std::vector<std::size_t>> groups_of(const std::vector<const std::vector<double>*>& rows, std::size_t n_cols,
-                                                bool flat) {
-    if (flat) {
-        std::vector<std::size_t> all(n_cols);
-        for (std::size_t j = 0; j < n_cols; ++j) all[j] = j;
-        return n_cols ? std::vector<std::vector<std::size_t>>{std::move(all)} : std::vector<std::vector<std::size_t>>{};
-    }
-    std::map<std::vector<bool>, std::vector<std::size_t>> by_holders;
-    for (std::size_t j = 0; j < n_cols; ++j) {
-        std::vector<bool> holders(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i) holders[i] = !std::isnan((*rows[i])[j]);
-        by_holders[holders].push_back(j);
-    }
-    std::vector<std::vector<std::size_t>> groups;
-    for (auto& [holders, group] : by_holders) groups.push_back(std::move(group));
-    return groups;
-}
 
 // The others' density needs their spread, not every one of them: past this many, an even
 // selection in rank order stands for them.
@@ -140,68 +108,6 @@ const ParamMap* repeated(const ParamMap& proposal, const std::vector<detail::Ran
     }
     return nullptr;
 }
-
-// What a TPESampler keeps of one study: the newest distribution of each name and each stored
-// trial's coordinates under them, computed once per version of the trial.
-struct TPEStudyState : SamplerState {
-    std::map<std::string, std::pair<int, Distribution>> newest;  // by name: (trial_id, distribution)
-    std::map<int, StoredTrial> seen;                             // the version of each trial read
-    std::unordered_map<int, std::vector<double>> rows;           // under the current newest
-    std::size_t rows_with_gaps = 0;
-
-    // A stored trial's row, computed on first use.
-    const std::vector<double>& row(int id, const std::vector<const Coord*>& columns, const ParamMap& params) {
-        auto [slot, added] = rows.try_emplace(id);
-        if (added) {
-            slot->second = row_of(columns, params);
-            rows_with_gaps += has_gap(slot->second);
-        }
-        return slot->second;
-    }
-
-    void forget_row(int id) {
-        if (const auto r = rows.find(id); r != rows.end()) {
-            rows_with_gaps -= has_gap(r->second);
-            rows.erase(r);
-        }
-    }
-
-    struct Counts {
-        std::size_t finished = 0;  // trials with parameters that have finished
-        std::size_t pruned = 0;
-    };
-
-    // Takes in the history's new trials and trial versions (walking seen beside the history:
-    // both are in id order and a history only grows).
-    Counts update(const History& history) {
-        bool layout_changed = false;
-        Counts counts;
-        auto version = seen.begin();
-        for (const auto& [id, t] : history.trials) {
-            counts.finished += t->state != TrialState::Running && !t->params.empty();
-            counts.pruned += t->state == TrialState::Pruned;
-            while (version != seen.end() && version->first < id) ++version;
-            if (version == seen.end() || version->first != id) version = seen.emplace_hint(version, id, nullptr);
-            if (version->second == t) continue;
-            version->second = t;
-            forget_row(id);
-            for (const auto& [name, dist] : t->distributions) {
-                auto [slot, added] = newest.try_emplace(name, id, dist);
-                if (added) {
-                    layout_changed = true;
-                } else if (slot->second.first <= id && !(slot->second.second == dist)) {
-                    slot->second = {id, dist};
-                    layout_changed = true;
-                }
-            }
-        }
-        if (layout_changed) {
-            rows.clear();
-            rows_with_gaps = 0;
-        }
-        return counts;
-    }
-};
 
 TPESamplerConfig validated(TPESamplerConfig config) {
     config.validate();

@@ -1,0 +1,139 @@
+#include "cmaes_search.hpp"
+
+#include <Eigen/Eigenvalues>
+#include <algorithm>
+#include <string>
+
+#include "trial_scores.hpp"
+
+namespace tarvex::detail {
+namespace {
+
+// A search started from the warm-start configurations: their mean, and their covariance
+// Σ = cov + α² I (α = 0.1 of each range) split into σ = det(Σ)^(1/2n) and C = Σ / σ².
+std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::vector<ParamMap>& warm_start,
+                                 const std::vector<Coord>& space, int popsize) {
+    std::vector<Eigen::VectorXd> points;
+    for (const ParamMap& good : warm_start) {
+        if (auto x = unit_point(space, good)) points.push_back(std::move(*x));
+    }
+    if (points.empty()) return std::nullopt;
+    const int n = static_cast<int>(space.size());
+    Eigen::VectorXd mean = Eigen::VectorXd::Zero(n);
+    for (const auto& x : points) mean += x;
+    mean /= static_cast<double>(points.size());
+    Eigen::MatrixXd cov = 0.01 * Eigen::MatrixXd::Identity(n, n);
+    for (const auto& x : points) cov += (x - mean) * (x - mean).transpose() / static_cast<double>(points.size());
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(cov, Eigen::EigenvaluesOnly);
+    const double sigma = std::exp(eigen.eigenvalues().array().log().sum() / (2.0 * n));
+    return CmaEs(std::move(mean), sigma, popsize, config.separable, cov / (sigma * sigma));
+}
+
+// The best tenth of the history's completed trials with one finite value, best first.
+std::vector<ParamMap> best_tenth(const History& history) {
+    const bool maximize = history.directions.front() == StudyDirection::Maximize;
+    std::vector<std::pair<double, const ParamMap*>> done;
+    for (const auto& [id, t] : history.trials) {
+        if (t->state == TrialState::Complete && observed(*t)) {
+            done.emplace_back(maximize ? -t->values.front() : t->values.front(), &t->params);
+        }
+    }
+    std::stable_sort(done.begin(), done.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ParamMap> best;
+    const auto n = static_cast<std::size_t>(std::ceil(0.1 * static_cast<double>(done.size())));
+    for (std::size_t i = 0; i < n && done.size() >= 2; ++i) best.push_back(*done[i].second);
+    return best;
+}
+
+}  // namespace
+
+std::vector<Coord> joint_space(const std::vector<const Trial*>& finished) {
+    std::map<std::string, Distribution> common;
+    bool first = true;
+    for (const Trial* t : finished) {
+        if (first) {
+            common.insert(t->distributions.begin(), t->distributions.end());
+            first = false;
+            continue;
+        }
+        std::erase_if(common, [&](const auto& kv) {
+            const auto d = t->distributions.find(kv.first);
+            return d == t->distributions.end() || !(d->second == kv.second);
+        });
+    }
+    std::vector<Coord> space;
+    for (const auto& [name, dist] : common) {
+        auto c = coordinate(name, dist);
+        if (c && !c->dim.categorical) space.push_back(std::move(*c));
+    }
+    return space;
+}
+
+std::vector<const Trial*> finished_trials(const History& history, int since) {
+    std::vector<const Trial*> out;
+    for (auto it = history.trials.lower_bound(since); it != history.trials.end(); ++it) {
+        const Trial& t = *it->second;
+        if (t.state != TrialState::Running && !t.params.empty()) out.push_back(&t);
+    }
+    return out;
+}
+
+std::optional<Eigen::VectorXd> unit_point(const std::vector<Coord>& space, const ParamMap& config) {
+    Eigen::VectorXd x(static_cast<int>(space.size()));
+    for (std::size_t j = 0; j < space.size(); ++j) {
+        const auto v = config.find(space[j].name);
+        if (v == config.end()) return std::nullopt;
+        const auto c = to_coord(space[j], v->second);
+        if (!c) return std::nullopt;
+        x[static_cast<int>(j)] = to_unit(space[j], *c);
+    }
+    return x;
+}
+
+void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const History& history) {
+    const int n = static_cast<int>(s.space.size());
+    s.discrete.clear();
+    for (int j = 0; j < n; ++j) {
+        if (s.space[static_cast<std::size_t>(j)].discrete()) s.discrete.push_back(j);
+    }
+    s.members.clear();
+    s.es = warm_search(config, config.warm_start, s.space, config.popsize);
+    if (!s.es && config.warm_start_from_history)
+        s.es = warm_search(config, best_tenth(history), s.space, config.popsize);
+    if (!s.es) {
+        Eigen::VectorXd mean = Eigen::VectorXd::Constant(n, 0.5);
+        for (int j = 0; j < n; ++j) {
+            const Coord& c = s.space[static_cast<std::size_t>(j)];
+            const auto v = config.x0.find(c.name);
+            if (v == config.x0.end()) continue;
+            if (const auto u = to_coord(c, v->second)) mean[j] = to_unit(c, *u);
+        }
+        s.es.emplace(std::move(mean), config.sigma0, config.popsize, config.separable);
+    }
+    s.default_popsize = s.large_popsize = s.es->popsize();
+    s.large_trials = s.small_trials = 0;
+    s.small_regime = false;
+}
+
+void restart_search(const CMAESSamplerConfig& config, CMAStudyState& s) {
+    const int n = s.es->dimension();
+    Eigen::VectorXd mean(n);
+    for (int j = 0; j < n; ++j) mean[j] = utils::unit_draw(s.rng);
+    double sigma = config.sigma0;
+    int popsize = s.large_popsize;
+    s.small_regime = config.restart_strategy == CMARestart::BIPOP && s.small_trials < s.large_trials;
+    if (s.small_regime) {
+        const double u = utils::unit_draw(s.rng);
+        const double ratio = std::max(1.0, 0.5 * s.large_popsize / s.default_popsize);
+        popsize = std::max(2, static_cast<int>(std::floor(s.default_popsize * std::pow(ratio, u * u))));
+        sigma *= std::pow(10.0, -2 * u);
+    } else {
+        s.large_popsize *= config.inc_popsize;
+        popsize = s.large_popsize;
+    }
+    s.es.emplace(std::move(mean), sigma, popsize, config.separable);
+    s.members.clear();
+    ++s.progress.restarts;
+}
+
+}  // namespace tarvex::detail
