@@ -125,3 +125,13 @@ def test_missing_extras_name_what_to_install(monkeypatch):
         monkeypatch.setitem(sys.modules, module, None)
         with pytest.raises(ImportError, match=rf"pip install 'tarvex\[{extra}\]'"):
             call()
+    # The integrations, imported when first asked for, say the same of the library they need.
+    import tarvex.integration
+
+    for module, extra, name in (
+        ("lightgbm", "lightgbm", "LightGBMCallback"),
+        ("xgboost", "xgboost", "XGBoostCallback"),
+    ):
+        monkeypatch.setitem(sys.modules, module, None)
+        with pytest.raises(ImportError, match=rf"{name} needs {module}.*pip install 'tarvex\[{extra}\]'"):
+            tarvex.integration.__getattr__(name)
