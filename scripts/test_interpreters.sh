@@ -5,18 +5,16 @@
 # For CPython 3.10 to 3.13 the manylinux wheel is built (linking the core installed at
 # build/install, compiled once), installed into a fresh virtual environment with nothing else
 # and checked there: it imports, runs a SQLite study, and needs no shared library from outside
-# the wheel but the C and C++ runtimes. On 3.10 to 3.12 the Python suite then runs against it,
-# the three at once (3.13 runs it from scripts/test.sh); 3.11, which takes the same compatibility
-# paths as 3.10, leaves out the tests of killed processes, crashes, random programs, the examples
-# and the browser, which take most of the time. Expects the PATH and the test database that
-# scripts/test.sh sets up.
+# the wheel but the C and C++ runtimes. On 3.10 to 3.12 the package tests then run against it,
+# the three at once: the Python suite without the files that spend most of its time on the core
+# and on other programs rather than on the interpreter (stalled and killed database workers,
+# random programs, the examples, the report in a browser), which 3.13 runs from scripts/test.sh.
+# Expects the PATH and the test database that scripts/test.sh sets up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/find_python.sh
 suites=(3.10 3.11 3.12)
-declare -A leave_out=(
-    [3.11]="test_storage_faults.py test_storage.py test_crashes.py test_fuzz.py test_examples.py test_report.py"
-)
+left_out=(test_storage_faults.py test_fuzz.py test_examples.py test_report.py)
 
 install_requirements() {  # environment, requirements file, marker name
     if ! cmp -s "$2" "$1/$3.installed"; then
@@ -56,18 +54,17 @@ for version in "${suites[@]}" 3.13; do
         --force-reinstall --no-deps "$wheel"
 done
 
-# The suites wait on processes, databases and a browser much of the time: side by side they take
-# little longer than one. With job control on, the background suites keep SIGINT (a script's
-# background jobs otherwise ignore it, and the Ctrl-C tests would wait in vain). One OpenMP
-# thread each: scikit-learn's would otherwise crowd the two cores, and the examples time out.
+# The suites wait on processes and databases much of the time: side by side they take little
+# longer than one. With job control on, the background suites keep SIGINT (a script's background
+# jobs otherwise ignore it, and the Ctrl-C tests would wait in vain). One OpenMP thread each:
+# scikit-learn's would otherwise crowd the two cores.
 set -m
 export OMP_NUM_THREADS=1
 pids=()
 for version in "${suites[@]}"; do
     env=build/py$version/venv
-    ignored=()
-    for file in ${leave_out[$version]:-}; do ignored+=("--ignore=tests/python/$file"); done
-    PATH="$PWD/$env/bin:$PATH" "$env/bin/python" -m pytest -q -p no:cacheprovider tests/python "${ignored[@]}" \
+    PATH="$PWD/$env/bin:$PATH" "$env/bin/python" -m pytest -q -p no:cacheprovider tests/python \
+        "${left_out[@]/#/--ignore=tests/python/}" \
         >"build/py$version/pytest.log" 2>&1 &
     pids+=($!)
 done

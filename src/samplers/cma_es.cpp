@@ -1,5 +1,6 @@
 #include "cma_es.hpp"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -83,6 +84,12 @@ CmaEs::CmaEs(Eigen::VectorXd mean_, double sigma_, int popsize, bool separable_,
         C = cov ? *cov : Eigen::MatrixXd::Identity(n, n);
     }
     decompose();
+}
+
+CmaEs CmaEs::from_covariance(Eigen::VectorXd mean, const Eigen::MatrixXd& cov, int popsize, bool separable) {
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(cov, Eigen::EigenvaluesOnly);
+    const double sigma = std::exp(eigen.eigenvalues().array().log().sum() / (2.0 * static_cast<double>(cov.rows())));
+    return CmaEs(std::move(mean), sigma, popsize, separable, Eigen::MatrixXd(cov / (sigma * sigma)));
 }
 
 Eigen::VectorXd CmaEs::sample(std::mt19937_64& rng) const {

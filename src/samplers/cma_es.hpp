@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include <Eigen/Dense>
+#include <Eigen/Core>
 
 namespace tarvex::detail {
 
@@ -26,6 +26,8 @@ public:
     // cov: the initial C (identity when absent); popsize 0: 4 + ⌊3 ln n⌋.
     CmaEs(Eigen::VectorXd mean, double sigma, int popsize, bool separable,
           const std::optional<Eigen::MatrixXd>& cov = std::nullopt);
+    // A search of the shape and spread of cov: σ = det(cov)^(1/2n) and C = cov / σ².
+    static CmaEs from_covariance(Eigen::VectorXd mean, const Eigen::MatrixXd& cov, int popsize, bool separable);
 
     int dimension() const { return static_cast<int>(mean.size()); }
     int popsize() const { return lambda; }

@@ -1,6 +1,5 @@
 #include "cmaes_search.hpp"
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <string>
 
@@ -24,9 +23,7 @@ std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::ve
     mean /= static_cast<double>(points.size());
     Eigen::MatrixXd cov = 0.01 * Eigen::MatrixXd::Identity(n, n);
     for (const auto& x : points) cov += (x - mean) * (x - mean).transpose() / static_cast<double>(points.size());
-    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(cov, Eigen::EigenvaluesOnly);
-    const double sigma = std::exp(eigen.eigenvalues().array().log().sum() / (2.0 * n));
-    return CmaEs(std::move(mean), sigma, popsize, config.separable, cov / (sigma * sigma));
+    return CmaEs::from_covariance(std::move(mean), cov, popsize, config.separable);
 }
 
 // The best tenth of the history's completed trials with one finite value, best first.
