@@ -124,6 +124,14 @@ def test_xgboost_train_and_classifier_prune_and_stop_early():
     assert trials[0].value == pytest.approx(max(v for _, v in trials[0].intermediate_values))
     assert trials[2].state == S.Pruned
 
+    # xgb.cv logs each round's mean and spread over the folds: the mean is reported.
+    study = tv.create_study(direction="minimize")
+    trial = study.ask()
+    params = {"objective": "binary:logistic", "eval_metric": "logloss"}
+    cv = xgb.cv(params, xgb.DMatrix(X, Y), 4, nfold=3, callbacks=[XGBoostCallback(trial, "test-logloss")])
+    study.tell(trial, 0.1)
+    assert [v for _, v in study.trials[0].intermediate_values] == pytest.approx(list(cv["test-logloss-mean"]))
+
 
 def test_mistakes_are_named_before_any_pruning():
     study = tv.create_study(direction="minimize")
