@@ -203,7 +203,7 @@ class TarvexSearchCV(BaseSearchCV):  # type: ignore[misc]
             except Exception:
                 # A candidate that diverges (NaN probabilities, say) is no reason to end the
                 # search: the full fit that follows scores it with error_score, as scikit-learn does.
-                if isinstance(self.error_score, str) and self.error_score == "raise":
+                if self.error_score == "raise":
                     raise
                 return False
             score = float(np.mean(scores))
