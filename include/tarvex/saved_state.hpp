@@ -30,6 +30,8 @@ public:
     std::int64_t number(std::int64_t low, std::int64_t high);  // one in [low, high]
     std::mt19937_64 generator();
     void finish() const;
+    // For a check of the caller's own that the text fails.
+    [[noreturn]] void reject() const;
 
 private:
     std::string_view rest;

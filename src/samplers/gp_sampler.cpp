@@ -63,32 +63,31 @@ ParamValue GPSampler::sample_independent(const Study&, const Trial& trial, const
     return space.from_unit(name, x - std::floor(x));
 }
 
-// The generator, and which Halton dimension each name took: a copy's warm-up values follow them.
+// The generator, and the names in the order they took their Halton dimensions: a copy's
+// warm-up values follow them.
 std::string GPSampler::saved_state() const {
     const std::scoped_lock lock(mutex);
-    utils::StateWriter writer;
-    writer.add(rng).add(std::int64_t{next_dim}).add(static_cast<std::int64_t>(dim_index.size()));
-    // In dimension order, so that equal samplers save equal text.
     std::vector<const std::string*> names(dim_index.size());
     for (const auto& [name, dim] : dim_index) names[static_cast<std::size_t>(dim)] = &name;
-    for (std::size_t dim = 0; dim < names.size(); ++dim) writer.add(*names[dim]).add(static_cast<std::int64_t>(dim));
+    utils::StateWriter writer;
+    writer.add(rng).add(static_cast<std::int64_t>(names.size()));
+    for (const std::string* name : names) writer.add(*name);
     return writer.text();
 }
 
 void GPSampler::restore_state(const std::string& text) {
     utils::StateReader reader(text);
     std::mt19937_64 restored = reader.generator();
-    const std::int64_t dims = reader.number(0, std::numeric_limits<int>::max());
-    const std::int64_t count = reader.number(0, dims);
+    const std::int64_t count = reader.number(0, std::numeric_limits<int>::max());
     std::unordered_map<std::string, int> names;
-    for (std::int64_t i = 0; i < count; ++i) {
-        std::string name = reader.piece();
-        names.emplace(std::move(name), static_cast<int>(reader.number(0, dims - 1)));
+    for (int dim = 0; dim < count; ++dim) {
+        // A name twice would leave a dimension without one.
+        if (!names.emplace(reader.piece(), dim).second) reader.reject();
     }
     reader.finish();
     const std::scoped_lock lock(mutex);
     rng = restored;
-    next_dim = static_cast<int>(dims);
+    next_dim = static_cast<int>(count);
     dim_index = std::move(names);
 }
 

@@ -65,4 +65,6 @@ void StateReader::finish() const {
     if (!rest.empty()) malformed();
 }
 
+void StateReader::reject() const { malformed(); }
+
 }  // namespace tarvex::utils

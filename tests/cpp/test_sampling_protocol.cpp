@@ -1,6 +1,7 @@
 // The two stages of a sampler as a study drives them: one proposal per trial, names outside it
 // sampled one by one, pending trials as input, state made per study and gone with it.
 #include "stubs.hpp"
+#include "tarvex/saved_state.hpp"
 
 using namespace tarvex;
 using namespace tarvex::testing;
@@ -136,6 +137,12 @@ TEST(SamplingProtocol, ARestoredSamplerGoesOnExactlyAsTheOneItsStateCameFrom) {
         }
         EXPECT_EQ(copy->saved_state(), before);
     }
+    // A GP state naming a parameter twice would leave a warm-up dimension without a name.
+    GPSampler named(gp);
+    const std::string unchanged = named.saved_state();
+    const std::string twice = utils::StateWriter().add(std::mt19937_64{}).add(std::int64_t{2}).add("x").add("x").text();
+    EXPECT_THROW(named.restore_state(twice), std::invalid_argument);
+    EXPECT_EQ(named.saved_state(), unchanged);
     // A sampler that carries nothing saves nothing and takes nothing else.
     SobolSampler sobol(5);
     EXPECT_EQ(sobol.saved_state(), "");
