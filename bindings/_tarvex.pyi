@@ -380,7 +380,24 @@ class ISampler:
         What the sampler itself carries between calls (its random generators), for restore_state of a copy; what a study keeps for the sampler is not part of it.
         """
 class RandomSampler(ISampler):
+    """
+    Independent uniform draws (on the log scale where asked).
+    """
     def __init__(self, seed: typing.SupportsInt = 0) -> None:
+        ...
+class SobolSampler(ISampler):
+    """
+    Quasi-random search: a scrambled Sobol sequence.
+    """
+    def __init__(self, seed: typing.SupportsInt = 0, scramble: bool = True) -> None:
+        ...
+class GridSampler(ISampler):
+    """
+    Every combination of the given values, each once, in a shuffled order.
+    """
+    def __init__(self, grid: collections.abc.Mapping[str, collections.abc.Sequence[typing.SupportsFloat | typing.SupportsInt | str]], seed: typing.SupportsInt = 0) -> None:
+        ...
+    def __len__(self) -> int:
         ...
 class AcquisitionType:
     """
@@ -553,14 +570,6 @@ class TPESampler(ISampler):
     @property
     def config(self) -> TPESamplerConfig:
         ...
-class SobolSampler(ISampler):
-    def __init__(self, seed: typing.SupportsInt = 0, scramble: bool = True) -> None:
-        ...
-class GridSampler(ISampler):
-    def __init__(self, grid: collections.abc.Mapping[str, collections.abc.Sequence[typing.SupportsFloat | typing.SupportsInt | str]], seed: typing.SupportsInt = 0) -> None:
-        ...
-    def __len__(self) -> int:
-        ...
 class CMAESProgress:
     """
     Where a study's CMA-ES search stands.
@@ -593,12 +602,6 @@ class CMAESSampler(ISampler):
     @property
     def sigma0(self) -> float:
         ...
-class AutoSampler(ISampler):
-    def __init__(self, max_gp_trials: typing.SupportsInt = 200, seed: typing.SupportsInt = 0) -> None:
-        ...
-    @property
-    def max_gp_trials(self) -> int:
-        ...
 class NSGA2Progress:
     """
     Where a study's NSGA-II search stands.
@@ -618,6 +621,12 @@ class NSGA2Sampler(ISampler):
         """
     @property
     def population_size(self) -> int:
+        ...
+class AutoSampler(ISampler):
+    def __init__(self, max_gp_trials: typing.SupportsInt = 200, seed: typing.SupportsInt = 0) -> None:
+        ...
+    @property
+    def max_gp_trials(self) -> int:
         ...
 class IPruner:
     pass

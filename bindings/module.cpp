@@ -12,12 +12,7 @@ PYBIND11_MODULE(_tarvex, m, pybind11::multiple_interpreters::not_supported()) {
     tarvex::python::bind_storage(m);
     tarvex::python::bind_study(m);
     tarvex::python::bind_samplers(m);
-    tarvex::python::bind_tpe_sampler(m);
-    tarvex::python::bind_sobol_sampler(m);
-    tarvex::python::bind_grid_sampler(m);
-    tarvex::python::bind_cmaes_sampler(m);
-    tarvex::python::bind_auto_sampler(m);
+    tarvex::python::bind_sampler_classes(m);
     tarvex::python::bind_multi_objective(m);
-    tarvex::python::bind_nsga2_sampler(m);
     tarvex::python::bind_pruners(m);
 }
