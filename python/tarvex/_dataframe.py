@@ -23,3 +23,11 @@ def to_dataframe(table: dict[str, list[Any]]) -> Any:
         frame.columns.get_loc("datetime_complete") + 1, "duration", frame["datetime_complete"] - frame["datetime_start"]
     )
     return frame
+
+
+def named_column(column: str, names: list[str]) -> str:
+    """values_K as values_<name of objective K>; any other column as it is."""
+    prefix, _, index = column.partition("_")
+    if prefix == "values" and index.isdigit() and int(index) < len(names):
+        return f"values_{names[int(index)]}"
+    return column

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import logging
 import math
+import os
 import threading
 import time
 from collections.abc import Callable, Sequence
@@ -13,11 +14,30 @@ from typing import Any
 import _tarvex
 
 from ._extras import require
+from ._remote import Executor
 from ._trial import FrozenTrial, Trial
 from ._values import objective_values
+from .exceptions import WorkerLostError
 
 logger = logging.getLogger("tarvex")
 _ALL_TRIALS = 2**31 - 1  # n_trials=None: until the timeout or an interruption
+MAX_JOBS = 1024  # threads beyond that are more than any objective uses and more than a system may start
+
+
+def check_run_args(objective: Any, n_trials: Any, timeout: Any, n_jobs: Any, callbacks: Sequence[Any]) -> int:
+    """Checks optimize's arguments; the number of jobs (-1 made one per CPU)."""
+    if not callable(objective):
+        raise TypeError(f"objective must be callable, got {objective!r}")
+    if n_trials is not None and (type(n_trials) is not int or not 0 <= n_trials < 2**31):
+        raise ValueError(f"n_trials must be None or an int from 0 to 2**31 - 1, got {n_trials!r}")
+    if timeout is not None and not (isinstance(timeout, (int, float)) and timeout >= 0):
+        raise ValueError(f"timeout must be None or a number of seconds of at least 0, got {timeout!r}")
+    if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs <= MAX_JOBS):
+        raise ValueError(f"n_jobs must be -1 (one per CPU) or an int from 1 to {MAX_JOBS}, got {n_jobs!r}")
+    for callback in callbacks:
+        if not callable(callback):
+            raise TypeError(f"callbacks must be callables, got {callback!r}")
+    return n_jobs if n_jobs != -1 else max(1, min(MAX_JOBS, os.cpu_count() or 1))
 
 
 def check_catch(catch: Any) -> tuple[type[BaseException], ...]:
@@ -42,11 +62,14 @@ class Run:
         callbacks: Sequence[Callable[[Any, FrozenTrial], None]],
         callback_study: Any,
         progress: bool,
+        executor: Executor | None = None,
     ) -> None:
         self.core = core
+        self.executor = executor  # None: the objective runs in the run's threads
         self.storage = storage  # None: the study lives in this process's memory
-        self.user_objective = objective
-        self.catch = catch
+        # Elsewhere, the objective runs in the executor's workers, and a worker lost fails its trial only.
+        self.user_objective = objective if executor is None else executor
+        self.catch: tuple[type[BaseException], ...] = catch if executor is None else (*catch, WorkerLostError)
         self.callbacks = tuple(callbacks)
         self.callback_study = callback_study  # what callbacks receive as their first argument
         self.n_directions = len(core.directions)
@@ -162,10 +185,10 @@ class Run:
             core.run(objective, count, n_jobs, timeout, multi_objective, on_trial_end, Trial)
 
         try:
-            if n_jobs == 1:
+            if n_jobs == 1 and self.executor is None:
                 run()
             else:
-                _run_beside(run, core, self.storage)
+                _run_beside(run, core, self.storage, self.executor)
         finally:
             if self.bar is not None:
                 self.bar.close()
@@ -173,10 +196,16 @@ class Run:
             raise self.error
 
 
-def _run_beside(run: Callable[[], None], core: _tarvex.Study, storage: _tarvex.DatabaseStorage | None) -> None:
+def _run_beside(
+    run: Callable[[], None],
+    core: _tarvex.Study,
+    storage: _tarvex.DatabaseStorage | None,
+    executor: Executor | None,
+) -> None:
     """Runs run on a helper thread and waits; a KeyboardInterrupt stops the run, waits for the
     trials already running and is raised again. Workers waiting for a database that does not
-    answer give up within a second."""
+    answer give up within a second. With an executor, a second KeyboardInterrupt cancels the
+    trials running in its workers (they fail)."""
     failure: list[BaseException] = []
 
     def target() -> None:
@@ -192,6 +221,8 @@ def _run_beside(run: Callable[[], None], core: _tarvex.Study, storage: _tarvex.D
         try:
             helper.join(0.05)
         except KeyboardInterrupt as error:
+            if interrupted is not None and executor is not None:
+                executor.cancel()
             interrupted = interrupted or error
             core.stop()
             if storage is not None:

@@ -11,7 +11,9 @@ import _tarvex
 
 from ._constraints import ConstraintsFunc, constraint_values, with_constraints
 from ._custom_sampler import CustomSampler
-from ._optimize import Run, check_catch
+from ._dataframe import named_column
+from ._executors import open_executor
+from ._optimize import Run, check_catch, check_run_args
 from ._storage import DatabaseStorage
 from ._study_moves import copy_study, in_memory, reconnected, without_password
 from ._trial import FrozenTrial, Trial
@@ -19,7 +21,6 @@ from ._values import decode_attrs, decode_params, decode_text, encode_attr, enco
 
 StudyDirection = _tarvex.StudyDirection
 TrialState = _tarvex.TrialState
-_MAX_JOBS = 1024  # threads beyond that are more than any objective uses and more than a system may start
 
 
 class Study:
@@ -70,9 +71,12 @@ class Study:
     @property
     def user_attrs(self) -> dict[str, Any]:
         """The study's own attributes (set_user_attr); stored with the study in a database."""
+        return decode_attrs(self._encoded_user_attrs())
+
+    def _encoded_user_attrs(self) -> dict[str, str]:
         if self.storage is None or self._record is None:
-            return decode_attrs(self._user_attrs)
-        return decode_attrs(self.storage.study_user_attrs(self._record))
+            return dict(self._user_attrs)
+        return self.storage.study_user_attrs(self._record)
 
     def set_user_attr(self, key: str, value: Any) -> None:
         """Sets one of the study's own attributes (a JSON-serialisable value), replacing any before."""
@@ -90,11 +94,7 @@ class Study:
         tv.exceptions.DuplicateStudyError when storage has a study of that name. Running trials
         are copied as running; no process beats for them there, so they are declared lost after
         the storage's heartbeat grace."""
-        if self.storage is None or self._record is None:
-            attrs = dict(self._user_attrs)
-        else:
-            attrs = self.storage.study_user_attrs(self._record)
-        copy_study(self._core, self._objective_names, attrs, storage, name)
+        copy_study(self._core, self._objective_names, self._encoded_user_attrs(), storage, name)
 
     def __reduce__(self) -> tuple[Any, ...]:
         """A study pickles (and copies) as what makes it again: one in memory with its trials, a
@@ -117,6 +117,7 @@ class Study:
         catch: type[BaseException] | Iterable[type[BaseException]] = (),
         callbacks: Sequence[Callable[[Study, FrozenTrial], None]] = (),
         progress: bool = False,
+        executor: Any = "thread",
     ) -> None:
         """Runs objective(trial) for new trials until n_trials have run, the timeout has passed, or
         the run is stopped (study.stop(), Ctrl-C). With both None it runs until stopped.
@@ -134,22 +135,18 @@ class Study:
             callbacks: each called as callback(study, trial) after every finished trial; an
                 exception there stops the run and is raised.
             progress: show a progress bar (needs the "progress" extra, tqdm).
+            executor: "thread" (n_jobs threads here), "process" (n_jobs worker processes; the
+                "process" extra) or a dask.distributed.Client (n_jobs trials at a time on its
+                cluster; the "dask" extra). The study stays here and answers the workers' trials;
+                one whose worker dies fails (tv.exceptions.WorkerLostError), the run goes on.
 
-        Ctrl-C: with one job it interrupts the running objective at once (that trial fails,
-        "interrupted"); with several, no trial starts and the running ones finish. Either way
+        Ctrl-C: with one job in this process it interrupts the running objective at once (that
+        trial fails, "interrupted"); otherwise no trial starts and the running ones finish, and
+        with processes or Dask a second Ctrl-C cancels them (they fail). Either way
         KeyboardInterrupt leaves optimize and every finished trial is kept.
         """
-        if not callable(objective):
-            raise TypeError(f"objective must be callable, got {objective!r}")
-        if n_trials is not None and (type(n_trials) is not int or not 0 <= n_trials < 2**31):
-            raise ValueError(f"n_trials must be None or an int from 0 to 2**31 - 1, got {n_trials!r}")
-        if timeout is not None and not (isinstance(timeout, (int, float)) and timeout >= 0):
-            raise ValueError(f"timeout must be None or a number of seconds of at least 0, got {timeout!r}")
-        if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs <= _MAX_JOBS):
-            raise ValueError(f"n_jobs must be -1 (one per CPU) or an int from 1 to {_MAX_JOBS}, got {n_jobs!r}")
-        for callback in callbacks:
-            if not callable(callback):
-                raise TypeError(f"callbacks must be callables, got {callback!r}")
+        n_jobs = check_run_args(objective, n_trials, timeout, n_jobs, callbacks)
+        remote = open_executor(executor, objective, n_jobs)
         run = Run(
             self._core,
             self.storage,
@@ -160,8 +157,13 @@ class Study:
             callbacks,
             self,
             progress,
+            remote,
         )
-        run.execute(n_trials, None if timeout is None else float(timeout), n_jobs)
+        try:
+            run.execute(n_trials, None if timeout is None else float(timeout), n_jobs)
+        finally:
+            if remote is not None:
+                remote.close()
 
     def stop(self) -> None:
         """Stops the run in progress from starting trials (from a callback, say); running trials finish."""
@@ -279,7 +281,7 @@ class Study:
             raise TypeError(f"intermediate_values must be True or False, got {intermediate_values!r}")
         columns: dict[str, list[Any]] = self._core.table(decode_text, intermediate=intermediate_values)
         if self._objective_names is not None and len(self._objective_names) > 1:
-            columns = {_named_column(k, self._objective_names): v for k, v in columns.items()}
+            columns = {named_column(k, self._objective_names): v for k, v in columns.items()}
         return columns
 
     def to_dataframe(self, *, intermediate_values: bool = False) -> Any:
@@ -311,10 +313,3 @@ class Study:
                 return text + ">"
             text += f", best value {best:.6g}" if not math.isnan(best) else ", best value nan"
         return text + ">"
-
-
-def _named_column(column: str, names: list[str]) -> str:
-    prefix, _, index = column.partition("_")
-    if prefix == "values" and index.isdigit() and int(index) < len(names):
-        return f"values_{names[int(index)]}"
-    return column

@@ -12,4 +12,10 @@ StorageError = _tarvex.StorageError
 #: A parameter asked for as another kind than the value it holds or was enqueued with (a ValueError).
 ParamKindError = _tarvex.ParamKindError
 
-__all__ = ["DuplicateStudyError", "ParamKindError", "StorageError", "StudyNotFoundError"]
+
+class WorkerLostError(RuntimeError):
+    """The worker process or Dask worker running a trial died, or the trial was cancelled by a
+    second Ctrl-C; the trial failed and the run went on."""
+
+
+__all__ = ["DuplicateStudyError", "ParamKindError", "StorageError", "StudyNotFoundError", "WorkerLostError"]
