@@ -109,8 +109,10 @@ def test_errors_of_the_objective_and_of_the_arguments():
 
 CTRL_C_RUN = textwrap.dedent(
     """
-    import json, sys, time
+    import json, signal, sys, time
     import tarvex as tv
+
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # even where the test runner ignores it
 
     def slow(trial):
         trial.suggest_float("x", 0, 1)
