@@ -207,19 +207,24 @@ def _run_beside(
     answer give up within a second. With an executor, a second KeyboardInterrupt cancels the
     trials running in its workers (they fail)."""
     failure: list[BaseException] = []
+    done = threading.Event()
 
     def target() -> None:
         try:
             run()
         except BaseException as error:  # noqa: BLE001 - raised again below
             failure.append(error)
+        finally:
+            done.set()
 
-    helper = threading.Thread(target=target, name="tarvex-optimize")
-    helper.start()
+    # Waited on through an event, not Thread.join: up to Python 3.12, a KeyboardInterrupt that
+    # lands inside join can mark the thread stopped while it still runs, and the run would be
+    # torn down under its running trials.
+    threading.Thread(target=target, name="tarvex-optimize").start()
     interrupted = None
-    while helper.is_alive():
+    while not done.is_set():
         try:
-            helper.join(0.05)
+            done.wait(0.05)
         except KeyboardInterrupt as error:
             if interrupted is not None and executor is not None:
                 executor.cancel()

@@ -123,6 +123,8 @@ def run_trial(conn: Connection, objective: Any, number: int) -> None:
         return
     try:
         conn.send(("done", result))
+    except OSError:
+        raise  # the owner is gone
     except Exception:  # noqa: BLE001 - a result that does not pickle fails its trial
         conn.send(("error", exception_payload(TypeError(f"the objective returned {result!r}, which cannot be sent"))))
 
@@ -146,7 +148,10 @@ def serve(conn: Connection) -> None:
                 return
             conn.send(("ready", os.getpid(), socket.gethostname()))
         elif kind == "trial":
-            run_trial(conn, objective, message[1])
+            try:
+                run_trial(conn, objective, message[1])
+            except (EOFError, OSError):  # the owner left (it cancelled the run, or it died): so does this worker
+                return
         else:
             return
 
