@@ -5,7 +5,7 @@ from __future__ import annotations
 import collections.abc
 import datetime
 import typing
-__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'NSGA2Progress', 'NSGA2Sampler', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState', 'hypervolume']
+__all__: list[str] = ['AcquisitionType', 'AutoSampler', 'CMAESProgress', 'CMAESSampler', 'DatabaseStorage', 'DuplicateStudyError', 'GPSampler', 'GPSamplerConfig', 'GridSampler', 'HyperbandPruner', 'HyperbandPrunerOptions', 'IPruner', 'ISampler', 'KernelType', 'MedianPruner', 'MedianPrunerOptions', 'NSGA2Progress', 'NSGA2Sampler', 'ParamKindError', 'RandomSampler', 'SobolSampler', 'StorageError', 'Study', 'StudyDirection', 'StudyNotFoundError', 'StudyRecord', 'TPESampler', 'TPESamplerConfig', 'Trial', 'TrialPruned', 'TrialState', 'hypervolume', 'trials_table']
 class TrialPruned(Exception):
     """
     Raised by an objective to end its trial as pruned.
@@ -232,9 +232,9 @@ class StudyRecord:
         """
 class DatabaseStorage:
     """
-    Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent for heartbeat_grace seconds (at least 0.5) is marked failed ("heartbeat lost"). Every wait for the database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; otherwise a missing SQLite file raises FileNotFoundError.
+    Studies kept by name in a database that processes and hosts share: sqlite:///path.db or postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent for heartbeat_grace seconds (at least 0.5) is marked failed ("heartbeat lost"). Every wait for the database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; otherwise a missing SQLite file raises FileNotFoundError. A read_only storage writes nothing (it marks no trial lost and upgrades no schema) and refuses what would write with StorageError.
     """
-    def __init__(self, url: str, heartbeat_grace: typing.SupportsFloat = 60.0, *, timeout: typing.SupportsFloat = 60.0, create: bool = False) -> None:
+    def __init__(self, url: str, heartbeat_grace: typing.SupportsFloat = 60.0, *, timeout: typing.SupportsFloat = 60.0, create: bool = False, read_only: bool = False) -> None:
         ...
     def __repr__(self) -> str:
         ...
@@ -266,6 +266,9 @@ class DatabaseStorage:
         """
     @property
     def heartbeat_grace(self) -> float:
+        ...
+    @property
+    def read_only(self) -> bool:
         ...
     @property
     def timeout(self) -> float:
@@ -318,6 +321,10 @@ class Study:
     def tell(self, trial: Trial, state: TrialState, values: collections.abc.Sequence[typing.SupportsFloat] = [], fail_reason: str | None = None) -> None:
         """
         Finishes an asked trial: Complete with one value per direction, or Pruned or Failed with none.
+        """
+    def trials_since(self, cursor: typing.SupportsInt) -> tuple:
+        """
+        The trials stored or changed since cursor (0: every trial), oldest change first, and the cursor that follows them: how a reader that keeps what it read fetches only what is new. A trial changed twice comes once, in its newest version.
         """
     @property
     def best_params(self) -> dict:
@@ -684,4 +691,8 @@ class HyperbandPruner(IPruner):
 def hypervolume(points: collections.abc.Sequence[collections.abc.Sequence[typing.SupportsFloat]], reference: collections.abc.Sequence[typing.SupportsFloat]) -> float:
     """
     The volume the points dominate up to reference, every objective minimised; exact.
+    """
+def trials_table(trials: collections.abc.Sequence, n_values: typing.SupportsInt, decode: collections.abc.Callable, *, intermediate: bool = False) -> dict:
+    """
+    Study.table's columns for the given trials (in the order given) of a study with n_values directions.
     """

@@ -21,11 +21,12 @@ std::function<bool()> signal_check() {
 }
 
 std::shared_ptr<DatabaseStorage> open_storage(const std::string& url, double heartbeat_grace, double timeout,
-                                              bool create) {
+                                              bool create, bool read_only) {
     StorageOptions options;
     options.heartbeat_grace = heartbeat_grace;
     options.timeout = timeout;
     options.create = create;
+    options.read_only = read_only;
     options.interrupted = signal_check();
     const py::gil_scoped_release released;  // the database may take a while to answer
     return DatabaseStorage::open(url, options);
@@ -65,9 +66,10 @@ void bind_storage(py::module_& m) {
         "postgresql://user@host:port/database. Running trials keep a heartbeat; one whose process has been silent "
         "for heartbeat_grace seconds (at least 0.5) is marked failed (\"heartbeat lost\"). Every wait for the "
         "database gives up after timeout seconds, and on Ctrl-C. Only create=True makes a missing database; "
-        "otherwise a missing SQLite file raises FileNotFoundError.")
+        "otherwise a missing SQLite file raises FileNotFoundError. A read_only storage writes nothing (it marks no "
+        "trial lost and upgrades no schema) and refuses what would write with StorageError.")
         .def(py::init(&open_storage), py::arg("url"), py::arg("heartbeat_grace") = 60.0, py::kw_only(),
-             py::arg("timeout") = 60.0, py::arg("create") = false)
+             py::arg("timeout") = 60.0, py::arg("create") = false, py::arg("read_only") = false)
         .def(
             "create_study",
             [](DatabaseStorage& db, const std::string& name, const std::vector<StudyDirection>& directions,
@@ -93,6 +95,7 @@ void bind_storage(py::module_& m) {
         .def_property_readonly("url", &DatabaseStorage::url, "The URL, every password replaced by ***.")
         .def_property_readonly("heartbeat_grace", &DatabaseStorage::heartbeat_grace_seconds)
         .def_property_readonly("timeout", &DatabaseStorage::timeout_seconds)
+        .def_property_readonly("read_only", &DatabaseStorage::read_only)
         .def("__repr__", [](const DatabaseStorage& s) { return "<DatabaseStorage " + s.url() + ">"; });
 }
 

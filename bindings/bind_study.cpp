@@ -255,12 +255,33 @@ void bind_study(py::module_& m) {
             [](const BoundStudy& s) { return guard_hooks(storage_call(s, [&] { return s.best_trial(); }), s.alive); })
         .def_property_readonly(
             "trials", [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.trials(); }), s); })
+        .def(
+            "trials_since",
+            [](const BoundStudy& s, std::uint64_t cursor) {
+                std::vector<StoredTrial> changed =
+                    storage_call(s, [&] { return s.storage->trials_since(s.study_id, cursor); });
+                std::vector<Trial> out;
+                out.reserve(changed.size());
+                for (const StoredTrial& t : changed) {
+                    out.push_back(*t);
+                    out.back().study_id = s.study_id;
+                }
+                return py::make_tuple(guarded(std::move(out), s), cursor);
+            },
+            py::arg("cursor"),
+            "The trials stored or changed since cursor (0: every trial), oldest change first, and the cursor "
+            "that follows them: how a reader that keeps what it read fetches only what is new. A trial changed "
+            "twice comes once, in its newest version.")
         .def_property_readonly(
             "pareto_front",
             [](const BoundStudy& s) { return guarded(storage_call(s, [&] { return s.pareto_front(); }), s); })
         .def_property_readonly("n_directions", [](const BoundStudy& s) { return s.directions.size(); })
         .def_property_readonly("directions", [](const BoundStudy& s) { return s.directions; })
         .def_property_readonly("study_id", [](const BoundStudy& s) { return s.study_id; });
+
+    m.def("trials_table", &trials_table, py::arg("trials"), py::arg("n_values"), py::arg("decode"), py::kw_only(),
+          py::arg("intermediate") = false,
+          "Study.table's columns for the given trials (in the order given) of a study with n_values directions.");
 }
 
 }  // namespace tarvex::python

@@ -115,14 +115,9 @@ py::list filled(std::size_t n, const py::object& value) {
 
 }  // namespace
 
-py::dict trial_table(const Study& study, bool release, const py::function& decode, bool intermediate) {
-    Collected c;
-    c.with_reports = intermediate;
-    {
-        std::optional<py::gil_scoped_release> released;
-        if (release) released.emplace();
-        study.storage->visit_trials(study.study_id, [&c](const Trial& t) { c.add(t); });
-    }
+namespace {
+
+py::dict columns_of(const Collected& c, std::size_t n_values, const py::function& decode, bool intermediate) {
     const std::size_t n = c.number.size();
     const py::object nan = py::float_(std::numeric_limits<double>::quiet_NaN());
     py::dict out;
@@ -136,7 +131,6 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
     }
     out["number"] = number;
     out["state"] = state;
-    const std::size_t n_values = study.directions.size();
     for (std::size_t k = 0; k < n_values; ++k) {
         py::list column(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -187,6 +181,26 @@ py::dict trial_table(const Study& study, bool release, const py::function& decod
         out["intermediate_values"] = curves;
     }
     return out;
+}
+
+}  // namespace
+
+py::dict trial_table(const Study& study, bool release, const py::function& decode, bool intermediate) {
+    Collected c;
+    c.with_reports = intermediate;
+    {
+        std::optional<py::gil_scoped_release> released;
+        if (release) released.emplace();
+        study.storage->visit_trials(study.study_id, [&c](const Trial& t) { c.add(t); });
+    }
+    return columns_of(c, study.directions.size(), decode, intermediate);
+}
+
+py::dict trials_table(const py::sequence& trials, std::size_t n_values, const py::function& decode, bool intermediate) {
+    Collected c;
+    c.with_reports = intermediate;
+    for (const py::handle item : trials) c.add(item.cast<const Trial&>());
+    return columns_of(c, n_values, decode, intermediate);
 }
 
 }  // namespace tarvex::python

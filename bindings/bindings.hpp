@@ -159,6 +159,9 @@ py::dict ordered_params(const Trial& t);
 // the interpreter lock while
 // the storage is read. intermediate: an intermediate_values column too, a dict {step: value} per trial.
 py::dict trial_table(const Study& study, bool release, const py::function& decode, bool intermediate = false);
+// The same columns for the given trials (core Trial objects, in the order given) of a study of
+// n_values directions: a reader that keeps trials it fetched itself tabulates them so.
+py::dict trials_table(const py::sequence& trials, std::size_t n_values, const py::function& decode, bool intermediate);
 // The public package's suggest operations, on the Trial class.
 void def_checked_suggest(py::class_<Trial, std::unique_ptr<Trial>>& cls);
 

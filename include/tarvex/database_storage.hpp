@@ -52,6 +52,11 @@ struct StorageOptions {
     // missing SQLite file is refused with StorageNotFound and a PostgreSQL database without the
     // tables holds no studies.
     bool create = false;
+    // Whether the storage only reads: it writes nothing (trials of silent processes are not
+    // marked lost, an older schema is not upgraded), and what would write (creating or deleting
+    // a study, starting or storing a trial, setting a study's attribute) throws StorageError.
+    // Excludes create.
+    bool read_only = false;
     // Polled while waiting; returning true gives the wait up with StorageInterrupted.
     std::function<bool()> interrupted;
 };
@@ -113,6 +118,7 @@ public:
     std::shared_ptr<IStorage> study_storage(const StudyRecord& study);
 
     const std::string& url() const;  // the URL with every password replaced by ***
+    bool read_only() const { return options.read_only; }
     double heartbeat_grace_seconds() const { return options.heartbeat_grace; }
     double timeout_seconds() const { return options.timeout; }
     // Gives up, within a second, the waits of every thread using this storage (a Ctrl-C taken
@@ -161,6 +167,8 @@ private:
     bool has_study(std::int64_t study_id);
     // The lock on the connection; throws in a process forked from the one that opened it.
     std::unique_lock<std::mutex> use();
+    // The same for a call that writes, which a read-only storage refuses naming what (StorageError).
+    std::unique_lock<std::mutex> use_to_write(const char* what);
     // The trials of study_id changed after change, oldest change first; change moves past them.
     std::vector<StoredTrial> changed_trials(std::int64_t study_id, std::uint64_t& change);
     Trial load_trial(std::int64_t study_id, int number);
@@ -174,8 +182,8 @@ private:
     const std::shared_ptr<detail::Patience> patience;
     const int owner;  // the process that opened the connection
     std::mutex mutex;
-    bool has_schema;       // guarded by mutex
-    bool may_mark = true;  // guarded by mutex; false once marking lost trials was refused (read-only)
+    bool has_schema;  // guarded by mutex
+    bool may_mark;    // guarded by mutex; false when read-only, or once marking lost trials was refused
     std::map<std::pair<std::int64_t, int>, LiveTrial> live;  // guarded by mutex; by (study, number)
     std::unique_ptr<detail::Heartbeat> heartbeat;            // the last member: it stops beating before the others go
 };

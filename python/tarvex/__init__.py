@@ -14,7 +14,7 @@ print(study.best_value, study.best_params)
 
 import _tarvex
 
-from . import _logging, exceptions, importance, integration, report, visualization
+from . import _logging, dashboard, exceptions, importance, integration, report, visualization
 from ._auto import AutoSampler
 from ._cmaes import CMAESSampler
 from ._create import create_study, load_study
@@ -69,6 +69,7 @@ __all__ = [
     "TrialState",
     "__version__",
     "create_study",
+    "dashboard",
     "delete_study",
     "exceptions",
     "hypervolume",

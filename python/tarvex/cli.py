@@ -1,10 +1,11 @@
-"""The tarvex command: look at, export, report on and delete stored studies.
+"""The tarvex command: look at, export, report on, delete and watch stored studies.
 
     tarvex studies --storage sqlite:///tuning.db
     tarvex best    --storage sqlite:///tuning.db --study resnet
     tarvex trials  --storage sqlite:///tuning.db --study resnet --format csv > trials.csv
     tarvex report  --storage sqlite:///tuning.db --study resnet --out report.html
     tarvex delete  --storage sqlite:///tuning.db --study resnet --yes
+    tarvex dashboard --storage sqlite:///tuning.db [--host 127.0.0.1] [--port 8080]
 
 Exit status 0 on success, 2 with a one-line message on bad arguments, an unknown study, a
 storage that cannot be opened or read, or output that cannot be written. The command never
@@ -107,6 +108,13 @@ def _parser() -> argparse.ArgumentParser:
     report.add_argument("--out", required=True, metavar="PATH", help="the HTML file to write (not the database)")
     delete = command("delete", _delete, "Delete the study and all its trials.")
     delete.add_argument("--yes", action="store_true", help="confirm the deletion (required)")
+    dashboard = command(
+        "dashboard", _dashboard, "Serve a live dashboard of the stored studies until Ctrl-C (read-only).", False
+    )
+    dashboard.add_argument(
+        "--host", default="127.0.0.1", help="the address to listen on (default 127.0.0.1: this machine only)"
+    )
+    dashboard.add_argument("--port", type=int, default=8080, help="the port (default 8080; 0: any free port)")
     return parser
 
 
@@ -225,6 +233,18 @@ def _delete(args: argparse.Namespace) -> None:
     except KeyError:
         raise UsageError(f"no study named {_terminal(args.study)!r} in {storage.url}") from None
     print(f"deleted study {_terminal(args.study)!r}")
+
+
+def _dashboard(args: argparse.Namespace) -> None:
+    from .dashboard import serve
+
+    def ready(address: str) -> None:
+        print(f"Serving the dashboard at {address} (Ctrl-C stops it)", flush=True)
+
+    try:
+        serve(args.storage, host=args.host, port=args.port, ready=ready)
+    except (ValueError, FileNotFoundError, ImportError) as error:
+        raise UsageError(_one_line(error)) from None
 
 
 def _table(columns: list[str], rows: list[dict[str, Any]]) -> None:

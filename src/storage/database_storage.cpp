@@ -90,6 +90,10 @@ std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, c
         throw std::invalid_argument("storage: timeout must be a positive number of seconds, got " +
                                     std::to_string(options.timeout));
     }
+    if (options.read_only && options.create) {
+        throw std::invalid_argument(
+            "storage: create and read_only exclude each other; a read-only storage creates nothing");
+    }
     auto parsed = std::make_unique<detail::StorageUrl>(detail::parse_storage_url(url));
     auto patience =
         std::make_shared<detail::Patience>(std::chrono::duration<double>(options.timeout), options.interrupted);
@@ -106,7 +110,7 @@ std::shared_ptr<DatabaseStorage> DatabaseStorage::open(const std::string& url, c
         db = parsed->kind == detail::StorageUrl::Kind::Sqlite
                  ? detail::connect_sqlite(parsed->path, parsed->display, {.create = options.create}, patience)
                  : detail::connect_postgres(parsed->options, parsed->display, patience);
-        has_schema = detail::open_schema(*db, parsed->display, options.create);
+        has_schema = detail::open_schema(*db, parsed->display, options.create, !options.read_only);
         if (!has_schema && parsed->kind == detail::StorageUrl::Kind::Sqlite) {
             throw StorageNotFound(parsed->display + ": '" + parsed->path +
                                   "' is not a tarvex database (it has no tarvex tables)");
@@ -129,7 +133,8 @@ DatabaseStorage::DatabaseStorage(std::unique_ptr<detail::ISqlConnection> db_, st
       options(std::move(options_)),
       patience(std::move(patience_)),
       owner(::getpid()),
-      has_schema(has_schema_) {
+      has_schema(has_schema_),
+      may_mark(!options.read_only) {
     const bool sqlite = parsed->kind == detail::StorageUrl::Kind::Sqlite;
     heartbeat = std::make_unique<detail::Heartbeat>(
         [url = *parsed](std::shared_ptr<const detail::Patience> patient) {
@@ -158,6 +163,13 @@ std::unique_lock<std::mutex> DatabaseStorage::use() {
     return std::unique_lock(mutex);
 }
 
+std::unique_lock<std::mutex> DatabaseStorage::use_to_write(const char* what) {
+    if (options.read_only) {
+        throw StorageError(url() + ": the storage was opened read-only; " + what + " would write to it");
+    }
+    return use();
+}
+
 void DatabaseStorage::require_schema() {
     if (!has_schema) has_schema = detail::open_schema(*db, url(), true);
 }
@@ -171,7 +183,7 @@ StudyRecord DatabaseStorage::create_study(const std::string& name, const std::ve
     if (directions.empty()) throw std::invalid_argument("create_study: a study needs at least one direction");
     check_objective_names(objective_names, directions.size());
     detail::require_plain_text(name, "create_study: the study name");
-    const auto lock = use();
+    const auto lock = use_to_write("create_study");
     require_schema();
     // Of two processes creating one name at once, the second waits for the first and inserts nothing.
     std::vector<detail::SqlRows> rows;
@@ -199,7 +211,7 @@ StudyRecord DatabaseStorage::load_study(const std::string& name) {
 }
 
 void DatabaseStorage::delete_study(const std::string& name) {
-    const auto lock = use();
+    const auto lock = use_to_write("delete_study");
     const auto rows = has_schema
                           ? db->transaction(Transaction::Durable,
                                             {{"DELETE FROM tarvex_studies WHERE name = $1 RETURNING study_id", {name}}})

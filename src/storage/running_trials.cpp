@@ -27,7 +27,7 @@ using detail::Transaction;
 }  // namespace
 
 int DatabaseStorage::start_trial(std::int64_t study_id) {
-    const auto lock = use();
+    const auto lock = use_to_write("starting a trial");
     const std::int64_t worker = heartbeat->worker_id(*db);
     const std::string now = db->now_sql();
     // Numbers are taken with the change counter locked, so none is taken twice; the unique key
@@ -112,7 +112,7 @@ void DatabaseStorage::record_user_attr(std::int64_t study_id, int number, const 
 }
 
 std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t study_id, const Trial& trial) {
-    const auto lock = use();
+    const auto lock = use_to_write("storing a trial");
     // Whether or not it is stored, this process is done with the trial: one it could not store
     // stops beating and is declared lost after the grace period.
     LiveTrial done{};
@@ -222,13 +222,13 @@ std::map<std::string, std::string> DatabaseStorage::finish_trial(std::int64_t st
 }
 
 void DatabaseStorage::enqueue(std::int64_t study_id, const ParamMap& params) {
-    const auto lock = use();
+    const auto lock = use_to_write("enqueue_trial");
     db->transaction(Transaction::Durable, {{"INSERT INTO tarvex_enqueued (study_id, params) VALUES ($1, $2)",
                                             {study_id, detail::param_map_text(params)}}});
 }
 
 std::optional<ParamMap> DatabaseStorage::take_enqueued(std::int64_t study_id, int number) {
-    const auto lock = use();
+    const auto lock = use_to_write("taking an enqueued trial");
     const auto it = live.find({study_id, number});
     return it == live.end() ? std::nullopt : std::exchange(it->second.enqueued, std::nullopt);
 }

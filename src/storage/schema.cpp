@@ -100,7 +100,7 @@ void upgrade(ISqlConnection& db) {
 
 }  // namespace
 
-bool open_schema(ISqlConnection& db, const std::string& label, bool create) {
+bool open_schema(ISqlConnection& db, const std::string& label, bool create, bool may_write) {
     // An existing schema is only read unless it is old: DDL takes table locks that would wait
     // behind other processes' writes.
     if (!db.has_table("tarvex_meta")) {
@@ -112,6 +112,12 @@ bool open_schema(ISqlConnection& db, const std::string& label, bool create) {
     }
     std::int64_t version = version_of(db);
     if (version >= 1 && version < kSchemaVersion) {
+        const auto refused = [&] {
+            return std::runtime_error(label + ": the database has schema version " + std::to_string(version) +
+                                      ", which this tarvex upgrades to " + std::to_string(kSchemaVersion) +
+                                      " when it may write to it; it may not here");
+        };
+        if (!may_write) throw refused();
         try {
             in_transaction(db, [&] {
                 db.lock_schema();
@@ -119,9 +125,7 @@ bool open_schema(ISqlConnection& db, const std::string& label, bool create) {
             });
         } catch (const SqlError& e) {
             if (e.kind != SqlError::Kind::ReadOnly) throw;
-            throw std::runtime_error(label + ": the database has schema version " + std::to_string(version) +
-                                     ", which this tarvex upgrades to " + std::to_string(kSchemaVersion) +
-                                     " when it may write to it; it may not here");
+            throw refused();
         }
         version = version_of(db);
     }

@@ -20,7 +20,8 @@ inline const std::string kFailed = "3";
 
 // Whether the database holds the tables; with create, makes them first when it does not. Tables
 // of an older version are upgraded (under a lock, so that processes opening it at once upgrade it
-// once); a newer version, or an older one that cannot be written here, is refused naming label.
-bool open_schema(ISqlConnection& db, const std::string& label, bool create);
+// once) when may_write; a newer version, or an older one that cannot or may not be written here,
+// is refused naming label.
+bool open_schema(ISqlConnection& db, const std::string& label, bool create, bool may_write = true);
 
 }  // namespace tarvex::detail

@@ -11,7 +11,7 @@ namespace tarvex {
 void DatabaseStorage::set_study_user_attr(const StudyRecord& study, const std::string& key, const std::string& value) {
     detail::require_plain_text(key, "set_user_attr: the key");
     detail::require_plain_text(value, "set_user_attr('" + detail::shown(key) + "'): the value");
-    const auto lock = use();
+    const auto lock = use_to_write("set_study_user_attr");
     std::vector<detail::SqlRows> rows;
     try {
         // Nothing is inserted for a study that is gone: that is how it is noticed.

@@ -2,6 +2,7 @@
 // heartbeats, several connections writing one study, schema versions.
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <regex>
@@ -101,6 +102,45 @@ TEST_P(Backend, RunningTrialsShowTheirParametersAndAreFailedOnceTheirHeartbeatIs
     EXPECT_EQ(seen[1].fail_reason, "heartbeat lost");
     alive.tell(std::move(kept), TrialState::Complete, {1.0});
     EXPECT_EQ(reader.trials()[0].state, TrialState::Complete);
+}
+
+TEST_P(Backend, AReadOnlyStorageReadsLiveTrialsAndWritesNothing) {
+    const StudyRecord record = open()->create_study("s", {Min});
+    StorageOptions options;
+    options.heartbeat_grace = 0.5;
+    options.read_only = true;
+    const auto reader = DatabaseStorage::open(url, options);
+    const auto storage = reader->study_storage(record);
+    std::uint64_t cursor = 0;
+    {
+        auto dying = open(0.5);
+        Study lost(Min, nullptr, nullptr, dying->study_storage(record));
+        Trial orphan = lost.ask();
+        orphan.suggest_float("x", 0, 1, false, std::nullopt);
+        const std::vector<StoredTrial> seen = storage->trials_since(0, cursor);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0]->state, TrialState::Running);
+        EXPECT_EQ(seen[0]->params.count("x"), 1u);
+    }  // its process is gone, but a reader that may not write leaves the trial as it is
+    std::this_thread::sleep_for(800ms);
+    EXPECT_TRUE(storage->trials_since(0, cursor).empty());
+    EXPECT_EQ(reader->load_study("s").id, record.id);
+
+    for (const auto& [what, write] : std::vector<std::pair<std::string, std::function<void()>>>{
+             {"create_study", [&] { reader->create_study("t", {Min}); }},
+             {"delete_study", [&] { reader->delete_study("s"); }},
+             {"set_study_user_attr", [&] { reader->set_study_user_attr(record, "k", "v"); }},
+             {"starting a trial", [&] { Study(Min, nullptr, nullptr, storage).ask(); }}}) {
+        try {
+            write();
+            ADD_FAILURE() << what << " wrote to a read-only storage";
+        } catch (const StorageError& e) {
+            EXPECT_NE(std::string(e.what()).find("read-only; " + what), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(open()->studies().size(), 1u);
+    options.create = true;
+    EXPECT_THROW(DatabaseStorage::open(url, options), std::invalid_argument);
 }
 
 TEST_P(Backend, ConnectionsWritingOneStudyKeepIdentifiersUniqueAndSeeEachOther) {
@@ -232,6 +272,12 @@ TEST_P(Backend, AVersionTwoDatabaseGainsConstraintsObjectiveNamesAndStudyAttribu
     raw_sql("ALTER TABLE tarvex_trials DROP COLUMN constraints");
     raw_sql("ALTER TABLE tarvex_studies DROP COLUMN objective_names");
     raw_sql("UPDATE tarvex_meta SET number = 2 WHERE name = 'schema_version'");
+    StorageOptions read_only;
+    read_only.read_only = true;
+    const std::string refused = error_of([&] { DatabaseStorage::open(url, read_only); });
+    EXPECT_NE(refused.find("schema version 2, which this tarvex upgrades to 4 when it may write to it"),
+              std::string::npos)
+        << refused;
     const auto storage = open();
     const StudyRecord old = storage->load_study("old");
     EXPECT_TRUE(old.objective_names.empty());

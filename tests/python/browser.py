@@ -80,9 +80,10 @@ class Browser:
         self._events.append(method)
 
     def open(self, path, timeout=60):
-        """Loads a file and waits for its load event."""
+        """Loads a file or an http:// address and waits for its load event."""
         self._events.clear()
-        self.call("Page.navigate", url=Path(path).resolve().as_uri())
+        url = str(path) if str(path).startswith("http://") else Path(path).resolve().as_uri()
+        self.call("Page.navigate", url=url)
         deadline = time.monotonic() + timeout
         while "Page.loadEventFired" not in self._events:
             if time.monotonic() > deadline:

@@ -126,7 +126,7 @@ def test_multi_objective_report_shows_the_pareto_front(browser, tmp_path):
 
 
 def test_without_plotly_the_charts_are_embedded_images(study, browser, tmp_path, monkeypatch):
-    monkeypatch.setattr(_page, "_plotly", lambda: None)
+    monkeypatch.setattr(_page, "plotly_module", lambda: None)
     path = tmp_path / "images.html"
     study.report(str(path))
     assert "plotly" not in path.read_text().lower()

@@ -31,9 +31,14 @@ LIMITS = {
 }
 
 
+def limit(view: TrialsView, key: str) -> int:
+    """The most the chart key draws of view: the view's own limit, or the charts' default."""
+    return view.limits.get(key, LIMITS[key])
+
+
 def sample(view: TrialsView, key: str) -> TrialsView:
     return TrialsView(
-        view.directions, representative(view, LIMITS[key]), view.study_name, objective_names=view.objective_names
+        view.directions, representative(view, limit(view, key)), view.study_name, objective_names=view.objective_names
     )
 
 
@@ -98,37 +103,42 @@ def intermediate(view: TrialsView, plotly: Any) -> Any:
     go = plotly.graph_objects
     # A large study's candidates come from a wide sample first: asking every trial for its
     # reports would cost more than drawing them.
-    limit = LIMITS["intermediate"]
-    candidates = representative(view, 20 * limit)
+    most = limit(view, "intermediate")
+    candidates = representative(view, 20 * most)
     reported = [t for t in candidates if t.intermediate_values]
-    if len(reported) < limit and len(candidates) < len(view.trials):
+    if len(reported) < most and len(candidates) < len(view.trials):
         reported = [t for t in view.trials if t.intermediate_values]
     if not reported:
         raise ValueError("no trial reported an intermediate value")
-    curves = representative(TrialsView(view.directions, reported), limit)
+    curves = representative(TrialsView(view.directions, reported), most)
     total, what = (
         (len(reported), "learning curves")
-        if len(reported) > limit or len(candidates) == len(view.trials)
+        if len(reported) > most or len(candidates) == len(view.trials)
         else (len(view.trials), "trials")
     )
-    fig = go.Figure()
-    shown = set()
+    # One trace per state, its curves apart by gaps: a browser draws that many times faster than
+    # a trace per curve.
+    by_state: dict[str, tuple[list[Any], list[Any], list[Any]]] = {}
     for t in curves:
-        state = t.state.name
+        x, y, text = by_state.setdefault(t.state.name, ([], [], []))
+        steps = t.intermediate_values
+        x += [s for s, _ in steps] + [None]
+        y += [v for _, v in steps] + [None]
+        text += [f"trial {t.number}"] * len(steps) + [None]
+    fig = go.Figure()
+    for state, (x, y, text) in by_state.items():
         fig.add_trace(
             go.Scatter(
-                x=[s for s, _ in t.intermediate_values],
-                y=[v for _, v in t.intermediate_values],
+                x=x,
+                y=y,
                 mode="lines+markers",
                 marker={"size": 3},
                 name=state,
-                legendgroup=state,
-                showlegend=state not in shown,
                 line={"color": STATE_COLOURS[state], "width": 1},
-                hovertext=f"trial {t.number}",
+                hovertext=text,
+                showlegend=True,
             )
         )
-        shown.add(state)
     fig.update_layout(title="Intermediate values", xaxis_title="Step", yaxis_title="Intermediate value", **LAYOUT)
     return noted(fig, len(curves), total, what)
 
@@ -194,7 +204,7 @@ def timeline(view: TrialsView, plotly: Any) -> Any:
             table["state"],
         )
     )
-    drawn = {t.number for t in representative(view, LIMITS["timeline"])}
+    drawn = {t.number for t in representative(view, limit(view, "timeline"))}
     runs = [s for s in every if s.number in drawn]
     fig = go.Figure()
     for state in STATE_COLOURS:

@@ -11,7 +11,6 @@ import html
 import io
 import json
 import os
-import random
 import tempfile
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
@@ -19,18 +18,17 @@ from typing import TYPE_CHECKING, Any
 import _tarvex
 
 from .._plotdata.hypervolume import default_reference
-from .._records import counts_text
-from ..importance import param_importances
-from . import _charts, _param_charts
+from . import _charts
 from ._assets import STYLE, script
+from ._figures import chart_list, importance_shares, optional, plotly_module
 from ._sample import TrialsView, shown_note
+from ._summary import summary_items
 from ._table import trial_table
 
 if TYPE_CHECKING:
     from .._types import ReportedStudy
 
 TrialState = _tarvex.TrialState
-IMPORTANCE_LIMIT = 2000  # the completed trials the importances are estimated from, at most
 
 
 def write_report(study: ReportedStudy, path: str | os.PathLike[str], *, title: str | None = None) -> None:
@@ -92,7 +90,7 @@ def _is_storage_file(path: str, url: str) -> bool:
 
 
 def _page(study: ReportedStudy, title: str) -> str:
-    plotly = _plotly()
+    plotly = plotly_module()
     view = TrialsView(
         list(study.directions),
         study.trials,
@@ -100,25 +98,8 @@ def _page(study: ReportedStudy, title: str) -> str:
         study.columns(),
         objective_names=getattr(study, "objective_names", None),
     )
-    shares, importance_note = _importances(view)
-    charts: list[tuple[str, str, Callable[[TrialsView, Any], Any]]] = [
-        ("history", "Optimization history", _charts.history)
-    ]
-    if len(view.directions) > 1:
-        charts.append(("pareto", "Pareto front", _charts.pareto_front))
-        charts.append(("hypervolume", "Hypervolume history", _charts.hypervolume_history))
-    else:
-        charts += [
-            ("intermediate", "Intermediate values", _charts.intermediate),
-            ("parallel", "Parallel coordinates", _param_charts.parallel),
-            ("slice", "Slice plot", _param_charts.slice_),
-            ("contour", "Contour plot", _param_charts.contour),
-        ]
-        if shares:
-            charts.append(
-                ("importances", "Parameter importances", lambda v, p: _param_charts.importances(v, p, shares[0]))
-            )
-    charts.append(("timeline", "Timeline", _charts.timeline))
+    shares, importance_note = importance_shares(view)
+    charts = chart_list(view, shares)
     figures: dict[str, str] = {}
     body = [f"<h1>{html.escape(title)}</h1>", _summary(study, view), "<h2>Charts</h2>"]
     body += [_chart(view, plotly, figures, *chart) for chart in charts]
@@ -170,25 +151,6 @@ def _plotly_script(version: str) -> str:
     return script
 
 
-def _optional(module: str) -> bool:
-    try:
-        __import__(module)
-        return True
-    except ImportError:
-        return False
-
-
-def _plotly() -> Any:
-    """plotly with the modules the charts use, or None without it."""
-    try:
-        import plotly
-        import plotly.graph_objects
-        import plotly.subplots
-    except ImportError:
-        return None
-    return plotly
-
-
 def _chart(
     view: TrialsView,
     plotly: Any,
@@ -209,7 +171,7 @@ def _chart(
 
 def _image(view: TrialsView, key: str, heading: str) -> str:
     """The chart drawn by matplotlib and embedded as a PNG, for a report without plotly."""
-    if not _optional("matplotlib"):
+    if not optional("matplotlib"):
         raise ValueError('charts need plotly: pip install "tarvex[report]"')
     from .. import visualization as vis
 
@@ -242,24 +204,6 @@ def _image(view: TrialsView, key: str, heading: str) -> str:
     return f'<div class="chart" id="chart-{key}">{caption}{image}</div>'
 
 
-def _importances(view: TrialsView) -> tuple[list[dict[str, float]], str]:
-    """Importances per objective, or why there are none; a large study's from a sample of it."""
-    if not _optional("sklearn"):
-        return [], 'Parameter importances need scikit-learn: pip install "tarvex[importance]".'
-    complete = [t for t in view.trials if t.state == TrialState.Complete]
-    # An even sample: the importances describe the whole space the study searched.
-    kept = complete if len(complete) <= IMPORTANCE_LIMIT else random.Random(0).sample(complete, IMPORTANCE_LIMIT)
-    sampled = TrialsView(view.directions, sorted(kept, key=lambda t: t.number))
-    out = []
-    try:
-        for i in range(len(view.directions)):
-            target = None if len(view.directions) == 1 else (lambda t, i=i: t.values[i])
-            out.append(param_importances(sampled, target=target))
-    except ValueError as error:
-        return [], f"Not computed: {error}."
-    return out, shown_note(len(sampled.trials), len(complete), "completed trials", "an even random sample")
-
-
 def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: str) -> str:
     names = list(shares[0])
     heads = ["Importance"] if len(shares) == 1 else [f"Objective {i}" for i in range(len(shares))]
@@ -275,29 +219,9 @@ def _importance_table(shares: list[dict[str, float]], view: TrialsView, note: st
 
 
 def _summary(study: ReportedStudy, view: TrialsView) -> str:
-    trials = view.trials
-    directions = ", ".join(d.name.lower() for d in view.directions)
-    if view.objective_names:
-        directions = ", ".join(f"{n} ({d.name.lower()})" for n, d in zip(view.objective_names, view.directions))
     where = study.storage.url if study.storage is not None else "this process's memory"
-    items = [
-        ("Study", study.study_name),
-        ("Storage", where),
-        ("Directions", directions),
-        ("Trials", f"{len(trials)} ({counts_text(trials)})" if trials else "none"),
-    ]
-    complete = any(t.state == TrialState.Complete for t in trials)
-    constrained = [t for t in trials if t.state == TrialState.Complete and t.constraints]
-    if constrained:
-        n_feasible = sum(t.feasible for t in constrained)
-        items.append(("Feasible", f"{n_feasible} of {len(constrained)} completed trials with constraints"))
-    complete = complete and any(t.feasible for t in trials if t.state == TrialState.Complete)
-    if complete and len(view.directions) == 1:
-        best = study.best_trial
-        items += [("Best trial", str(best.number)), ("Best value", f"{best.value:.6g}")]
-        items += [(f"Best {name}", repr(value)) for name, value in best.params.items()]
-    elif complete:
-        items.append(("Pareto front", ", ".join(str(t.number) for t in study.best_trials) + " (trial numbers)"))
-    items += [(f"Attribute {key}", json.dumps(value)) for key, value in getattr(study, "user_attrs", {}).items()]
+    items = summary_items(
+        view, where, getattr(study, "user_attrs", {}), lambda: study.best_trial, lambda: study.best_trials
+    )
     rows = "".join(f"<tr><th>{html.escape(k)}</th><td>{html.escape(v)}</td></tr>" for k, v in items)
     return f'<table id="summary">{rows}</table>'

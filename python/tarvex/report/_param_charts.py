@@ -119,7 +119,7 @@ def contour(view: TrialsView, plotly: Any) -> Any:
     chosen, space, _ = slices(shown, None, None, None, "contour")
     if len(space) < 2:
         raise ValueError("a contour needs two parameters")
-    space = space[:MAX_CONTOUR_PARAMS]
+    space = space[: view.limits.get("contour_params", MAX_CONTOUR_PARAMS)]
     pairs = [(x, y) for i, y in enumerate(space) for x in space[:i]]
     fig = plotly.subplots.make_subplots(rows=1, cols=len(pairs), horizontal_spacing=min(0.08, 0.5 / len(pairs)))
     lo, hi = min(chosen.values), max(chosen.values)

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import math
 import random
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
 import _tarvex
@@ -29,8 +29,11 @@ class TrialsView:
         study_name: str = "",
         table: dict[str, list[Any]] | None = None,
         objective_names: Sequence[str] | None = None,
+        limits: Mapping[str, int] | None = None,
     ) -> None:
         self.directions = list(directions)
+        # The most each chart draws (see _charts.LIMITS), where this view draws less.
+        self.limits = dict(limits or {})
         self.objective_names = None if objective_names is None else list(objective_names)
         self.trials = list(trials)
         self.study_name = study_name
