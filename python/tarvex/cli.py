@@ -243,6 +243,8 @@ def _dashboard(args: argparse.Namespace) -> None:
 
     try:
         serve(args.storage, host=args.host, port=args.port, ready=ready)
+    except KeyboardInterrupt:
+        pass  # how a server is stopped: not a failure
     except (ValueError, FileNotFoundError, ImportError) as error:
         raise UsageError(_one_line(error)) from None
 

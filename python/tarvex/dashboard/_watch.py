@@ -21,7 +21,7 @@ from ..report._sample import TrialsView
 T = TypeVar("T")
 # The most a chart draws of a large study, below a report's: the page is opened and redrawn often,
 # and these keep a page of 100,000 trials drawn within a couple of seconds.
-CHART_LIMITS = {"slice": 500, "contour": 300, "contour_params": 3, "history": 1000}
+CHART_LIMITS = {"history": 1000, "slice": 300, "contour": 300, "contour_params": 3, "timeline": 500}
 
 
 class Snapshot:
