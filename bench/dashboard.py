@@ -23,6 +23,7 @@ import tarvex as tv
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
 from analysis_cost import objective  # noqa: E402
+
 from browser import Browser  # noqa: E402
 
 READY = "document.body?.dataset.ready === 'true'"
@@ -67,7 +68,8 @@ def large(n, repeats):
         try:
             started = time.perf_counter()
             warmed(address, 1)
-            print(f"{n:,} trials: the server read the study and drew its charts in {time.perf_counter() - started:.1f} s")
+            took = time.perf_counter() - started
+            print(f"{n:,} trials: the server read the study and drew its charts in {took:.1f} s")
             page = f"{address}/studies/1"
             cold = []
             for _ in range(repeats):
