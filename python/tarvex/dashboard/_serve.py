@@ -51,7 +51,11 @@ def serve(
     bound = sock.getsockname()[1]
     shown = f"[{host}]" if ":" in host else host
     address = f"http://{shown}:{bound}/"
-    config = uvicorn.Config(app, log_level="warning", access_log=False, lifespan="off", timeout_graceful_shutdown=2)
+    # log_config=None: the application's logging stays as its owner set it; uvicorn's own warnings
+    # go to its loggers, shown like any other.
+    config = uvicorn.Config(
+        app, log_config=None, log_level="warning", access_log=False, lifespan="off", timeout_graceful_shutdown=2
+    )
     server = uvicorn.Server(config)
 
     started = server.startup
