@@ -89,6 +89,23 @@ def test_running_trials_in_workers_are_seen_by_the_sampler():
     assert sorted(t.params["x"] for t in study.trials) == list(range(6))
 
 
+def test_a_timeout_and_a_progress_bar_serve_worker_processes(capsys):
+    study = tv.create_study(sampler=tv.TPESampler(seed=2, n_startup_trials=2))
+    started = time.monotonic()
+    study.optimize(
+        lambda t: time.sleep(0.05) or t.suggest_float("x", 0, 1),
+        timeout=1.0,
+        n_jobs=2,
+        executor="process",
+        progress=True,
+    )
+    took = time.monotonic() - started
+    trials = study.trials
+    assert took < 10 and len(trials) >= 4 and all(t.state == S.Complete for t in trials)
+    assert sorted(t.number for t in trials) == list(range(len(trials)))
+    assert "1.0/1.0 s" in capsys.readouterr().err  # the bar ran to the timeout
+
+
 def test_errors_of_the_objective_and_of_the_arguments():
     study = tv.create_study()
     lock = threading.Lock()
