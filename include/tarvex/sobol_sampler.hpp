@@ -19,7 +19,7 @@ namespace tarvex {
 // coordinate u maps to a parameter by cutting [0, 1) into equal parts, one per value (integers,
 // steps and choices; the others continuously, on the log scale where they have one), so a study
 // whose trials are numbered from 0 covers each value equally in any prefix of 2^m trials that
-// the number of values divides. The history is not read. Names past the 256th are drawn at random.
+// the number of values divides. The history is not read. Names past the 1111th are drawn at random.
 class SobolSampler : public ISampler {
 public:
     // seed 0: a nondeterministic scramble.

@@ -8,7 +8,7 @@
 namespace tarvex::detail {
 
 // The table's largest degree: that of its last polynomial.
-constexpr std::size_t kMaxSobolDegree = 11;
+constexpr std::size_t kMaxSobolDegree = 13;
 
 // Plain arrays, so that the table is constant data rather than code that builds it at start-up
 // (which sanitizer builds take minutes to compile).
@@ -17,7 +17,7 @@ struct SobolDirection {
     std::array<std::uint32_t, kMaxSobolDegree> m{};  // initial direction numbers m_1 .. m_s, s its degree
 };
 
-constexpr std::size_t kSobolDims = 256;
+constexpr std::size_t kSobolDims = 1111;
 extern const std::array<SobolDirection, kSobolDims> kSobolDirections;
 
 // The 32 direction integers V_1 .. V_32 of dimension dim (< kSobolDims), V_k = m_k 2^(32 - k).

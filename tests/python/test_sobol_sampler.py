@@ -27,6 +27,14 @@ def test_the_plain_sequence_is_scipys_over_forty_dimensions_and_the_scramble_kee
     assert repr(tv.SobolSampler(seed=4)) == "SobolSampler(seed=4, scramble=True)"
 
 
+def test_every_one_of_the_tables_1111_dimensions_is_scipys():
+    d = 1111
+    study = tv.create_study(sampler=tv.SobolSampler(scramble=False))
+    study.optimize(lambda t: sum(t.suggest_float(f"x{i:04d}", 0, 1) for i in range(d)), n_trials=256)
+    got = np.array([list(t.params.values()) for t in study.trials])
+    assert np.abs(got - qmc.Sobol(d, scramble=False).random(256)).max() < 1e-9
+
+
 def test_bad_distributions_name_the_call():
     study = tv.create_study(sampler=tv.SobolSampler(seed=1))
     with pytest.raises(ValueError, match=r"suggest_float\('x'\): low must be <= high"):
