@@ -236,6 +236,17 @@ def socket_closed():
     yield port
 
 
+def test_a_study_deleted_under_an_open_page_is_said_to_be_gone(tmp_path, browser):
+    url = f"sqlite:///{tmp_path}/gone.db"
+    tv.create_study(study_name="brief", storage=url).optimize(lambda t: t.suggest_float("x", 0, 1), n_trials=3)
+    with dashboard(url) as address:
+        browser.open(address + "/studies/1")
+        browser.wait_for("document.body.dataset.ready === 'true'")
+        tv.delete_study(study_name="brief", storage=url)
+        browser.wait_for("!document.getElementById('error').hidden", timeout=20)
+        assert "holds no study of id 1 (deleted?)" in browser.evaluate("document.getElementById('error').textContent")
+
+
 def test_nan_and_missing_cells_sort_last_in_both_directions(tmp_path):
     url = f"sqlite:///{tmp_path}/nan.db"
     study = tv.create_study(storage=url, sampler=tv.RandomSampler(seed=4))

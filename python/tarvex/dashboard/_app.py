@@ -106,7 +106,8 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
         )
 
     def version(request: Request) -> Response:
-        _, snapshot = _study(catalog, request)
+        # What a page polls: it also learns there that its study was deleted.
+        _, snapshot = _study(catalog, request, recheck=True)
         return _json({"version": snapshot.version, "last_activity": snapshot.last_activity})
 
     def chart(request: Request) -> Response:
@@ -209,8 +210,8 @@ class _NotFound(Exception):
     pass
 
 
-def _study(catalog: Catalog, request: Any) -> tuple[StudyWatch, Snapshot]:
-    watch = catalog.watch(request.path_params["study_id"])
+def _study(catalog: Catalog, request: Any, recheck: bool = False) -> tuple[StudyWatch, Snapshot]:
+    watch = catalog.watch(request.path_params["study_id"], recheck=recheck)
     if watch is None:
         raise _NotFound(f"{catalog.url} holds no study of id {request.path_params['study_id']} (deleted?)")
     return watch, catalog.snapshot(watch)

@@ -58,14 +58,19 @@ class Catalog:
         except RuntimeError as error:
             raise StorageUnavailable(f"cannot read {storage.url}: {_one_line(error)}") from None
 
-    def watch(self, study_id: int) -> StudyWatch | None:
-        """The study of that id, or None when the storage holds none (any more)."""
+    def watch(self, study_id: int, *, recheck: bool = False) -> StudyWatch | None:
+        """The study of that id, or None when the storage holds none (any more); recheck: ask
+        the storage whether a study already watched is still there."""
         with self._lock:
             watch = self._watches.get(study_id)
-        if watch is not None:
+        if watch is not None and not recheck:
+            return watch
+        if watch is not None and any(r.id == study_id for r in self.records()):
             return watch
         record = next((r for r in self.records() if r.id == study_id), None)
         if record is None:
+            with self._lock:
+                self._watches.pop(study_id, None)
             return None
         made = StudyWatch(study_in_storage(self._open(), record, None, None))
         with self._lock:
