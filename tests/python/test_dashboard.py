@@ -190,6 +190,8 @@ def test_the_interface_answers_bad_requests_and_foreign_hosts_plainly(served):
     assert body["distributions"]["kind"]["choices"] == [PAYLOAD, "plain"]
     # DNS rebinding: a page of another site whose name points here may not read the studies.
     assert get(served + "/api/studies", host="attacker.example")[0] == 400
+    assert get(served + "/api/studies", host="127.0.0.1.attacker.example:80")[0] == 400
+    assert get(served + "/api/studies", host="localhost:9")[0] == 200 and get(served + "/", host="[::1]:9")[0] == 200
 
 
 def test_what_cannot_be_read_is_said_in_a_line(tmp_path, browser):

@@ -21,6 +21,7 @@ from .._storage import DatabaseStorage
 from ..report._figures import chart_list, importance_shares, plotly_module
 from . import _rows
 from ._catalog import Catalog, StorageUnavailable
+from ._hosts import LOOPBACK_NAMES, HostCheck
 from ._watch import Snapshot, StudyWatch
 
 if TYPE_CHECKING:
@@ -32,7 +33,6 @@ _POLICY = (
     "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data: blob:; "
     "font-src 'self' data:; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
 )
-LOOPBACK_NAMES = ("127.0.0.1", "localhost", "::1", "[::1]")
 logger = logging.getLogger("tarvex")
 
 
@@ -42,7 +42,6 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
     from starlette.applications import Starlette
     from starlette.middleware import Middleware
     from starlette.middleware.base import BaseHTTPMiddleware
-    from starlette.middleware.trustedhost import TrustedHostMiddleware
     from starlette.requests import Request
     from starlette.responses import Response
     from starlette.routing import Route
@@ -177,7 +176,7 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
         Route("/api/studies/{study_id:int}/trials/{number:int}", api(trial)),
     ]
     middleware = [
-        Middleware(TrustedHostMiddleware, allowed_hosts=list(allowed_hosts or LOOPBACK_NAMES)),
+        Middleware(HostCheck, allowed=list(allowed_hosts or LOOPBACK_NAMES)),
         Middleware(BaseHTTPMiddleware, dispatch=headers),
     ]
     app = Starlette(routes=routes, middleware=middleware)

@@ -11,7 +11,8 @@ from collections.abc import Callable
 
 from .._extras import require
 from .._storage import DatabaseStorage
-from ._app import LOOPBACK_NAMES, create_app, warm_up
+from ._app import create_app, warm_up
+from ._hosts import LOOPBACK_NAMES
 
 logger = logging.getLogger("tarvex")
 
