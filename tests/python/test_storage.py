@@ -43,6 +43,11 @@ def test_a_killed_worker_leaves_its_trial_failed_and_the_rest_intact(url):
         worker.send_signal(signal.SIGKILL)
         worker.wait()
     time.sleep(1.5)
+    # A reader opened read-only writes nothing: the lost trial stays as it was, and a run is refused.
+    reader = tv.load_study(study_name="killed", storage=tv.DatabaseStorage(url, heartbeat_grace=1.0, read_only=True))
+    assert reader.trials[-1].state == S.Running
+    with pytest.raises(tv.exceptions.StorageError, match="opened read-only; starting a trial would write"):
+        reader.optimize(lambda t: 0.0, 1)
     study = tv.load_study(study_name="killed", storage=storage)
     trials = study.trials
     assert [t.state for t in trials] == [S.Complete] * 5 + [S.Failed]
