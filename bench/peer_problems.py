@@ -89,7 +89,7 @@ OPTIMISERS = [
     "hyperopt TPE",
 ]
 # The defaults the public package gives GPSampler; _tarvex keeps the compiled module's own.
-BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6, "warp_values": True}
+BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6, "warp_values": True, "trust_region": True}
 ACTIVATIONS = list(ACTIVATION_COST)
 
 

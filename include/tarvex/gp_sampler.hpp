@@ -62,6 +62,12 @@ struct GPSamplerConfig {
     // drawn afresh.
     bool multi_objective = false;
     bool random_scalarisations = false;
+    // Proposals of a single-objective study without constraints stay in a trust region (TuRBO):
+    // a box around the best observation, 0.8 of the cube's side at first, doubled after three
+    // improvements in a row and halved after max(4, d) proposals in a row that improve nothing,
+    // started again once it is smaller than 0.5^7. It is replayed from the stored trials, so the
+    // processes of a study share it. Categorical parameters are not restricted.
+    bool trust_region = false;
 
     // Throws std::invalid_argument naming the first field out of range.
     void validate() const;

@@ -73,7 +73,8 @@ AutoSamplerConfig validated(AutoSamplerConfig config) {
 std::shared_ptr<GPSampler> make_gp(std::uint64_t seed) {
     GPSamplerConfig c;
     c.seed = seed;
-    c.warp_values = true;  // the better setting on the bbob suite
+    c.warp_values = true;  // the better settings on the bbob suite
+    c.trust_region = true;
     return std::make_shared<GPSampler>(c);
 }
 

@@ -10,6 +10,7 @@
 #include "gp_objectives.hpp"
 #include "gp_state.hpp"
 #include "gp_training.hpp"
+#include "gp_trust_region.hpp"
 #include "seen_configs.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/history.hpp"
@@ -119,6 +120,13 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
         centres = best_first(data, violation, k);
     }
     cfg.centres = X(centres, Eigen::all);
+    if (config.trust_region && constraints.view.empty()) {
+        const detail::TrustRegion region = detail::trust_region(data, config.n_warmup);
+        cfg.snap = [&space, lower = region.lower, upper = region.upper](Eigen::Ref<Eigen::VectorXd> x) {
+            x = x.cwiseMax(lower).cwiseMin(upper);
+            space.snap(x);
+        };
+    }
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../../src/samplers/gp_training.hpp"
+#include "../../src/samplers/gp_trust_region.hpp"
 #include "stubs.hpp"
 #include "tarvex/finite_difference.hpp"
 #include "tarvex/gp.hpp"
@@ -225,4 +226,33 @@ TEST(GPTraining, WideRangingValuesAreWarpedOnALogScale) {
     Eigen::VectorXd kept = narrow;
     tarvex::detail::warp_wide_values(kept);
     EXPECT_EQ(kept, narrow);
+}
+
+// The trust region replayed from observations in order: warm-up trials only set the best, three
+// improvements in a row double its side, max(4, d) failures in a row halve it, and it is centred
+// on the best observation, clipped to the cube, with categorical coordinates left whole.
+TEST(GPTraining, TheTrustRegionGrowsOnSuccessesShrinksOnFailuresAndLeavesChoicesFree) {
+    tarvex::detail::TrainingData data;
+    data.space.add("x", FloatDist{0.0, 1.0, false, std::nullopt});
+    data.space.add("c", CategoricalDist{{"a", "b"}});
+    const auto observe = [&](std::vector<double> ys) {
+        data.X = Eigen::MatrixXd::Constant(static_cast<Eigen::Index>(ys.size()), 3, 0.5);
+        data.y = Eigen::Map<Eigen::VectorXd>(ys.data(), static_cast<Eigen::Index>(ys.size()));
+        data.real.assign(ys.size(), 1);
+        data.X(static_cast<Eigen::Index>(std::min_element(ys.begin(), ys.end()) - ys.begin()), 0) = 0.95;
+        return tarvex::detail::trust_region(data, 2);
+    };
+    EXPECT_DOUBLE_EQ(observe({5, 4}).length, 0.8);                          // warm-up only
+    EXPECT_DOUBLE_EQ(observe({5, 4, 3, 2, 1}).length, 1.6);                 // three improvements
+    EXPECT_DOUBLE_EQ(observe({5, 4, 9, 9, 9, 9}).length, 0.4);              // four failures (d = 3 < 4)
+    EXPECT_DOUBLE_EQ(observe({5, 4, 9, 9, 9, 3, 9, 9, 9, 9}).length, 0.4);  // a success resets the count
+    const auto region = observe({5, 4, 9, 9, 9, 9, 9, 9, 9, 9});
+    EXPECT_DOUBLE_EQ(region.length, 0.2);
+    EXPECT_NEAR(region.lower[0], 0.85, 1e-12);  // around the best, x = 0.95, clipped at 1
+    EXPECT_DOUBLE_EQ(region.upper[0], 1.0);
+    EXPECT_EQ(region.lower.tail(2), Eigen::Vector2d::Zero());  // the choice's one-hot block
+    EXPECT_EQ(region.upper.tail(2), Eigen::Vector2d::Ones());
+    std::vector<double> failing{5, 4};
+    failing.resize(2 + 4 * 7, 9.0);  // seven halvings take it below 0.5^7: it starts again
+    EXPECT_DOUBLE_EQ(observe(failing).length, 0.8);
 }

@@ -1,9 +1,11 @@
-"""GPSampler with several objectives and constraints, in processes sharing a database."""
+"""GPSampler's trust region, and the GP with several objectives and constraints in processes
+sharing a database."""
 
 import math
 
 import pytest
 
+import _tarvex
 import tarvex as tv
 from conftest import run_processes
 
@@ -38,3 +40,21 @@ def test_two_processes_share_a_constrained_front(url, multi_objective):
     assert len({(t.params["x"], t.params["y"]) for t in trials}) >= 12
     front = study.best_trials
     assert front and all(t.constraints[0] <= 0 for t in front)
+
+
+def test_the_trust_region_is_the_packages_default_and_converges_on_a_bowl():
+    assert tv.GPSampler().config.trust_region and not tv.GPSampler(trust_region=False).config.trust_region
+    assert not _tarvex.GPSampler().config.trust_region  # the compiled module's sampler is as it was
+
+    def bowl(trial):
+        return (trial.suggest_float("x", -5, 5) - 1.3) ** 2 + (trial.suggest_float("y", -5, 5) + 0.7) ** 2
+
+    def run(trust_region):
+        study = tv.create_study(sampler=tv.GPSampler(seed=2, trust_region=trust_region))
+        study.optimize(bowl, 30)
+        return study
+
+    inside = run(True)
+    assert [t.params for t in inside.trials] == [t.params for t in run(True).trials]
+    assert [t.params for t in inside.trials] != [t.params for t in run(False).trials]
+    assert inside.best_value < 1e-4 and inside.best_params == pytest.approx({"x": 1.3, "y": -0.7}, abs=0.01)
