@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -36,6 +37,16 @@ std::vector<Eigen::Index> best_first(const TrainingData& data, const Eigen::Vect
     return rows;
 }
 
+// The acquisition optimiser's snap for a search kept inside [lower, upper]: each point clamped
+// to the box, then moved to the configuration it stands for.
+std::function<void(Eigen::Ref<Eigen::VectorXd>)> snap_within(const SearchSpace& space, Eigen::VectorXd lower,
+                                                             Eigen::VectorXd upper) {
+    return [&space, lower = std::move(lower), upper = std::move(upper)](Eigen::Ref<Eigen::VectorXd> x) {
+        x = x.cwiseMax(lower).cwiseMin(upper);
+        space.snap(x);
+    };
+}
+
 // A proposal from the model of the m real observations nearest the best one, inside their box.
 Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& config, int m, std::mt19937_64& rng) {
     const Eigen::RowVectorXd centre = data.X.row(best_first(data, data.y, 1).front());
@@ -47,11 +58,7 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
     gp.fit_noise = config.fit_noise;
     gp.fit(X, z, true);
     AcqOptConfig cfg = detail::acquisition_config(config, data.space);
-    const Eigen::VectorXd lower = X.colwise().minCoeff(), upper = X.colwise().maxCoeff();
-    cfg.snap = [&](Eigen::Ref<Eigen::VectorXd> x) {
-        x = x.cwiseMax(lower).cwiseMin(upper);
-        data.space.snap(x);
-    };
+    cfg.snap = snap_within(data.space, X.colwise().minCoeff(), X.colwise().maxCoeff());
     cfg.n_cand = std::min(config.n_cand, 256);  // the box is small: local candidates do most of the work
     cfg.centres = centre;
     cfg.n_local = 3 * config.n_local;
@@ -121,11 +128,8 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     }
     cfg.centres = X(centres, Eigen::all);
     if (config.trust_region && constraints.view.empty()) {
-        const detail::TrustRegion region = detail::trust_region(data, config.n_warmup);
-        cfg.snap = [&space, lower = region.lower, upper = region.upper](Eigen::Ref<Eigen::VectorXd> x) {
-            x = x.cwiseMax(lower).cwiseMin(upper);
-            space.snap(x);
-        };
+        detail::TrustRegion region = detail::trust_region(data, config.n_warmup);
+        cfg.snap = snap_within(space, std::move(region.lower), std::move(region.upper));
     }
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
 }

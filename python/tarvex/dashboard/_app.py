@@ -18,7 +18,8 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
 from .._storage import DatabaseStorage
-from ..report._figures import chart_list, importance_shares, plotly_module
+from ..report._figures import Chart, chart_list, importance_shares, plotly_module
+from ..report._sample import TrialsView
 from . import _rows
 from ._catalog import Catalog, StorageUnavailable
 from ._hosts import LOOPBACK_NAMES, HostCheck
@@ -99,7 +100,7 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
                 "last_activity": snapshot.last_activity,
                 "n_trials": len(snapshot.core_trials),
                 "summary": snapshot.once("summary", lambda: _summary(watch, snapshot, catalog.url)),
-                "charts": [[key, heading] for key, heading, _ in chart_list(view, [{}])],
+                "charts": [[key, heading] for key, heading, _ in shown_charts(view)],
                 "has_plotly": plotly_module() is not None,
             }
         )
@@ -112,7 +113,7 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
     def chart(request: Request) -> Response:
         watch, snapshot = _study(catalog, request)
         key = request.path_params["key"]
-        keys = chart_keys(snapshot)
+        keys = [k for k, _, _ in shown_charts(snapshot.view)]
         if key not in keys:
             return _error(404, f"no chart {key!r} for this study; it has {', '.join(keys)}")
         made = chart_of(watch, key)
@@ -184,8 +185,10 @@ def create_app(storage: str | DatabaseStorage, *, allowed_hosts: list[str] | Non
     return app
 
 
-def chart_keys(snapshot: Snapshot) -> list[str]:
-    return [key for key, _, _ in chart_list(snapshot.view, [{}])]
+def shown_charts(view: TrialsView) -> list[Chart]:
+    """The charts of a study's page: importances among them before their shares are computed,
+    which happens when that chart is asked for."""
+    return chart_list(view, [{}])
 
 
 def chart_of(watch: StudyWatch, key: str) -> Any:
@@ -199,7 +202,7 @@ def warm_up(catalog: Catalog) -> None:
     try:
         catalog.overview()
         for watch in catalog.watches():
-            for key in chart_keys(catalog.snapshot(watch)):
+            for key, _, _ in shown_charts(catalog.snapshot(watch).view):
                 chart_of(watch, key)
     except StorageUnavailable:
         pass  # the pages say so when they are visited
@@ -246,7 +249,7 @@ def _figure(watch: StudyWatch, snapshot: Snapshot, key: str) -> tuple[str, str]:
                 raise ValueError(note)
             charts = chart_list(view, shares)
         else:
-            charts = chart_list(view, [{}])
+            charts = shown_charts(view)
         build = next(b for k, _, b in charts if k == key)
         return "figure", str(build(view, plotly).to_json())
     except ValueError as error:

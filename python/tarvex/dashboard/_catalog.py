@@ -65,16 +65,21 @@ class Catalog:
             watch = self._watches.get(study_id)
         if watch is not None and not recheck:
             return watch
-        if watch is not None and any(r.id == study_id for r in self.records()):
-            return watch
         record = next((r for r in self.records() if r.id == study_id), None)
         if record is None:
             with self._lock:
                 self._watches.pop(study_id, None)
             return None
+        return self._watch_of(record)
+
+    def _watch_of(self, record: _tarvex.StudyRecord) -> StudyWatch:
+        with self._lock:
+            watch = self._watches.get(record.id)
+        if watch is not None:
+            return watch
         made = StudyWatch(study_in_storage(self._open(), record, None, None))
         with self._lock:
-            return self._watches.setdefault(study_id, made)
+            return self._watches.setdefault(record.id, made)
 
     def watches(self) -> list[StudyWatch]:
         """The studies watched so far."""
@@ -96,10 +101,7 @@ class Catalog:
             for gone in set(self._watches) - {r.id for r in records}:
                 del self._watches[gone]
         for record in records:
-            watch = self.watch(record.id)
-            if watch is None:
-                continue  # deleted meanwhile
-            snapshot = self.snapshot(watch)
+            snapshot = self.snapshot(self._watch_of(record))
             overview = snapshot.once("overview", functools.partial(_overview, snapshot))
             rows.append({"id": record.id, "name": record.name, **overview})
         return rows

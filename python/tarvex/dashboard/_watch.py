@@ -24,6 +24,30 @@ T = TypeVar("T")
 CHART_LIMITS = {"history": 1000, "slice": 300, "contour": 300, "contour_params": 3, "timeline": 500}
 
 
+class Made:
+    """Values by name, each made by one thread while the others that ask for it wait; a value
+    kept serves as long as usable(value) says so."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._values: dict[str, Any] = {}
+        self._making: dict[str, threading.Lock] = {}
+
+    def get(self, name: str, make: Callable[[], T], usable: Callable[[T], bool] = lambda _: True) -> T:
+        with self._lock:
+            if name in self._values and usable(self._values[name]):
+                return self._values[name]  # type: ignore[no-any-return]
+            lock = self._making.setdefault(name, threading.Lock())
+        with lock:
+            with self._lock:
+                if name in self._values and usable(self._values[name]):
+                    return self._values[name]  # type: ignore[no-any-return]
+            value = make()
+            with self._lock:
+                self._values[name] = value
+            return value
+
+
 class Snapshot:
     """The study's trials at one version, and what was computed from them. Immutable once made;
     computed things are made on first use, once even when several requests ask at the same time."""
@@ -32,23 +56,10 @@ class Snapshot:
         self.study = study
         self.version = version
         self.core_trials = trials  # by number
-        self._lock = threading.Lock()
-        self._made: dict[str, Any] = {}
-        self._making: dict[str, threading.Lock] = {}
+        self._made = Made()
 
     def once(self, name: str, make: Callable[[], T]) -> T:
-        with self._lock:
-            if name in self._made:
-                return self._made[name]  # type: ignore[no-any-return]
-            lock = self._making.setdefault(name, threading.Lock())
-        with lock:
-            with self._lock:
-                if name in self._made:
-                    return self._made[name]  # type: ignore[no-any-return]
-            value = make()
-            with self._lock:
-                self._made[name] = value
-            return value
+        return self._made.get(name, make)
 
     @property
     def trials(self) -> list[FrozenTrial]:
@@ -128,8 +139,7 @@ class StudyWatch:
         self._checked = -float("inf")
         self._version = 0
         self._snapshot: Snapshot | None = None
-        self._computed: dict[str, Computed] = {}
-        self._computing: dict[str, threading.Lock] = {}
+        self._computed = Made()
 
     def poll(self) -> None:
         with self._lock:
@@ -155,19 +165,10 @@ class StudyWatch:
     def computed(self, name: str, make: Callable[[Snapshot], Any]) -> Computed:
         """make(snapshot) for the newest snapshot, or an earlier result that is still fresh."""
         snapshot = self.snapshot()
-        with self._lock:
-            kept = self._computed.get(name)
-            if kept is not None and kept.fresh_for(snapshot.version):
-                return kept
-            lock = self._computing.setdefault(name, threading.Lock())
-        with lock:
-            with self._lock:
-                kept = self._computed.get(name)
-                if kept is not None and kept.fresh_for(snapshot.version):
-                    return kept
+
+        def timed() -> Computed:
             start = time.monotonic()
             value = make(snapshot)
-            result = Computed(snapshot.version, value, time.monotonic() - start)
-            with self._lock:
-                self._computed[name] = result
-            return result
+            return Computed(snapshot.version, value, time.monotonic() - start)
+
+        return self._computed.get(name, timed, lambda kept: kept.fresh_for(snapshot.version))

@@ -42,6 +42,7 @@
 
   const error = document.getElementById("error");
   function showError(message) { error.textContent = message; error.hidden = false; }
+  function failed(e) { showError(String(e.message || e)); }
   function clearError() { error.hidden = true; error.textContent = ""; }
 
   function updated(lastActivity) {
@@ -53,7 +54,7 @@
   // Polls fn every POLL_MS, one call at a time, showing what goes wrong and going on.
   function every(fn) {
     function tick() {
-      fn().then(clearError, function (e) { showError(String(e.message || e)); })
+      fn().then(clearError, failed)
         .finally(function () { setTimeout(tick, POLL_MS); });
     }
     setTimeout(tick, POLL_MS);
@@ -93,7 +94,7 @@
         document.body.dataset.ready = "true";
       });
     }
-    refresh().then(clearError, function (e) { showError(String(e.message || e)); }).finally(function () { every(refresh); });
+    refresh().then(clearError, failed).finally(function () { every(refresh); });
   }
 
   // ---- one study ----------------------------------------------------------------------------
@@ -170,7 +171,7 @@
           table.descending = table.sort === column[0] ? !table.descending : false;
           table.sort = column[0];
           table.page = 0;
-          refreshTable().catch(function (e) { showError(String(e.message || e)); });
+          refreshTable().catch(failed);
         });
         head.appendChild(th);
       });
@@ -225,16 +226,16 @@
         holder.replaceChildren(element("h3", "Trial " + t.number), content);
         holder.hidden = false;
         holder.dataset.number = t.number;
-      }).catch(function (e) { showError(String(e.message || e)); });
+      }).catch(failed);
     }
 
     document.getElementById("previous").addEventListener("click", function () {
       table.page -= 1;
-      refreshTable().catch(function (e) { showError(String(e.message || e)); });
+      refreshTable().catch(failed);
     });
     document.getElementById("next").addEventListener("click", function () {
       table.page += 1;
-      refreshTable().catch(function (e) { showError(String(e.message || e)); });
+      refreshTable().catch(failed);
     });
 
     function load() {
@@ -269,7 +270,7 @@
       });
     }
 
-    load().then(checkReady, function (e) { showError(String(e.message || e)); })
+    load().then(checkReady, failed)
       .finally(function () { every(function () { return charts.history ? poll() : load(); }); });
   }
 
