@@ -57,6 +57,8 @@ def run_branin_c(sampler_name, seed, budget):
 
     samplers = {
         "gp": lambda: tv.GPSampler(seed=seed),
+        # told the reference point the hypervolume is measured at, as BoTorch is
+        "gp-ref": lambda: tv.GPSampler(seed=seed, reference_point=ref),
         "tpe": lambda: tv.TPESampler(seed=seed),
         "random": lambda: tv.RandomSampler(seed=seed),
     }
@@ -92,7 +94,7 @@ def evaluate(problem, x):
     return f[0].tolist(), ([] if g is None or np.size(g) == 0 else np.atleast_1d(g[0]).tolist())
 
 
-def run_tarvex(sampler_name, problem, seed, budget):
+def run_tarvex(sampler_name, problem, seed, budget, ref):
     import tarvex as tv
 
     samplers = {
@@ -100,8 +102,11 @@ def run_tarvex(sampler_name, problem, seed, budget):
         "nsga2-crowding": lambda: tv.NSGA2Sampler(population_size=POPULATION, selection="crowding", seed=seed),
         "random": lambda: tv.RandomSampler(seed=seed),
         "gp": lambda: tv.GPSampler(seed=seed),
+        # told the reference point the hypervolume is measured at, as BoTorch is
+        "gp-ref": lambda: tv.GPSampler(seed=seed, reference_point=ref),
         "gp-parego": lambda: tv.GPSampler(seed=seed, multi_objective="parego"),
         "tpe": lambda: tv.TPESampler(seed=seed),
+        "auto": lambda: tv.AutoSampler(seed=seed),
     }
     constraints = {}
     points = []
@@ -164,7 +169,7 @@ def one_run(task):
     if sampler == "pymoo":
         points, seconds = run_pymoo(problem, seed, budget)
     else:
-        points, seconds = run_tarvex(sampler, problem, seed, budget)
+        points, seconds = run_tarvex(sampler, problem, seed, budget, ref)
     import tarvex as tv
 
     feasible = [f for f, ok in points if ok]

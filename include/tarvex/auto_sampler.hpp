@@ -7,6 +7,7 @@
 
 #include "tarvex/cmaes_sampler.hpp"
 #include "tarvex/gp_sampler.hpp"
+#include "tarvex/nsga2_sampler.hpp"
 #include "tarvex/random_sampler.hpp"
 #include "tarvex/sampler.hpp"
 #include "tarvex/tpe_sampler.hpp"
@@ -14,8 +15,8 @@
 namespace tarvex {
 
 struct AutoSamplerConfig {
-    // A flat, single-objective study goes to the GP while it has fewer finished trials than
-    // this; past it, where a GP proposal costs tens of milliseconds, to CMA-ES or TPE.
+    // A flat study goes to the GP while it has fewer finished trials than this; past it, where
+    // a GP proposal costs tens of milliseconds, to CMA-ES, TPE or NSGA-II.
     int max_gp_trials = 200;
     std::uint64_t seed = 0;  // 0: a nondeterministic generator
 
@@ -23,12 +24,13 @@ struct AutoSamplerConfig {
     void validate() const;
 };
 
-// The choice, made again at each trial from the finished trials: several objectives or a
-// conditional space (trials that use different parameters) go to TPESampler; a flat space to
-// GPSampler while the study is small, then to CMAESSampler where every parameter is numeric
-// (started from the best tenth of the trials so far) and to TPESampler otherwise. The trial
-// keeps the choice in its system attribute "auto_sampler" ("GPSampler", "TPESampler" or
-// "CMAESSampler").
+// The choice, made again at each trial from the finished trials: a conditional space (trials
+// that use different parameters) goes to TPESampler; a flat space to GPSampler while the study
+// is small (with several objectives, by expected hypervolume improvement), then, for one
+// objective, to CMAESSampler where every parameter is numeric (started from the best tenth of the
+// trials so far) and to TPESampler otherwise, and for several objectives to NSGA2Sampler (whose
+// first population is the best of the GP's trials). The trial keeps the choice in its system
+// attribute "auto_sampler" ("GPSampler", "TPESampler", "CMAESSampler" or "NSGA2Sampler").
 class AutoSampler : public ISampler {
 public:
     // Throws std::invalid_argument for a config that validate() rejects.
@@ -52,6 +54,7 @@ private:
     const std::shared_ptr<GPSampler> gp;
     const std::shared_ptr<TPESampler> tpe;
     const std::shared_ptr<CMAESSampler> cmaes;
+    const std::shared_ptr<NSGA2Sampler> nsga2;
 };
 
 }  // namespace tarvex

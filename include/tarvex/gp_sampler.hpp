@@ -68,6 +68,11 @@ struct GPSamplerConfig {
     // started again once it is smaller than 0.5^7. It is replayed from the stored trials, so the
     // processes of a study share it. Categorical parameters are not restricted.
     bool trust_region = false;
+    // The point, one value per objective in its own units, beyond which values do not count:
+    // the hypervolume improved is the one bounded by it, as a benchmark or a budget (a latency
+    // of at most 50 ms) measures it. Empty: a tenth of the front's range beyond its worst
+    // values. Unused by random_scalarisations.
+    std::vector<double> reference_point{};
 
     // Throws std::invalid_argument naming the first field out of range.
     void validate() const;

@@ -11,11 +11,12 @@ from ._samplers import core_seed
 @replayable
 class AutoSampler(_tarvex.AutoSampler):
     """Picks for each trial the sampler that suits the study as it stands, so a study needs no
-    choice up front: ``GPSampler`` while a flat, single-objective study is small (fewer than
-    ``max_gp_trials`` finished trials), then ``CMAESSampler`` where every parameter is numeric
-    (starting from the best tenth of the trials so far) and ``TPESampler`` otherwise;
-    ``TPESampler`` from the start for conditional spaces (trials that use different parameters)
-    and for several objectives. Each trial records the choice in
+    choice up front: ``GPSampler`` while a flat study is small (fewer than ``max_gp_trials``
+    finished trials; with several objectives, by expected hypervolume improvement), then for one
+    objective ``CMAESSampler`` where every parameter is numeric (starting from the best tenth of
+    the trials so far) and ``TPESampler`` otherwise, and for several objectives ``NSGA2Sampler``
+    (its first population the best of the GP's trials); ``TPESampler`` from the start for
+    conditional spaces (trials that use different parameters). Each trial records the choice in
     ``trial.system_attrs["auto_sampler"]``, and the log at INFO level names it.
 
     Args:

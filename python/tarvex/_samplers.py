@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import math
+from collections.abc import Sequence
 from typing import TypeVar
 
 import _tarvex
@@ -22,6 +24,19 @@ def core_seed(seed: int | None) -> int:
     if not 0 <= seed <= _MAX_SEED:
         raise ValueError(f"seed must be None or an int from 0 to 2**64 - 2, got {seed}")
     return seed + 1
+
+
+def reference_values(reference_point: Sequence[float] | None) -> list[float]:
+    """A reference point as the core takes it: finite numbers, one per objective; [] for none."""
+    if reference_point is None:
+        return []
+    try:
+        values = [float(v) for v in reference_point]
+    except (TypeError, ValueError):
+        raise TypeError(f"reference_point must be None or a sequence of numbers, got {reference_point!r}") from None
+    if not values or not all(math.isfinite(v) for v in values):
+        raise ValueError(f"reference_point must hold one finite number per objective, got {reference_point!r}")
+    return values
 
 
 _E = TypeVar("_E", _tarvex.KernelType, _tarvex.AcquisitionType)
@@ -93,6 +108,10 @@ class GPSampler(_tarvex.GPSampler):
             their predicted values) or ``"parego"`` (a random augmented Chebyshev scalarisation
             per trial: cheaper, weaker with three objectives and more). Beyond three
             objectives it is always ``"parego"``.
+        reference_point: for ``"ehvi"``, one value per objective beyond which a value does not
+            count (a lower bound where the objective is maximised), as the hypervolume you will
+            judge the front by is bounded: proposals then improve that hypervolume. None: a tenth
+            of the front's range beyond its worst values.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
         constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
             study made with this sampler and none of its own.
@@ -117,6 +136,7 @@ class GPSampler(_tarvex.GPSampler):
         warp_values: bool = True,
         trust_region: bool = True,
         multi_objective: str = "ehvi",
+        reference_point: Sequence[float] | None = None,
         seed: int | None = None,
         constraints: ConstraintsFunc | None = None,
     ) -> None:
@@ -131,6 +151,7 @@ class GPSampler(_tarvex.GPSampler):
             raise ValueError(f"multi_objective must be 'ehvi' or 'parego', got {multi_objective!r}")
         if not noise_var > 0:
             raise ValueError(f"noise_var must be above 0, got {noise_var!r}")
+        reference = reference_values(reference_point)
         super().__init__(
             kernel=kernel_type,
             acq=acq_type,
@@ -147,6 +168,7 @@ class GPSampler(_tarvex.GPSampler):
             trust_region=bool(trust_region),
             multi_objective=True,
             random_scalarisations=multi_objective == "parego",
+            reference_point=reference,
         )
         check_constraints(constraints)
         self.constraints = constraints

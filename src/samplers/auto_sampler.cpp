@@ -12,7 +12,7 @@
 namespace tarvex {
 namespace {
 
-enum class Choice { GP, TPE, CMAES };
+enum class Choice { GP, TPE, CMAES, NSGA2 };
 
 const char* name_of(Choice c) {
     switch (c) {
@@ -20,6 +20,8 @@ const char* name_of(Choice c) {
             return "GPSampler";
         case Choice::CMAES:
             return "CMAESSampler";
+        case Choice::NSGA2:
+            return "NSGA2Sampler";
         case Choice::TPE:
             break;
     }
@@ -29,13 +31,13 @@ const char* name_of(Choice c) {
 // What an AutoSampler keeps of one study: each sampler's own state, the shape of the space the
 // finished trials show, and the choice made for each running trial.
 struct AutoState : SamplerState {
-    std::unique_ptr<SamplerState> gp, tpe, cmaes;  // gp and cmaes: single-objective studies only
+    std::unique_ptr<SamplerState> gp, tpe, cmaes, nsga2;  // cmaes: one objective; nsga2: several
     bool single_objective = true;
     // The space as the finished trials show it; guarded by the study's sampling lock.
     std::unordered_set<int> checked;             // the finished trials read
     std::optional<std::set<std::string>> names;  // the first one's parameters
     bool conditional = false, numeric = true;
-    bool cmaes_started = false;               // CMA-ES, once chosen, stays: its search is under way
+    bool handed_over = false;                 // past the GP, the search that took over stays with it
     mutable std::mutex mutex;                 // guards choices, which annotate reads unlocked
     std::unordered_map<int, Choice> choices;  // by trial_id, until the trial is annotated
 
@@ -75,6 +77,7 @@ std::shared_ptr<GPSampler> make_gp(std::uint64_t seed) {
     c.seed = seed;
     c.warp_values = true;  // the better settings on the bbob suite
     c.trust_region = true;
+    c.multi_objective = true;
     return std::make_shared<GPSampler>(c);
 }
 
@@ -92,6 +95,12 @@ std::shared_ptr<CMAESSampler> make_cmaes(std::uint64_t seed) {
     return std::make_shared<CMAESSampler>(c);
 }
 
+std::shared_ptr<NSGA2Sampler> make_nsga2(std::uint64_t seed) {
+    NSGA2SamplerConfig c;
+    c.seed = seed;
+    return std::make_shared<NSGA2Sampler>(c);
+}
+
 }  // namespace
 
 void AutoSamplerConfig::validate() const {
@@ -102,33 +111,32 @@ AutoSampler::AutoSampler(AutoSamplerConfig config_)
     : config(validated(config_)),
       gp(make_gp(derived(config.seed, 1))),
       tpe(make_tpe(derived(config.seed, 2))),
-      cmaes(make_cmaes(derived(config.seed, 3))) {}
+      cmaes(make_cmaes(derived(config.seed, 3))),
+      nsga2(make_nsga2(derived(config.seed, 4))) {}
 
 std::unique_ptr<SamplerState> AutoSampler::make_state(const Study& study) {
     auto s = std::make_unique<AutoState>();
     s->single_objective = study.directions.size() == 1;
     s->tpe = tpe->make_state(study);
+    s->gp = gp->make_state(study);
     if (s->single_objective) {
-        s->gp = gp->make_state(study);
         s->cmaes = cmaes->make_state(study);
+    } else {
+        s->nsga2 = nsga2->make_state(study);
     }
     return s;
 }
 
 void AutoSampler::before_study(const Study& study) {
     tpe->before_study(study);
-    if (study.directions.size() == 1) {
-        gp->before_study(study);
-        cmaes->before_study(study);
-    }
+    gp->before_study(study);
+    (study.directions.size() == 1 ? static_cast<ISampler&>(*cmaes) : *nsga2).before_study(study);
 }
 
 void AutoSampler::after_trial(const Study& study, const Trial& trial) {
     tpe->after_trial(study, trial);
-    if (study.directions.size() == 1) {
-        gp->after_trial(study, trial);
-        cmaes->after_trial(study, trial);
-    }
+    gp->after_trial(study, trial);
+    (study.directions.size() == 1 ? static_cast<ISampler&>(*cmaes) : *nsga2).after_trial(study, trial);
 }
 
 ParamMap AutoSampler::propose(const History& history, const Trial& trial, SamplerState* state) {
@@ -136,14 +144,16 @@ ParamMap AutoSampler::propose(const History& history, const Trial& trial, Sample
     if (!s) return tpe->propose(history, trial, nullptr);
     s->take_in(history);
     Choice choice = Choice::TPE;
-    if (s->single_objective && !s->conditional) {
-        if (s->cmaes_started || static_cast<int>(s->checked.size()) >= config.max_gp_trials) {
-            choice = s->numeric ? Choice::CMAES : Choice::TPE;
-        } else {
+    if (!s->conditional) {
+        if (!s->handed_over && static_cast<int>(s->checked.size()) < config.max_gp_trials) {
             choice = Choice::GP;
+        } else if (!s->single_objective) {
+            choice = Choice::NSGA2;
+        } else if (s->numeric) {
+            choice = Choice::CMAES;
         }
     }
-    s->cmaes_started = choice == Choice::CMAES;
+    s->handed_over = choice == Choice::CMAES || choice == Choice::NSGA2;
     {
         const std::scoped_lock lock(s->mutex);
         s->choices[trial.trial_id] = choice;
@@ -153,6 +163,8 @@ ParamMap AutoSampler::propose(const History& history, const Trial& trial, Sample
             return gp->propose(history, trial, s->gp.get());
         case Choice::CMAES:
             return cmaes->propose(history, trial, s->cmaes.get());
+        case Choice::NSGA2:
+            return nsga2->propose(history, trial, s->nsga2.get());
         case Choice::TPE:
             break;
     }
@@ -167,6 +179,8 @@ ParamValue AutoSampler::sample_independent(const Study& study, const Trial& tria
             return gp->sample_independent(study, trial, name, dist);
         case Choice::CMAES:
             return cmaes->sample_independent(study, trial, name, dist);
+        case Choice::NSGA2:
+            return nsga2->sample_independent(study, trial, name, dist);
         case Choice::TPE:
             break;
     }
@@ -184,7 +198,12 @@ void AutoSampler::annotate(Trial& trial, SamplerState* state) {
 }
 
 std::string AutoSampler::saved_state() const {
-    return utils::StateWriter().add(gp->saved_state()).add(tpe->saved_state()).add(cmaes->saved_state()).text();
+    return utils::StateWriter()
+        .add(gp->saved_state())
+        .add(tpe->saved_state())
+        .add(cmaes->saved_state())
+        .add(nsga2->saved_state())
+        .text();
 }
 
 void AutoSampler::restore_state(const std::string& text) {
@@ -192,10 +211,12 @@ void AutoSampler::restore_state(const std::string& text) {
     const std::string of_gp = reader.piece();
     const std::string of_tpe = reader.piece();
     const std::string of_cmaes = reader.piece();
+    const std::string of_nsga2 = reader.piece();
     reader.finish();
     gp->restore_state(of_gp);
     tpe->restore_state(of_tpe);
     cmaes->restore_state(of_cmaes);
+    nsga2->restore_state(of_nsga2);
 }
 
 }  // namespace tarvex

@@ -52,6 +52,35 @@ double log_interval_expectation(double lower, double upper, double mu, double sd
     return std::log(sd) + log_cdf(0.5 * (zu + zl)) + std::log(zu - zl);
 }
 
+// E[max(0, upper - max(y, lower))] for y = shift + e^w, w ~ N(mu, sd^2), as ∫ P(y ≤ t) dt over
+// [lower, upper]: with α and β the standardised logs of lower and upper above shift,
+//   (upper − lower) Φ(α) + (upper − shift)(Φ(β) − Φ(α)) − e^(mu + sd²/2) (Φ(β − sd) − Φ(α − sd)).
+// Deep in the lower tail (β < −6), where those terms cancel, ∫ P(y ≤ t) dt ≈ P(y ≤ upper) times
+// the distance over which that probability falls by e, sd (upper − shift) / |β|. Returned as a log.
+double log_lognormal_interval_expectation(double lower, double upper, double shift, double mu, double sd) {
+    if (!(upper > lower) || !(upper > shift)) return -kInf;
+    const double from = std::max(lower, shift);
+    if (sd <= 1e-12) {
+        const double gap = upper - std::max(shift + std::exp(mu), lower);
+        return gap > 0 ? std::log(gap) : -kInf;
+    }
+    const double beta = (std::log(upper - shift) - mu) / sd;
+    if (beta < -6) return log_cdf(beta) + std::log(std::min(upper - from, sd * (upper - shift) / -beta));
+    const double alpha = lower > shift ? (std::log(lower - shift) - mu) / sd : -kInf;
+    const double below = std::isfinite(alpha) ? (upper - lower) * cdf(alpha) : 0.0;
+    const double scale = std::exp(std::min(mu + 0.5 * sd * sd, 700.0));
+    const double within = (upper - shift) * (cdf(beta) - cdf(alpha)) - scale * (cdf(beta - sd) - cdf(alpha - sd));
+    const double total = below + std::max(within, 0.0);
+    return total > 0 ? std::log(total) : log_cdf(beta) + std::log(std::min(upper - from, sd * (upper - shift) / -beta));
+}
+
+// One objective's log interval expectation, of a normal prediction or, with a finite shift, a
+// shifted log-normal one.
+double log_expectation(double lower, double upper, double mu, double sd, double shift) {
+    return std::isfinite(shift) ? log_lognormal_interval_expectation(lower, upper, shift, mu, sd)
+                                : log_interval_expectation(lower, upper, mu, sd);
+}
+
 }  // namespace
 
 ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& front,
@@ -115,17 +144,18 @@ double ImprovementRegion::expected_improvement(const std::vector<double>& mean, 
     return total;
 }
 
-double ImprovementRegion::log_expected_improvement(const std::vector<double>& mean,
-                                                   const std::vector<double>& sd) const {
+double ImprovementRegion::log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd,
+                                                   const std::vector<double>& shifts) const {
+    const auto shift = [&](std::size_t k) { return shifts.empty() ? kInf : shifts[k]; };
     std::vector<std::vector<double>> per(m - 1);
     for (std::size_t k = 0; k + 1 < m; ++k) {
         for (std::size_t i = 0; i + 1 < cuts[k].size(); ++i) {
-            per[k].push_back(log_interval_expectation(cuts[k][i], cuts[k][i + 1], mean[k], sd[k]));
+            per[k].push_back(log_expectation(cuts[k][i], cuts[k][i + 1], mean[k], sd[k], shift(k)));
         }
     }
     // The last objective's expectation per distinct top: cells share few of them.
     std::vector<double> last;
-    for (const double t : top_values) last.push_back(log_interval_expectation(-kInf, t, mean[m - 1], sd[m - 1]));
+    for (const double t : top_values) last.push_back(log_expectation(-kInf, t, mean[m - 1], sd[m - 1], shift(m - 1)));
     std::vector<double> terms;
     terms.reserve(tops.size());
     double largest = -kInf;

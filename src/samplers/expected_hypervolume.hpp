@@ -1,4 +1,4 @@
-// Expected hypervolume improvement for independent Gaussian predictions, exact.
+// Expected hypervolume improvement for independent Gaussian (or log-normal) predictions, exact.
 #pragma once
 
 #include <vector>
@@ -19,7 +19,10 @@ public:
     // Its logarithm, computed in logs throughout (each interval's expectation from the tail-safe
     // log of z Φ(z) + φ(z), the cells summed by log-sum-exp), so that it stays finite and ordered
     // far from the front, where the expectation itself underflows; -inf only where it is 0.
-    double log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const;
+    // Where shifts holds a finite shift for an objective, its prediction is log-normal instead:
+    // y = shift + e^w, w ~ N(mean, sd^2).
+    double log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd,
+                                    const std::vector<double>& shifts = {}) const;
 
 private:
     std::size_t m;

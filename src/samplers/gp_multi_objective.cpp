@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <tuple>
+#include <utility>
 
 #include "expected_hypervolume.hpp"
 #include "tarvex/kernels.hpp"
@@ -34,6 +36,43 @@ bool dominated_by_any(const std::vector<double>& p, const std::vector<std::vecto
     });
 }
 
+// An objective's prediction in units of its observed values standardised. A model of log-warped
+// values (y' = ln(y − low + c)) predicts a shifted log-normal value, y = shift + e^w, and the
+// improvement is measured on it: the hypervolume is of the values themselves, and on the log
+// scale pushing one objective towards its minimum would look unboundedly good, drawing proposals
+// to the edges where it vanishes (DTLZ2).
+struct ValueScale {
+    double mean = 0, sd = 1;  // of the values, which standardisation removes
+    bool warped = false;
+    double warped_mean = 0, warped_sd = 1, low_less_c = 0;  // y' = warped_mean + warped_sd z
+
+    static std::pair<double, double> moments(const Eigen::VectorXd& y) {
+        const double mean = y.mean(), sd = std::sqrt((y.array() - mean).square().mean());
+        return {mean, sd > 1e-6 ? sd : 1.0};  // as standardise has it
+    }
+
+    ValueScale(const Eigen::VectorXd& values, const Eigen::VectorXd& modelled) : warped(modelled != values) {
+        std::tie(mean, sd) = moments(values);
+        if (!warped) return;
+        std::tie(warped_mean, warped_sd) = moments(modelled);
+        low_less_c = values.minCoeff() - std::exp(modelled.minCoeff());
+    }
+
+    // The shift of the log-normal prediction in standardised units; +inf for a normal one.
+    double shift() const { return warped ? (low_less_c - mean) / sd : std::numeric_limits<double>::infinity(); }
+
+    // From the model's standardised mean and variance: a normal prediction's mean and standard
+    // deviation, or the log-normal one's w (y = shift() + e^w) as a mean and standard deviation.
+    std::pair<double, double> prediction(double mu, double var) const {
+        const double sd_of = std::sqrt(std::max(var, 0.0));
+        if (!warped) return {mu, sd_of};
+        return {warped_mean + warped_sd * mu - std::log(sd), warped_sd * sd_of};
+    }
+
+    // The median value predicted, in standardised units.
+    double median(double mu) const { return warped ? shift() + std::exp(prediction(mu, 0).first) : mu; }
+};
+
 }  // namespace
 
 Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<const Trial*>& ran,
@@ -44,7 +83,8 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     const int d = space.total_unit_dim();
     // One standardised model per objective over the same rows.
     std::vector<std::unique_ptr<GaussianProcess>> models;
-    std::vector<Eigen::VectorXd> z(m);
+    std::vector<ValueScale> scales;
+    std::vector<Eigen::VectorXd> z(m);  // the values, standardised
     for (std::size_t k = 0; k < m; ++k) {
         const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
         const ValueOf value_of = [m, k, sign](const Trial& t) -> std::optional<double> {
@@ -52,8 +92,10 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
             return sign * t.values[k];
         };
         TrainingData data = build_training_data(ran, value_of, {});
-        if (config.warp_values) warp_wide_values(data.y);
         z[k] = standardise(data.y);
+        Eigen::VectorXd modelled = data.y;
+        if (config.warp_values) warp_wide_values(modelled);
+        scales.emplace_back(data.y, modelled);
         auto kernel = make_kernel(config.kernel, 1.0, 1.0);
         kernel->set_input_dim(d);
         double noise_var = config.noise_var;
@@ -68,7 +110,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         gp->use_priors = config.use_priors;
         gp->fit_noise = config.fit_noise;
         gp->max_fit_rows = config.max_fit_rows;
-        gp->fit(data.X, z[k], true);
+        gp->fit(data.X, scales.back().warped ? standardise(modelled) : z[k], true);
         models.push_back(std::move(gp));
     }
     memory.layout = layout.layout;
@@ -91,8 +133,11 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         // objective does not set the front.
         std::vector<double> p(m);
         for (std::size_t k = 0; k < m; ++k) {
-            p[k] = config.fit_noise ? models[k]->predict(layout.X.row(static_cast<Eigen::Index>(i)).transpose()).first
-                                    : z[k][static_cast<Eigen::Index>(i)];
+            if (!config.fit_noise) {
+                p[k] = z[k][static_cast<Eigen::Index>(i)];
+                continue;
+            }
+            p[k] = scales[k].median(models[k]->predict(layout.X.row(static_cast<Eigen::Index>(i)).transpose()).first);
         }
         observed.push_back(std::move(p));
         observed_rows.push_back(static_cast<Eigen::Index>(i));
@@ -104,7 +149,9 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     }
     for (Eigen::Index r = 0; r < n_pending; ++r) {
         std::vector<double> p(m);
-        for (std::size_t k = 0; k < m; ++k) p[k] = models[k]->predict(pending.row(r).transpose()).first;
+        for (std::size_t k = 0; k < m; ++k) {
+            p[k] = scales[k].median(models[k]->predict(pending.row(r).transpose()).first);
+        }
         observed.push_back(std::move(p));
     }
     std::vector<std::vector<double>> front;
@@ -123,7 +170,13 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         }
         reference[k] = high + std::max(0.1 * (high - low), 0.1);
     }
+    for (std::size_t k = 0; k < m && !config.reference_point.empty(); ++k) {
+        const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
+        reference[k] = (sign * config.reference_point[k] - scales[k].mean) / scales[k].sd;
+    }
     const ImprovementRegion region(front, reference);
+    std::vector<double> shifts;
+    for (const ValueScale& scale : scales) shifts.push_back(scale.shift());
 
     // The score of each row of C: log EHVI plus the log probability of feasibility. A candidate
     // that is probably infeasible ranks below every probably feasible one, by that probability
@@ -136,20 +189,13 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         if (seeking) return out;
         std::vector<bool> unlikely(static_cast<std::size_t>(C.rows()), false);
         for (Eigen::Index i = 0; i < C.rows(); ++i) unlikely[static_cast<std::size_t>(i)] = out[i] < probably;
-        std::vector<Eigen::VectorXd> means(m), sds(m);
-        for (std::size_t k = 0; k < m; ++k) {
-            auto [mu, var] = models[k]->predict_batch(C);
-            means[k] = std::move(mu);
-            sds[k] = var.cwiseMax(0.0).cwiseSqrt();
-        }
+        std::vector<Eigen::VectorXd> means(m), vars(m);
+        for (std::size_t k = 0; k < m; ++k) std::tie(means[k], vars[k]) = models[k]->predict_batch(C);
         std::vector<double> mu(m), sd(m);
         for (Eigen::Index i = 0; i < C.rows(); ++i) {
-            for (std::size_t k = 0; k < m; ++k) {
-                mu[k] = means[k][i];
-                sd[k] = sds[k][i];
-            }
-            out[i] =
-                unlikely[static_cast<std::size_t>(i)] ? out[i] - 1e6 : out[i] + region.log_expected_improvement(mu, sd);
+            for (std::size_t k = 0; k < m; ++k) std::tie(mu[k], sd[k]) = scales[k].prediction(means[k][i], vars[k][i]);
+            out[i] = unlikely[static_cast<std::size_t>(i)] ? out[i] - 1e6
+                                                           : out[i] + region.log_expected_improvement(mu, sd, shifts);
         }
         return out;
     };

@@ -138,6 +138,7 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
 
 ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* state) {
     detail::require_single_objective(history.directions.size(), config.multi_objective);
+    detail::require_reference(history.directions.size(), config.reference_point);
     const bool several = history.directions.size() > 1;
     detail::GPStudyState scratch;  // for a study that holds no state of this sampler
     auto* const held = dynamic_cast<detail::GPStudyState*>(state);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -34,12 +35,15 @@ void GPSamplerConfig::validate() const {
     require(restart_every >= 1, "restart_every", "at least 1");
     require(local_every >= 0, "local_every", "at least 0");
     require(min_local_rows >= 1, "min_local_rows", "at least 1");
+    require(std::all_of(reference_point.begin(), reference_point.end(), [](double r) { return std::isfinite(r); }),
+            "reference_point", "finite values");
 }
 
 GPSampler::GPSampler(GPSamplerConfig config_) : config(validated(config_)), rng(utils::make_generator(config.seed)) {}
 
 void GPSampler::before_study(const Study& study) {
     detail::require_single_objective(study.directions.size(), config.multi_objective);
+    detail::require_reference(study.directions.size(), config.reference_point);
 }
 
 std::unique_ptr<SamplerState> GPSampler::make_state(const Study&) { return std::make_unique<detail::GPStudyState>(); }

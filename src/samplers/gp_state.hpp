@@ -20,6 +20,14 @@ inline void require_single_objective(std::size_t n_directions, bool scalarised) 
     }
 }
 
+// A reference point holds one finite value per objective.
+inline void require_reference(std::size_t n_directions, const std::vector<double>& reference_point) {
+    if (!reference_point.empty() && reference_point.size() != n_directions) {
+        throw std::invalid_argument("GPSampler: reference_point has " + std::to_string(reference_point.size()) +
+                                    " values; the study has " + std::to_string(n_directions) + " objectives.");
+    }
+}
+
 struct GPStudyState : SamplerState {
     std::vector<std::string> layout;  // the space's parameter names at the last fit, in column order
     Eigen::VectorXd kernel_params;    // where the last fit ended, to start the next one from

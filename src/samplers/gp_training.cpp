@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <unordered_map>
@@ -93,11 +94,23 @@ Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
 
 void warp_wide_values(Eigen::VectorXd& y) {
     if (y.size() < 3 || !y.allFinite()) return;
-    std::vector<double> sorted(y.data(), y.data() + y.size());
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
-    const double low = y.minCoeff(), median = sorted[sorted.size() / 2];
-    const double typical = median - low;
-    if (!(typical > 0) || (y.maxCoeff() - low) < 10 * typical) return;
+    const double low = y.minCoeff(), span = y.maxCoeff() - low;
+    const auto median = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    std::vector<double> gaps(y.data(), y.data() + y.size()), above;
+    for (double& g : gaps) g -= low;
+    double typical = median(gaps);
+    // Half the values tied at the minimum (an objective that is 0 along a whole edge of the
+    // space) say nothing of how widely the values range: median − min would be 1e-17 and their
+    // logarithms outliers that the model chases to the edges. The others' median stands in.
+    if (!(typical > 1e-12 * span)) {
+        std::copy_if(gaps.begin(), gaps.end(), std::back_inserter(above), [&](double g) { return g > 1e-12 * span; });
+        if (above.size() < 2) return;
+        typical = median(std::move(above));
+    }
+    if (span < 10 * typical) return;
     y = ((y.array() - low) + 0.1 * typical).log();
 }
 

@@ -39,8 +39,8 @@ TEST(AutoSampler, AFlatNumericStudyGoesFromTheGPToCMAES) {
     for (std::size_t i = 0; i < 80; ++i) EXPECT_EQ(study.trials()[i].params, again.trials()[i].params) << i;
 }
 
-// A categorical past the GP's size, a conditional space, and several objectives go to TPE.
-TEST(AutoSampler, CategoricalConditionalAndMultiObjectiveStudiesGoToTPE) {
+// A categorical past the GP's size and a conditional space go to TPE.
+TEST(AutoSampler, CategoricalAndConditionalStudiesGoToTPE) {
     Study categorical(StudyDirection::Minimize, automatic(2, 10));
     categorical.optimize([](Trial& t) { return bowl(t) + (t.suggest_categorical("c", {"a", "b"}) == "a"); }, 20);
     auto c = choices(categorical);
@@ -56,16 +56,40 @@ TEST(AutoSampler, CategoricalConditionalAndMultiObjectiveStudiesGoToTPE) {
         30);
     c = choices(conditional);
     EXPECT_EQ(c.back(), "TPESampler");  // the first trials, before both branches were seen, went to the GP
+}
 
-    Study both({StudyDirection::Minimize, StudyDirection::Minimize}, automatic(4, 100));
-    both.optimize_mo(
+// Several objectives over a flat space: the GP's hypervolume search, then NSGA-II, whose first
+// population is the best of the GP's trials; over a conditional space, TPE.
+TEST(AutoSampler, SeveralObjectivesGoFromTheGPToNSGA2) {
+    // The front of (x0, 1 - x0 + Σ (x_j - 0.5)²) is x_j = 0.5 for j > 0.
+    const auto front = [](Trial& t) {
+        const double x0 = t.suggest_float("x0", 0, 1, false, {});
+        double rest = 0;
+        for (const char* name : {"x1", "x2"}) rest += std::pow(t.suggest_float(name, 0, 1, false, {}) - 0.5, 2);
+        return std::vector<double>{x0, 1 - x0 + rest};
+    };
+    Study both({StudyDirection::Minimize, StudyDirection::Minimize}, automatic(4, 20));
+    both.optimize_mo(front, 120);
+    auto c = choices(both);
+    EXPECT_EQ(std::count(c.begin(), c.begin() + 20, "GPSampler"), 20);
+    EXPECT_EQ(std::count(c.begin() + 20, c.end(), "NSGA2Sampler"), 100);
+    int near_front = 0;  // the last NSGA-II generation lies close to the front
+    for (std::size_t i = 70; i < 120; ++i) {
+        const auto& v = both.trials()[i].values;
+        near_front += v[0] + v[1] < 1.05;
+    }
+    EXPECT_GE(near_front, 40);
+
+    Study conditional({StudyDirection::Minimize, StudyDirection::Maximize}, automatic(5, 100));
+    conditional.optimize_mo(
         [](Trial& t) {
-            const double x = t.suggest_float("x", 0, 1, false, {});
-            return std::vector<double>{x, 1 - x};
+            const double x = t.suggest_categorical("model", {"a", "b"}) == "a" ? t.suggest_float("x", 0, 1, false, {})
+                                                                               : t.suggest_float("y", 0, 1, false, {});
+            return std::vector<double>{x, x};
         },
-        12);
-    c = choices(both);
-    EXPECT_EQ(std::count(c.begin(), c.end(), "TPESampler"), 12);
+        30);
+    c = choices(conditional);
+    EXPECT_EQ(c.back(), "TPESampler");
 }
 
 // Through ask and tell too, each told trial carries the choice.

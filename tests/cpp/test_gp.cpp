@@ -226,6 +226,17 @@ TEST(GPTraining, WideRangingValuesAreWarpedOnALogScale) {
     Eigen::VectorXd kept = narrow;
     tarvex::detail::warp_wide_values(kept);
     EXPECT_EQ(kept, narrow);
+    // Half of them 0 (an objective that vanishes along an edge): the others' spread decides,
+    // and a narrow one is left alone rather than turning the zeros into outliers at ln(1e-18).
+    Eigen::VectorXd piled(7);
+    piled << 0, 0, 0, 0, 0.5, 1, 2;
+    kept = piled;
+    tarvex::detail::warp_wide_values(kept);
+    EXPECT_EQ(kept, piled);
+    piled[6] = 100;  // wide among the others: warped with c a tenth of their median, 1
+    kept = piled;
+    tarvex::detail::warp_wide_values(kept);
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(kept[i], std::log(piled[i] + 0.1), 1e-12) << i;
 }
 
 // The trust region replayed from observations in order: warm-up trials only set the best, three

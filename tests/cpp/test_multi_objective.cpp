@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <stdexcept>
 
@@ -142,5 +143,47 @@ TEST(ExpectedHypervolume, MatchesTheImprovementOfCertainAndSampledPredictions) {
         EXPECT_EQ(region.expected_improvement(far, narrow), 0.0);
         EXPECT_TRUE(std::isfinite(region.log_expected_improvement(far, narrow)));
         EXPECT_GT(region.log_expected_improvement(far, narrow), region.log_expected_improvement(farther, narrow));
+    }
+}
+
+// A log-normal prediction (y = shift + e^w, w normal) on some objectives, as a model of
+// log-warped values gives: the improvement over its draws, and finite and ordered far away.
+TEST(ExpectedHypervolume, MatchesSampledLogNormalPredictions) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::normal_distribution<double> normal(0, 1);
+    constexpr double kNormal = std::numeric_limits<double>::infinity();
+    for (std::size_t m = 2; m <= 3; ++m) {
+        std::vector<std::vector<double>> front(5, std::vector<double>(m));
+        for (auto& p : front)
+            for (double& x : p) x = unit(rng);
+        const std::vector<double> reference(m, 1.2);
+        const tarvex::detail::ImprovementRegion region(front, reference);
+        const double base = hypervolume(front, reference);
+        std::vector<double> shifts(m, kNormal), mean(m, 0.4), sd(m, 0.3);
+        shifts[0] = -0.1;  // the first objective log-normal, spread over [−0.1, ∞) with median 0.4
+        mean[0] = std::log(0.5);
+        sd[0] = 0.8;
+        double sampled = 0;
+        const int draws = 40000;
+        for (int s = 0; s < draws; ++s) {
+            std::vector<double> y(m);
+            for (std::size_t k = 0; k < m; ++k) {
+                const double w = mean[k] + sd[k] * normal(rng);
+                y[k] = std::isfinite(shifts[k]) ? shifts[k] + std::exp(w) : w;
+            }
+            auto with = front;
+            with.push_back(y);
+            sampled += (hypervolume(with, reference) - base) / draws;
+        }
+        EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd, shifts)), sampled, 0.02 * sampled + 1e-4) << m;
+        // Far above the front the expectation underflows, and its log still orders the predictions.
+        std::vector<double> far = mean, farther = mean;
+        far[0] = std::log(40.0);
+        farther[0] = std::log(50.0);
+        const std::vector<double> narrow(m, 0.05);
+        const double at_far = region.log_expected_improvement(far, narrow, shifts);
+        EXPECT_TRUE(std::isfinite(at_far)) << m;
+        EXPECT_GT(at_far, region.log_expected_improvement(farther, narrow, shifts)) << m;
     }
 }

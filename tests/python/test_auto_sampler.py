@@ -39,3 +39,15 @@ def test_processes_sharing_a_database_keep_the_choice_on_the_stored_trials(tmp_p
     assert len(study.trials) == 24
     assert {t.system_attrs["auto_sampler"] for t in study.trials} == {"GPSampler", "CMAESSampler"}
     assert len({tuple(sorted(t.params.items())) for t in study.trials}) == 24
+
+
+def test_several_objectives_go_from_the_gp_to_nsga2():
+    def objectives(trial):
+        x, y = trial.suggest_float("x", 0, 1), trial.suggest_float("y", 0, 1)
+        return x, 1 - x + (y - 0.5) ** 2
+
+    study = tv.create_study(directions=["minimize", "minimize"], sampler=tv.AutoSampler(max_gp_trials=12, seed=2))
+    study.optimize(objectives, n_trials=40)
+    assert [t.system_attrs["auto_sampler"] for t in study.trials] == ["GPSampler"] * 12 + ["NSGA2Sampler"] * 28
+    # The GP's trials already hold the front's y = 0.5; NSGA-II's population starts from them.
+    assert sum(abs(t.params["y"] - 0.5) < 0.05 for t in study.trials[:12]) >= 4

@@ -58,3 +58,28 @@ def test_the_trust_region_is_the_packages_default_and_converges_on_a_bowl():
     assert [t.params for t in inside.trials] == [t.params for t in run(True).trials]
     assert [t.params for t in inside.trials] != [t.params for t in run(False).trials]
     assert inside.best_value < 1e-4 and inside.best_params == pytest.approx({"x": 1.3, "y": -0.7}, abs=0.01)
+
+
+def test_a_reference_point_bounds_the_hypervolume_the_proposals_improve():
+    def zdt1(trial):
+        x, y = trial.suggest_float("x", 0, 1), trial.suggest_float("y", 0, 1)
+        return x, (1 + y) * (1 - math.sqrt(x / (1 + y)))
+
+    def low_x_share(reference_point):
+        sampler = tv.GPSampler(seed=3, n_warmup=6, reference_point=reference_point)
+        study = tv.create_study(directions=["minimize", "minimize"], sampler=sampler)
+        study.optimize(zdt1, n_trials=30)
+        return sum(t.params["x"] < 0.25 for t in study.trials[10:]) / 20
+
+    # Where only the front's part with x below 0.25 counts, the proposals go there; where only
+    # the part with f2 below 0.4 (x above 0.36) does, they go there instead.
+    assert low_x_share([0.25, 1.1]) >= 0.8
+    assert low_x_share([1.1, 0.4]) <= 0.2
+    assert tv.GPSampler(reference_point=(1, 2.5)).config.reference_point == [1.0, 2.5]
+    with pytest.raises(ValueError, match="reference_point must hold one finite number per objective"):
+        tv.GPSampler(reference_point=[1.0, math.nan])
+    with pytest.raises(TypeError, match="reference_point must be None or a sequence of numbers"):
+        tv.GPSampler(reference_point=1.0)
+    study = tv.create_study(directions=["minimize"] * 3, sampler=tv.GPSampler(reference_point=[1.0, 1.0]))
+    with pytest.raises(ValueError, match="reference_point has 2 values; the study has 3 objectives"):
+        study.optimize(lambda t: (t.suggest_float("x", 0, 1),) * 3, n_trials=1)
