@@ -88,6 +88,9 @@ OPTIMISERS = [
     "skopt gp_minimize",
     "hyperopt TPE",
 ]
+# Run only through this file's command line: a SMAC3 run of 100 evaluations takes minutes, which
+# would make peers.py's whole comparison take hours.
+SLOW_OPTIMISERS = ["SMAC3 BlackBoxFacade"]
 # The defaults the public package gives GPSampler; _tarvex keeps the compiled module's own.
 BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6, "warp_values": True, "trust_region": True}
 ACTIVATIONS = list(ACTIVATION_COST)
@@ -165,7 +168,50 @@ def run_hyperopt(problem, budget, seed):
     return [float(v) for v in trials.losses()]
 
 
+def run_smac(problem, budget, seed):
+    """SMAC3's facade for low-dimensional black-box functions: a GP with its own initial design."""
+    import logging
+
+    from ConfigSpace import Categorical, ConfigurationSpace, Float, Integer
+    from smac import BlackBoxFacade, Scenario
+
+    logging.getLogger("smac").setLevel(logging.ERROR)
+    space = ConfigurationSpace(seed=seed)
+    if problem.mixed:
+        space.add(
+            [
+                Float("lr", (1e-5, 1.0), log=True),
+                Integer("layers", (1, 8)),
+                Categorical("activation", ACTIVATIONS),
+                Float("dropout", (0.0, 0.6)),
+            ]
+        )
+
+        def loss(config, seed=0):
+            return training_loss(config["lr"], config["layers"], config["activation"], config["dropout"])
+    else:
+        space.add([Float(f"x{i}", (lo, hi)) for i, (lo, hi) in enumerate(problem.bounds)])
+
+        def loss(config, seed=0):
+            return problem.function([config[f"x{i}"] for i in range(len(problem.bounds))])
+
+    values = []
+
+    def recorded(config, seed=0):
+        values.append(float(loss(config)))
+        return values[-1]
+
+    import tempfile
+
+    with tempfile.TemporaryDirectory() as out:
+        scenario = Scenario(space, deterministic=True, n_trials=budget, seed=seed, output_directory=out)
+        BlackBoxFacade(scenario, recorded, overwrite=True, logging_level=40).optimize()
+    return values
+
+
 def run(optimiser, problem, budget, seed):
+    if optimiser == "SMAC3 BlackBoxFacade":
+        return run_smac(problem, budget, seed)
     if optimiser == "tarvex GPSampler":
         return run_tarvex(problem, budget, seed, "gp")
     if optimiser == "tarvex GPSampler, module defaults":
@@ -175,3 +221,46 @@ def run(optimiser, problem, budget, seed):
     if optimiser == "skopt gp_minimize":
         return run_skopt(problem, budget, seed)
     return run_hyperopt(problem, budget, seed)
+
+
+def main():
+    """Median regret of some optimisers at 50 (and 100) evaluations, without the rest of
+    peers.py: python bench/peer_problems.py "SMAC3 BlackBoxFacade" "tarvex GPSampler" --seeds 10"""
+    import argparse
+    import multiprocessing
+    import statistics
+    import sys
+
+    parser = argparse.ArgumentParser(description=main.__doc__)
+    parser.add_argument("optimisers", nargs="+", choices=OPTIMISERS + SLOW_OPTIMISERS)
+    parser.add_argument("--seeds", type=int, default=10)
+    parser.add_argument("--budget", type=int, default=100, choices=(50, 100))
+    parser.add_argument("--workers", type=int, default=2)
+    args = parser.parse_args()
+    jobs = [
+        (o, p, s, args.budget) for o in args.optimisers for p in range(len(PROBLEMS)) for s in range(1, args.seeds + 1)
+    ]
+    traces = {}
+    with multiprocessing.get_context("spawn").Pool(args.workers) as pool:
+        for (o, p, s, _), best in pool.imap_unordered(_job, jobs):
+            traces.setdefault((o, p), []).append(best)
+            print(f"{o} | {PROBLEMS[p].name} | seed {s}: {best[-1]:.3g}", file=sys.stderr, flush=True)
+    budgets = [b for b in (50, 100) if b <= args.budget]
+    print("| Problem | " + " | ".join(f"{o}: " + " / ".join(map(str, budgets)) for o in args.optimisers) + " |")
+    print("|---" * (len(args.optimisers) + 1) + "|")
+    for p, problem in enumerate(PROBLEMS):
+        cells = [
+            " / ".join(f"{statistics.median(t[b - 1] for t in traces[(o, p)]):.3g}" for b in budgets)
+            for o in args.optimisers
+        ]
+        print(f"| {problem.name} | " + " | ".join(cells) + " |")
+
+
+def _job(job):
+    optimiser, p, seed, budget = job
+    values = run(optimiser, PROBLEMS[p], budget, seed)
+    return job, np.minimum.accumulate(np.asarray(values, dtype=float)) - PROBLEMS[p].optimum
+
+
+if __name__ == "__main__":
+    main()
