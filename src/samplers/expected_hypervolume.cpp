@@ -65,13 +65,18 @@ double log_lognormal_interval_expectation(double lower, double upper, double shi
         return gap > 0 ? std::log(gap) : -kInf;
     }
     const double beta = (std::log(upper - shift) - mu) / sd;
-    if (beta < -6) return log_cdf(beta) + std::log(std::min(upper - from, sd * (upper - shift) / -beta));
+    // The tail's estimate, at most the interval's width times P(y ≤ upper).
+    const auto tail = [&] {
+        const double fall = beta < 0 ? sd * (upper - shift) / -beta : kInf;
+        return log_cdf(beta) + std::log(std::min(upper - from, fall));
+    };
+    if (beta < -6) return tail();
     const double alpha = lower > shift ? (std::log(lower - shift) - mu) / sd : -kInf;
     const double below = std::isfinite(alpha) ? (upper - lower) * cdf(alpha) : 0.0;
     const double scale = std::exp(std::min(mu + 0.5 * sd * sd, 700.0));
     const double within = (upper - shift) * (cdf(beta) - cdf(alpha)) - scale * (cdf(beta - sd) - cdf(alpha - sd));
     const double total = below + std::max(within, 0.0);
-    return total > 0 ? std::log(total) : log_cdf(beta) + std::log(std::min(upper - from, sd * (upper - shift) / -beta));
+    return total > 0 ? std::log(total) : tail();
 }
 
 // One objective's log interval expectation, of a normal prediction or, with a finite shift, a

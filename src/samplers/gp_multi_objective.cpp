@@ -46,15 +46,10 @@ struct ValueScale {
     bool warped = false;
     double warped_mean = 0, warped_sd = 1, low_less_c = 0;  // y' = warped_mean + warped_sd z
 
-    static std::pair<double, double> moments(const Eigen::VectorXd& y) {
-        const double mean = y.mean(), sd = std::sqrt((y.array() - mean).square().mean());
-        return {mean, sd > 1e-6 ? sd : 1.0};  // as standardise has it
-    }
-
     ValueScale(const Eigen::VectorXd& values, const Eigen::VectorXd& modelled) : warped(modelled != values) {
-        std::tie(mean, sd) = moments(values);
+        std::tie(mean, sd) = standard_scale(values);
         if (!warped) return;
-        std::tie(warped_mean, warped_sd) = moments(modelled);
+        std::tie(warped_mean, warped_sd) = standard_scale(modelled);
         low_less_c = values.minCoeff() - std::exp(modelled.minCoeff());
     }
 

@@ -81,15 +81,29 @@ TrainingData build_training_data(const std::vector<const Trial*>& trials, const 
     return data;
 }
 
-// z = (y - mean) / sd, with sd = 1 when the variance is at most 1e-12. Halves and a scaled sum
-// of squares keep every step finite for any finite y.
-Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
+namespace {
+
+// Half the mean and half the sd of y, the sd 1 where the variance is at most 1e-12. Halves and a
+// scaled sum of squares keep every step finite for any finite y.
+std::pair<double, double> half_scale(const Eigen::VectorXd& y) {
     const auto N = static_cast<double>(y.size());
     const double half_mean = (0.5 * y / N).sum();
     const Eigen::VectorXd half_dev = (0.5 * y).array() - half_mean;  // (y - mean) / 2
     const double scale = half_dev.cwiseAbs().maxCoeff();
     const double half_sd = scale > 0 ? scale * std::sqrt((half_dev / scale).squaredNorm() / N) : 0.0;
-    return half_sd > 5e-7 ? Eigen::VectorXd(half_dev / half_sd) : Eigen::VectorXd(2 * half_dev);
+    return {half_mean, half_sd > 5e-7 ? half_sd : 0.5};
+}
+
+}  // namespace
+
+std::pair<double, double> standard_scale(const Eigen::VectorXd& y) {
+    const auto [half_mean, half_sd] = half_scale(y);
+    return {2 * half_mean, 2 * half_sd};
+}
+
+Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
+    const auto [half_mean, half_sd] = half_scale(y);
+    return (((0.5 * y).array() - half_mean) / half_sd).matrix();
 }
 
 void warp_wide_values(Eigen::VectorXd& y) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tarvex/acquisition.hpp"
@@ -43,6 +44,8 @@ TrainingData build_training_data(const std::vector<const Trial*>& trials, const 
 
 // z = (y - mean) / sd, with sd = 1 when the variance is at most 1e-12.
 Eigen::VectorXd standardise(const Eigen::VectorXd& y);
+// The mean and sd that standardise uses.
+std::pair<double, double> standard_scale(const Eigen::VectorXd& y);
 
 // Values that span orders of magnitude (max − min over ten times median − min: a bent cigar, a
 // valley's walls) leave the values near the best indistinguishable once standardised; they
