@@ -24,6 +24,8 @@ MO_PROBLEMS = {
     "zdt1-6d": ("zdt1", {"n_var": 6}, [1.1, 1.1]),
     "zdt2-6d": ("zdt2", {"n_var": 6}, [1.1, 1.1]),
     "dtlz2-6d": ("dtlz2", {"n_var": 6, "n_obj": 3}, [1.1, 1.1, 1.1]),
+    # four objectives, beyond the exact expected improvement's reach
+    "dtlz2-4obj": ("dtlz2", {"n_var": 6, "n_obj": 4}, [1.1, 1.1, 1.1, 1.1]),
 }
 torch.set_default_dtype(torch.float64)
 

@@ -40,6 +40,8 @@ SMALL = {
     "zdt1-6d": ("zdt1", {"n_var": 6}, [1.1, 1.1]),
     "zdt2-6d": ("zdt2", {"n_var": 6}, [1.1, 1.1]),
     "dtlz2-6d": ("dtlz2", {"n_var": 6, "n_obj": 3}, [1.1, 1.1, 1.1]),
+    # four objectives, beyond the exact expected improvement's reach
+    "dtlz2-4obj": ("dtlz2", {"n_var": 6, "n_obj": 4}, [1.1, 1.1, 1.1, 1.1]),
 }
 
 
@@ -103,6 +105,7 @@ def run_tarvex(sampler_name, problem, seed, budget, ref):
         # told the reference point the hypervolume is measured at, as BoTorch is
         "gp-ref": lambda: tv.GPSampler(seed=seed, reference_point=ref),
         "gp-parego": lambda: tv.GPSampler(seed=seed, multi_objective="parego"),
+        "gp-nowarp": lambda: tv.GPSampler(seed=seed, warp_values=False),
         "tpe": lambda: tv.TPESampler(seed=seed),
         "auto": lambda: tv.AutoSampler(seed=seed),
     }

@@ -52,14 +52,14 @@ struct GPSamplerConfig {
     // Values spanning orders of magnitude are modelled on a log scale above their minimum (the
     // order of the trials kept), so the model still tells the good ones apart.
     bool warp_values = false;
-    // A study of several objectives is sampled rather than refused. Up to three objectives:
-    // one model per objective and the point of largest expected hypervolume improvement (its
-    // logarithm) over the front of the feasible observations, exact for independent Gaussian
-    // predictions (with fit_noise the front is of the models' means; running trials join it at
-    // their predicted values). Beyond three, where the improvement region's cells grow as
-    // n^(m - 1), or with random_scalarisations: ParEGO's cheaper way, each proposal modelling an
-    // augmented Chebyshev sum of the objectives scaled to their observed ranges, with weights
-    // drawn afresh.
+    // A study of several objectives is sampled rather than refused: one model per objective and
+    // the point of largest expected hypervolume improvement (its logarithm) over the front of the
+    // feasible observations (with fit_noise the front is of the models' means; running trials
+    // join it at their predicted values). Exact for independent Gaussian predictions up to three
+    // objectives; beyond, where the exact region's cells grow as n^(m - 1), estimated at 1,024
+    // fixed quasi-random points of the region the front leaves. With random_scalarisations:
+    // ParEGO's cheaper way, each proposal modelling an augmented Chebyshev sum of the objectives
+    // scaled to their observed ranges, with weights drawn afresh.
     bool multi_objective = false;
     bool random_scalarisations = false;
     // Proposals of a single-objective study without constraints stay in a trust region (TuRBO):

@@ -104,10 +104,10 @@ class GPSampler(_tarvex.GPSampler):
             not (TuRBO; categorical parameters stay free). It converges much closer within a
             hundred trials; False searches the whole space every time, as the compiled module does.
         multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
-            over the front of the feasible trials, exact; running trials join the front at
-            their predicted values) or ``"parego"`` (a random augmented Chebyshev scalarisation
-            per trial: cheaper, weaker with three objectives and more). Beyond three
-            objectives it is always ``"parego"``.
+            over the front of the feasible trials, exact up to three objectives and estimated at
+            fixed quasi-random points beyond; running trials join the front at their predicted
+            values) or ``"parego"`` (a random augmented Chebyshev scalarisation per trial:
+            cheaper, weaker with three objectives and more).
         reference_point: for ``"ehvi"``, one value per objective beyond which a value does not
             count (a lower bound where the objective is maximised), as the hypervolume you will
             judge the front by is bounded: proposals then improve that hypervolume. None: a tenth

@@ -79,14 +79,12 @@ double log_lognormal_interval_expectation(double lower, double upper, double shi
     return total > 0 ? std::log(total) : tail();
 }
 
-// One objective's log interval expectation, of a normal prediction or, with a finite shift, a
-// shifted log-normal one.
+}  // namespace
+
 double log_expectation(double lower, double upper, double mu, double sd, double shift) {
     return std::isfinite(shift) ? log_lognormal_interval_expectation(lower, upper, shift, mu, sd)
                                 : log_interval_expectation(lower, upper, mu, sd);
 }
-
-}  // namespace
 
 ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& front,
                                      const std::vector<double>& reference)

@@ -5,6 +5,10 @@
 
 namespace tarvex::detail {
 
+// log E[max(0, upper - max(y, lower))], the part of [lower, upper] above y on average, for
+// y ~ N(mu, sd^2) or, with a finite shift, y = shift + e^w with w ~ N(mu, sd^2); -inf where it is 0.
+double log_expectation(double lower, double upper, double mu, double sd, double shift);
+
 // The region below reference that no front point dominates (every objective minimised), as
 // columns: a grid over the first m - 1 objectives, cut at every front coordinate, each cell
 // reaching down without bound in the last objective up to the lowest last coordinate among the

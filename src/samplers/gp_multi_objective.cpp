@@ -4,10 +4,12 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <tuple>
 #include <utility>
 
 #include "expected_hypervolume.hpp"
+#include "sampled_improvement.hpp"
 #include "tarvex/kernels.hpp"
 #include "tarvex/random.hpp"
 #include "trial_scores.hpp"
@@ -19,6 +21,8 @@ namespace {
 // C2-DTLZ2 (100 evaluations, 5 seeds) it took the share of feasible trials after the 20th from
 // 74% to 100%, for 6% less hypervolume.
 constexpr double kLikelyFeasible = 0.9;
+// Points of the quasi-Monte Carlo estimate beyond three objectives.
+constexpr int kSampledPoints = 1024;
 
 double normal_draw(std::mt19937_64& rng) {
     const double u = 1.0 - utils::unit_draw(rng);
@@ -89,7 +93,12 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         TrainingData data = build_training_data(ran, value_of, {});
         z[k] = standardise(data.y);
         Eigen::VectorXd modelled = data.y;
-        if (config.warp_values) warp_wide_values(modelled);
+        // Beyond three objectives, values tied at the minimum never set the warp off: on DTLZ2
+        // with four (each objective 0 along an edge of the space), the ties that proposals at the
+        // edges made warped the objectives, and the warped models sent more proposals to the
+        // edges (hypervolume 0.39 against 0.86 at 100 trials, 5 seeds). Up to three, counting
+        // them measured better (ZDT1 0.87 against 0.60).
+        if (config.warp_values) warp_wide_values(modelled, m <= 3);
         scales.emplace_back(data.y, modelled);
         auto kernel = make_kernel(config.kernel, 1.0, 1.0);
         kernel->set_input_dim(d);
@@ -169,9 +178,20 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
         reference[k] = (sign * config.reference_point[k] - scales[k].mean) / scales[k].sd;
     }
-    const ImprovementRegion region(front, reference);
     std::vector<double> shifts;
     for (const ValueScale& scale : scales) shifts.push_back(scale.shift());
+    // Exact up to three objectives; beyond, where the exact region's cells grow as n^(m - 1), a
+    // quasi-Monte Carlo estimate.
+    std::optional<ImprovementRegion> exact;
+    std::optional<SampledImprovementRegion> sampled;
+    if (m <= 3) {
+        exact.emplace(front, reference);
+    } else {
+        sampled.emplace(front, reference, shifts, kSampledPoints, rng);
+    }
+    const auto log_ehvi = [&](const std::vector<double>& mu, const std::vector<double>& sd) {
+        return exact ? exact->log_expected_improvement(mu, sd, shifts) : sampled->log_expected_improvement(mu, sd);
+    };
 
     // The score of each row of C: log EHVI plus the log probability of feasibility. A candidate
     // that is probably infeasible ranks below every probably feasible one, by that probability
@@ -189,8 +209,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         std::vector<double> mu(m), sd(m);
         for (Eigen::Index i = 0; i < C.rows(); ++i) {
             for (std::size_t k = 0; k < m; ++k) std::tie(mu[k], sd[k]) = scales[k].prediction(means[k][i], vars[k][i]);
-            out[i] = unlikely[static_cast<std::size_t>(i)] ? out[i] - 1e6
-                                                           : out[i] + region.log_expected_improvement(mu, sd, shifts);
+            out[i] = unlikely[static_cast<std::size_t>(i)] ? out[i] - 1e6 : out[i] + log_ehvi(mu, sd);
         }
         return out;
     };

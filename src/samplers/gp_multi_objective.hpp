@@ -13,7 +13,8 @@ namespace tarvex::detail {
 
 // The point of data's space that maximises the expected hypervolume improvement of independent
 // models of the objectives (in standardised units, with the reference a tenth of the front's
-// range beyond its worst point), weighed by the probability of feasibility; while no
+// range beyond its worst point, or the one given; exact up to three objectives, a quasi-Monte
+// Carlo estimate beyond), weighed by the probability of feasibility; while no
 // observation is feasible, that probability alone. Candidates are quasi-random points and
 // Gaussian steps around the front's points, the best refined by shrinking steps. Each model's
 // fit starts where the study's previous one ended (memory), with restarts every restart_every-th.

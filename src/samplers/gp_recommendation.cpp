@@ -149,8 +149,7 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     }
     const bool maximize = history.directions.front() == StudyDirection::Maximize;
     const std::scoped_lock lock(mutex);
-    // The improvement region's cells grow as n^(m - 1): beyond three objectives, scalarisations.
-    const bool by_hypervolume = several && !config.random_scalarisations && history.directions.size() <= 3;
+    const bool by_hypervolume = several && !config.random_scalarisations;
     const detail::ValueOf value_of = !several         ? detail::single_value(maximize)
                                      : by_hypervolume ? detail::all_objectives(history.directions.size())
                                                       : detail::scalarised_values(ran, history.directions, rng);

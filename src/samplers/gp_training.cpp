@@ -106,7 +106,7 @@ Eigen::VectorXd standardise(const Eigen::VectorXd& y) {
     return (((0.5 * y).array() - half_mean) / half_sd).matrix();
 }
 
-void warp_wide_values(Eigen::VectorXd& y) {
+void warp_wide_values(Eigen::VectorXd& y, bool ties_count) {
     if (y.size() < 3 || !y.allFinite()) return;
     const double low = y.minCoeff(), span = y.maxCoeff() - low;
     const auto median = [](std::vector<double> v) {
@@ -119,7 +119,9 @@ void warp_wide_values(Eigen::VectorXd& y) {
     // Half the values tied at the minimum (an objective that is 0 along a whole edge of the
     // space) say nothing of how widely the values range: median − min would be 1e-17 and their
     // logarithms outliers that the model chases to the edges. The others' median stands in.
-    if (!(typical > 1e-12 * span)) {
+    // Fewer ties still pull the median down and may set the warp off; then proposals at the
+    // edges make more of them.
+    if (!(typical > 1e-12 * span) || !ties_count) {
         std::copy_if(gaps.begin(), gaps.end(), std::back_inserter(above), [&](double g) { return g > 1e-12 * span; });
         if (above.size() < 2) return;
         typical = median(std::move(above));

@@ -50,9 +50,9 @@ std::pair<double, double> standard_scale(const Eigen::VectorXd& y);
 // Values that span orders of magnitude (max − min over ten times median − min: a bent cigar, a
 // valley's walls) leave the values near the best indistinguishable once standardised; they
 // become y ← ln(y − min + c), c a tenth of median − min, which keeps their order and spreads the
-// good ones. Where half the values are tied at the minimum, the median of the others stands in
-// for the median. Others are left as they are.
-void warp_wide_values(Eigen::VectorXd& y);
+// good ones. Where half the values are tied at the minimum, or with any ties unless ties_count,
+// the median of the others stands in for the median. Others are left as they are.
+void warp_wide_values(Eigen::VectorXd& y, bool ties_count = true);
 
 // The unit-cube row of a recommendation; false if it misses a parameter or does not encode.
 bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::RowVectorXd, 0, Eigen::InnerStride<>> row);

@@ -237,6 +237,15 @@ TEST(GPTraining, WideRangingValuesAreWarpedOnALogScale) {
     kept = piled;
     tarvex::detail::warp_wide_values(kept);
     for (int i = 0; i < 7; ++i) EXPECT_NEAR(kept[i], std::log(piled[i] + 0.1), 1e-12) << i;
+    // Fewer ties set the warp off unless told they do not count: max − min 6.5 is over ten
+    // times the median gap with the ties (0.6), not without them (0.7).
+    Eigen::VectorXd few(7);
+    few << 0, 0, 0.5, 0.6, 0.7, 0.8, 6.5;
+    kept = few;
+    tarvex::detail::warp_wide_values(kept, false);
+    EXPECT_EQ(kept, few);
+    tarvex::detail::warp_wide_values(kept);
+    EXPECT_NE(kept, few);
 }
 
 // The trust region replayed from observations in order: warm-up trials only set the best, three

@@ -10,6 +10,7 @@
 
 #include "../../src/samplers/expected_hypervolume.hpp"
 #include "../../src/samplers/nsga_selection.hpp"
+#include "../../src/samplers/sampled_improvement.hpp"
 #include "tarvex/hypervolume.hpp"
 #include "tarvex/nsga2_sampler.hpp"
 
@@ -185,5 +186,62 @@ TEST(ExpectedHypervolume, MatchesSampledLogNormalPredictions) {
         const double at_far = region.log_expected_improvement(far, narrow, shifts);
         EXPECT_TRUE(std::isfinite(at_far)) << m;
         EXPECT_GT(at_far, region.log_expected_improvement(farther, narrow, shifts)) << m;
+    }
+}
+
+// Beyond three objectives the improvement is estimated at fixed points of the region the front
+// leaves: it matches the average improvement over draws of normal and log-normal predictions,
+// a certain prediction's own improvement, and stays finite and ordered far from the front.
+TEST(ExpectedHypervolume, SampledEstimateMatchesDrawsInThreeToFiveObjectives) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::normal_distribution<double> normal(0, 1);
+    constexpr double kNormal = std::numeric_limits<double>::infinity();
+    for (std::size_t m = 3; m <= 5; ++m) {
+        std::vector<std::vector<double>> front(8, std::vector<double>(m));
+        for (auto& p : front)
+            for (double& x : p) x = unit(rng);
+        const std::vector<double> reference(m, 1.2);
+        const double base = hypervolume(front, reference);
+        const auto gain = [&](const std::vector<double>& y) {
+            auto with = front;
+            with.push_back(y);
+            return hypervolume(with, reference) - base;
+        };
+        std::vector<double> mean(m), sd(m, 0.3), certain(m, 0.0);
+        for (double& x : mean) x = 0.2 + 0.4 * unit(rng);
+        std::vector<double> shifts(m, kNormal);
+        for (const bool lognormal : {false, true}) {
+            if (lognormal) {  // the first objective spread over [−0.1, ∞) with median 0.4
+                shifts[0] = -0.1;
+                mean[0] = std::log(0.5);
+                sd[0] = 0.6;
+            }
+            const tarvex::detail::SampledImprovementRegion region(front, reference, shifts, 2048, rng);
+            double sampled = 0;
+            const int draws = 20000;
+            for (int s = 0; s < draws; ++s) {
+                std::vector<double> y(m);
+                for (std::size_t k = 0; k < m; ++k) {
+                    const double w = mean[k] + sd[k] * normal(rng);
+                    y[k] = lognormal && k == 0 ? shifts[0] + std::exp(w) : w;
+                }
+                sampled += gain(y) / draws;
+            }
+            EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd)), sampled, 0.05 * sampled) << m;
+            if (!lognormal) {
+                // A certain prediction: the estimate's resolution is the box over the points drawn.
+                const std::vector<double> low(m, 0.25);
+                EXPECT_NEAR(std::exp(region.log_expected_improvement(low, certain)), gain(low), 0.05 * gain(low)) << m;
+                if (m == 3) {
+                    const tarvex::detail::ImprovementRegion exact(front, reference);
+                    EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd)),
+                                exact.expected_improvement(mean, sd), 0.03 * exact.expected_improvement(mean, sd));
+                }
+            }
+            const std::vector<double> far(m, 30.0), farther(m, 31.0), narrow(m, 0.5);
+            EXPECT_TRUE(std::isfinite(region.log_expected_improvement(far, narrow))) << m;
+            EXPECT_GT(region.log_expected_improvement(far, narrow), region.log_expected_improvement(farther, narrow));
+        }
     }
 }
