@@ -53,8 +53,11 @@ SampledImprovementRegion::SampledImprovementRegion(const std::vector<std::vector
     while (n < wanted && drawn < static_cast<long>(wanted) * kDrawsPerPoint) {
         ++drawn;
         for (std::size_t k = 0; k < m; ++k) {
-            // Halton's first dimensions, shifted (Cranley–Patterson) so proposals differ.
-            const double h = utils::radical_inverse(drawn, utils::halton_primes[k]) + offset[k];
+            // Halton's first dimensions, shifted (Cranley–Patterson) so proposals differ; past
+            // its primes, plain draws.
+            const double h = k < utils::halton_primes.size()
+                                 ? utils::radical_inverse(drawn, utils::halton_primes[k]) + offset[k]
+                                 : utils::unit_draw(rng);
             u[k] = lower[k] + width[k] * (h - std::floor(h));
         }
         const bool dominated = std::any_of(inside.begin(), inside.end(), [&](const std::vector<double>* p) {
