@@ -108,34 +108,63 @@ TEST(NsgaSelection, EveryCutKeepsTheEndsOfTheFrontAndDropsCopiesFirst) {
     EXPECT_EQ(tarvex::detail::simplex_directions(5, 3).size(), 35u);   // C(7, 3)
 }
 
+namespace {
+
+constexpr double kNormal = std::numeric_limits<double>::infinity();
+
+// n points drawn uniformly in the unit cube of m objectives, with the reference at 1.2 in each.
+struct RandomFront {
+    std::vector<std::vector<double>> points;
+    std::vector<double> reference;
+    double base = 0;
+
+    RandomFront(std::size_t n, std::size_t m, std::mt19937_64& rng)
+        : points(n, std::vector<double>(m)), reference(m, 1.2) {
+        std::uniform_real_distribution<double> unit(0, 1);
+        for (auto& p : points)
+            for (double& x : p) x = unit(rng);
+        base = hypervolume(points, reference);
+    }
+
+    // The hypervolume y adds.
+    double gain(const std::vector<double>& y) const {
+        auto with = points;
+        with.push_back(y);
+        return hypervolume(with, reference) - base;
+    }
+
+    // Its average over draws of y_k ~ N(mean_k, sd_k^2), or shifts_k + e^(that) where shifts_k is
+    // finite (a log-normal prediction).
+    double average_gain(const std::vector<double>& mean, const std::vector<double>& sd,
+                        const std::vector<double>& shifts, int draws, std::mt19937_64& rng) const {
+        std::normal_distribution<double> normal(0, 1);
+        double sum = 0;
+        std::vector<double> y(mean.size());
+        for (int s = 0; s < draws; ++s) {
+            for (std::size_t k = 0; k < y.size(); ++k) {
+                const double w = mean[k] + sd[k] * normal(rng);
+                y[k] = std::isfinite(shifts[k]) ? shifts[k] + std::exp(w) : w;
+            }
+            sum += gain(y);
+        }
+        return sum / draws;
+    }
+};
+
+}  // namespace
+
 // Expected hypervolume improvement: exact, so a certain prediction gains what adding the point
 // adds, and an uncertain one what the average over draws of it adds.
 TEST(ExpectedHypervolume, MatchesTheImprovementOfCertainAndSampledPredictions) {
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> unit(0, 1);
-    std::normal_distribution<double> normal(0, 1);
     for (std::size_t m = 2; m <= 4; ++m) {
-        std::vector<std::vector<double>> front(6, std::vector<double>(m));
-        for (auto& p : front)
-            for (double& x : p) x = unit(rng);
-        const std::vector<double> reference(m, 1.2);
-        const tarvex::detail::ImprovementRegion region(front, reference);
-        const double base = hypervolume(front, reference);
-        const auto gain = [&](const std::vector<double>& y) {
-            auto with = front;
-            with.push_back(y);
-            return hypervolume(with, reference) - base;
-        };
+        const RandomFront front(6, m, rng);
+        const tarvex::detail::ImprovementRegion region(front.points, front.reference);
         std::vector<double> mean(m), certain(m, 0.0), sd(m, 0.3);
         for (double& x : mean) x = 0.6 * unit(rng);
-        EXPECT_NEAR(region.expected_improvement(mean, certain), gain(mean), 1e-12) << m;
-        double sampled = 0;
-        const int draws = 20000;
-        for (int s = 0; s < draws; ++s) {
-            std::vector<double> y(m);
-            for (std::size_t k = 0; k < m; ++k) y[k] = mean[k] + sd[k] * normal(rng);
-            sampled += gain(y) / draws;
-        }
+        EXPECT_NEAR(region.expected_improvement(mean, certain), front.gain(mean), 1e-12) << m;
+        const double sampled = front.average_gain(mean, sd, std::vector<double>(m, kNormal), 20000, rng);
         EXPECT_NEAR(region.expected_improvement(mean, sd), sampled, 0.02 * sampled + 1e-4) << m;
         // The log form agrees where the expectation is representable, and stays finite and
         // ordered where it underflows: far beyond the reference, with little spread.
@@ -151,32 +180,14 @@ TEST(ExpectedHypervolume, MatchesTheImprovementOfCertainAndSampledPredictions) {
 // log-warped values gives: the improvement over its draws, and finite and ordered far away.
 TEST(ExpectedHypervolume, MatchesSampledLogNormalPredictions) {
     std::mt19937_64 rng(7);
-    std::uniform_real_distribution<double> unit(0, 1);
-    std::normal_distribution<double> normal(0, 1);
-    constexpr double kNormal = std::numeric_limits<double>::infinity();
     for (std::size_t m = 2; m <= 3; ++m) {
-        std::vector<std::vector<double>> front(5, std::vector<double>(m));
-        for (auto& p : front)
-            for (double& x : p) x = unit(rng);
-        const std::vector<double> reference(m, 1.2);
-        const tarvex::detail::ImprovementRegion region(front, reference);
-        const double base = hypervolume(front, reference);
+        const RandomFront front(5, m, rng);
+        const tarvex::detail::ImprovementRegion region(front.points, front.reference);
         std::vector<double> shifts(m, kNormal), mean(m, 0.4), sd(m, 0.3);
         shifts[0] = -0.1;  // the first objective log-normal, spread over [−0.1, ∞) with median 0.4
         mean[0] = std::log(0.5);
         sd[0] = 0.8;
-        double sampled = 0;
-        const int draws = 40000;
-        for (int s = 0; s < draws; ++s) {
-            std::vector<double> y(m);
-            for (std::size_t k = 0; k < m; ++k) {
-                const double w = mean[k] + sd[k] * normal(rng);
-                y[k] = std::isfinite(shifts[k]) ? shifts[k] + std::exp(w) : w;
-            }
-            auto with = front;
-            with.push_back(y);
-            sampled += (hypervolume(with, reference) - base) / draws;
-        }
+        const double sampled = front.average_gain(mean, sd, shifts, 40000, rng);
         EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd, shifts)), sampled, 0.02 * sampled + 1e-4) << m;
         // Far above the front the expectation underflows, and its log still orders the predictions.
         std::vector<double> far = mean, farther = mean;
@@ -195,19 +206,8 @@ TEST(ExpectedHypervolume, MatchesSampledLogNormalPredictions) {
 TEST(ExpectedHypervolume, SampledEstimateMatchesDrawsInThreeToFiveObjectives) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(0, 1);
-    std::normal_distribution<double> normal(0, 1);
-    constexpr double kNormal = std::numeric_limits<double>::infinity();
     for (std::size_t m = 3; m <= 5; ++m) {
-        std::vector<std::vector<double>> front(8, std::vector<double>(m));
-        for (auto& p : front)
-            for (double& x : p) x = unit(rng);
-        const std::vector<double> reference(m, 1.2);
-        const double base = hypervolume(front, reference);
-        const auto gain = [&](const std::vector<double>& y) {
-            auto with = front;
-            with.push_back(y);
-            return hypervolume(with, reference) - base;
-        };
+        const RandomFront front(8, m, rng);
         std::vector<double> mean(m), sd(m, 0.3), certain(m, 0.0);
         for (double& x : mean) x = 0.2 + 0.4 * unit(rng);
         std::vector<double> shifts(m, kNormal);
@@ -217,24 +217,17 @@ TEST(ExpectedHypervolume, SampledEstimateMatchesDrawsInThreeToFiveObjectives) {
                 mean[0] = std::log(0.5);
                 sd[0] = 0.6;
             }
-            const tarvex::detail::SampledImprovementRegion region(front, reference, shifts, 2048, rng);
-            double sampled = 0;
-            const int draws = 20000;
-            for (int s = 0; s < draws; ++s) {
-                std::vector<double> y(m);
-                for (std::size_t k = 0; k < m; ++k) {
-                    const double w = mean[k] + sd[k] * normal(rng);
-                    y[k] = lognormal && k == 0 ? shifts[0] + std::exp(w) : w;
-                }
-                sampled += gain(y) / draws;
-            }
+            const tarvex::detail::SampledImprovementRegion region(front.points, front.reference, shifts, 2048, rng);
+            const double sampled = front.average_gain(mean, sd, shifts, 20000, rng);
             EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd)), sampled, 0.05 * sampled) << m;
             if (!lognormal) {
                 // A certain prediction: the estimate's resolution is the box over the points drawn.
                 const std::vector<double> low(m, 0.25);
-                EXPECT_NEAR(std::exp(region.log_expected_improvement(low, certain)), gain(low), 0.05 * gain(low)) << m;
+                EXPECT_NEAR(std::exp(region.log_expected_improvement(low, certain)), front.gain(low),
+                            0.05 * front.gain(low))
+                    << m;
                 if (m == 3) {
-                    const tarvex::detail::ImprovementRegion exact(front, reference);
+                    const tarvex::detail::ImprovementRegion exact(front.points, front.reference);
                     EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd)),
                                 exact.expected_improvement(mean, sd), 0.03 * exact.expected_improvement(mean, sd));
                 }
