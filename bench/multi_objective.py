@@ -100,6 +100,7 @@ def run_tarvex(sampler_name, problem, seed, budget, ref):
     samplers = {
         "nsga2": lambda: tv.NSGA2Sampler(population_size=POPULATION, seed=seed),
         "nsga2-crowding": lambda: tv.NSGA2Sampler(population_size=POPULATION, selection="crowding", seed=seed),
+        "nsga3": lambda: tv.NSGA2Sampler(population_size=POPULATION, selection="reference_points", seed=seed),
         "random": lambda: tv.RandomSampler(seed=seed),
         "gp": lambda: tv.GPSampler(seed=seed),
         # told the reference point the hypervolume is measured at, as BoTorch is

@@ -13,7 +13,7 @@ namespace tarvex {
 
 // Crowding: by crowding distance, the classic NSGA-II. Hypervolume: dropping the member that adds
 // the least hypervolume, one at a time (SMS-EMOA's rule), which keeps more of the front's
-// hypervolume with two and three objectives (crowding beyond). ReferencePoints: NSGA-III's
+// hypervolume with two and three objectives (beyond, NSGA-III's niching). ReferencePoints: NSGA-III's
 // niching around structured reference directions, which keeps a spread front of four objectives
 // and more.
 enum class NSGA2Selection { Crowding, Hypervolume, ReferencePoints };

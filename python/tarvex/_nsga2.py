@@ -35,7 +35,7 @@ class NSGA2Sampler(_tarvex.NSGA2Sampler):
         crossover_eta, mutation_eta: how close children stay to their parents (larger: closer).
         selection: how the best front that does not fit into the population whole is cut:
             ``"hypervolume"`` drops the member adding the least hypervolume, one at a time (with
-            two and three objectives; crowding distance beyond), ``"crowding"`` by crowding
+            two and three objectives; NSGA-III's niching beyond), ``"crowding"`` by crowding
             distance (the classic NSGA-II), ``"reference_points"`` by NSGA-III's niching around
             structured reference directions, for four objectives and more.
         reference_divisions: divisions of each objective's axis for NSGA-III's directions; None

@@ -45,6 +45,17 @@ def test_a_seed_repeats_the_search_and_generations_follow_the_population(selecti
     assert tv.hypervolume(front, [110, 150]) > tv.hypervolume([t.values for t in first.trials[:10]], [110, 150])
 
 
+def test_beyond_three_objectives_the_default_cut_is_nsga3s_niching():
+    def run(selection):
+        study = tv.create_study(
+            directions=["minimize"] * 4, sampler=tv.NSGA2Sampler(population_size=10, selection=selection, seed=4)
+        )
+        study.optimize(lambda t: tuple((t.suggest_float("x", 0, 1) - c) ** 2 for c in (0, 0.3, 0.6, 1)), n_trials=40)
+        return [t.params for t in study.trials]
+
+    assert run("hypervolume") == run("reference_points") != run("crowding")
+
+
 def test_infeasible_trials_give_way_to_feasible_ones():
     study = tv.create_study(
         directions=MIN2,
