@@ -48,7 +48,6 @@ SampledImprovementRegion::SampledImprovementRegion(const std::vector<std::vector
     std::vector<double> offset(m);
     for (double& o : offset) o = utils::unit_draw(rng);
     std::vector<double> u(m);
-    long drawn = 0;
     const auto wanted = static_cast<std::size_t>(std::max(n_points, 1));
     while (n < wanted && drawn < static_cast<long>(wanted) * kDrawsPerPoint) {
         ++drawn;
@@ -71,23 +70,25 @@ SampledImprovementRegion::SampledImprovementRegion(const std::vector<std::vector
             const bool lognormal = std::isfinite(shifts[k]);
             points.push_back(lognormal ? (u[k] > shifts[k] ? std::log(u[k] - shifts[k]) : -kInf) : u[k]);
         }
+        drawn_by.push_back(drawn);
         ++n;
     }
-    double log_box = 0;
-    for (const double w : width) log_box += std::log(w);
-    log_cell = log_box - std::log(static_cast<double>(drawn));
+    for (const double w : width) log_volume += std::log(w);
 }
 
 double SampledImprovementRegion::log_expected_improvement(const std::vector<double>& mean,
-                                                          const std::vector<double>& sd) const {
+                                                          const std::vector<double>& sd,
+                                                          std::size_t points_used) const {
     // Outside the box: ∫ over (−∞, r] less the same over the box, each a product over objectives.
-    double log_all = 0, log_box = 0;
+    double log_all = 0, log_within = 0;
     for (std::size_t k = 0; k < m; ++k) {
         log_all += log_expectation(-kInf, reference[k], mean[k], sd[k], shifts[k]);
-        log_box += n == 0 ? -kInf : log_expectation(lower[k], reference[k], mean[k], sd[k], shifts[k]);
+        log_within += n == 0 ? -kInf : log_expectation(lower[k], reference[k], mean[k], sd[k], shifts[k]);
     }
-    const double outside = log_box < log_all ? log_all + std::log1p(-std::exp(log_box - log_all)) : -kInf;
+    const double outside = log_within < log_all ? log_all + std::log1p(-std::exp(log_within - log_all)) : -kInf;
     if (n == 0) return outside;
+    const std::size_t used = std::clamp<std::size_t>(points_used, 1, n);
+    const double log_cell = log_volume - std::log(static_cast<double>(used == n ? drawn : drawn_by[used - 1]));
     // Within it: the points' P(y ≤ u), summed as it is, in logs only where that underflows.
     const auto z_of = [&](std::size_t i, std::size_t k) {
         const double t = points[i * m + k];
@@ -98,7 +99,7 @@ double SampledImprovementRegion::log_expected_improvement(const std::vector<doub
     // negligible where the sum is kept (over 1e-12), and most points skip the error function
     // once the predictions are narrow.
     double total = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < used; ++i) {
         double product = 1;
         for (std::size_t k = 0; k < m && product > 0; ++k) {
             const double z = z_of(i, k);
@@ -108,8 +109,8 @@ double SampledImprovementRegion::log_expected_improvement(const std::vector<doub
     }
     if (total > 1e-12) return log_add(outside, std::log(total) + log_cell);
     double largest = -kInf;
-    std::vector<double> terms(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    std::vector<double> terms(used);
+    for (std::size_t i = 0; i < used; ++i) {
         double sum = 0;
         for (std::size_t k = 0; k < m && sum > -kInf; ++k) {
             const double z = z_of(i, k);

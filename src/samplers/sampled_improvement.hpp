@@ -1,6 +1,7 @@
 // Expected hypervolume improvement beyond three objectives, by quasi-Monte Carlo.
 #pragma once
 
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -23,14 +24,19 @@ public:
 
     // log E[HVI] for predictions independent over the objectives, N(mean_k, sd_k^2) (of w for a
     // log-normal one); finite and ordered far from the front, where the expectation underflows.
-    double log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd) const;
+    // With fewer points than it holds, from the first ones alone (the draws that gave them are
+    // themselves a quasi-random set): a coarser, cheaper estimate.
+    double log_expected_improvement(const std::vector<double>& mean, const std::vector<double>& sd,
+                                    std::size_t points = SIZE_MAX) const;
 
 private:
     std::size_t m;
     std::vector<double> lower, reference, shifts;  // the box [lower, reference]
     std::size_t n = 0;
     std::vector<double> points;  // n × m, row-major; a log-normal objective's coordinate as log(u - shift)
-    double log_cell = 0;         // the log of the box's volume over the number of points drawn
+    std::vector<long> drawn_by;  // per point, the draws made up to it
+    long drawn = 0;              // all draws made
+    double log_volume = 0;       // the log of the box's volume
 };
 
 }  // namespace tarvex::detail
