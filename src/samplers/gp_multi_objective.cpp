@@ -287,11 +287,12 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         }
     }
     C = snapped(std::move(C));
-    Eigen::VectorXd score = scores(C, 5);
+    constexpr std::size_t kRefined = 5;
+    Eigen::VectorXd score = scores(C, kRefined);
     // The best few, refined by rounds of shrinking steps around them.
     std::vector<Eigen::Index> order(static_cast<std::size_t>(C.rows()));
     std::iota(order.begin(), order.end(), 0);
-    const std::size_t top = std::min<std::size_t>(order.size(), 5);
+    const std::size_t top = std::min<std::size_t>(order.size(), kRefined);
     std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(top), order.end(),
                       [&](Eigen::Index a, Eigen::Index b) { return score[a] > score[b]; });
     Eigen::VectorXd best = C.row(order.front()).transpose();
