@@ -5,11 +5,17 @@
 #include <limits>
 
 namespace tarvex::detail {
+
+double normal_cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
+
+double log_normal_cdf(double z) {
+    return z > -6 ? std::log(normal_cdf(z)) : -0.5 * z * z - 0.9189385332046727 - std::log(-z);
+}
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-double cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
 double pdf(double z) { return 0.3989422804014327 * std::exp(-0.5 * z * z); }
 
 // E[max(0, upper - max(y, lower))] for y ~ N(mu, sd^2): the interval [lower, upper] of y's
@@ -19,21 +25,19 @@ double interval_expectation(double lower, double upper, double mu, double sd) {
     if (sd <= 1e-12) return std::max(0.0, upper - std::max(mu, lower));
     const double zu = (upper - mu) / sd;
     // ∫_{-inf}^{upper} (upper - y) p(y) dy = (upper - mu) Φ(zu) + sd φ(zu)
-    const double below_upper = (upper - mu) * cdf(zu) + sd * pdf(zu);
+    const double below_upper = (upper - mu) * normal_cdf(zu) + sd * pdf(zu);
     if (!std::isfinite(lower)) return below_upper;
     const double zl = (lower - mu) / sd;
     // less the part below lower, counted as upper - lower there instead of upper - y
-    const double below_lower = (lower - mu) * cdf(zl) + sd * pdf(zl);
+    const double below_lower = (lower - mu) * normal_cdf(zl) + sd * pdf(zl);
     return below_upper - below_lower;
 }
 
 // log(z Φ(z) + φ(z)), the expected excess of a standard normal over -z; its tail φ(z) / z^2.
 double log_h(double z) {
-    if (z > -6) return std::log(z * cdf(z) + pdf(z));
+    if (z > -6) return std::log(z * normal_cdf(z) + pdf(z));
     return -0.5 * z * z - 0.9189385332046727 - 2 * std::log(-z);
 }
-
-double log_cdf(double z) { return z > -6 ? std::log(cdf(z)) : -0.5 * z * z - 0.9189385332046727 - std::log(-z); }
 
 // The log of interval_expectation: sd h(zu), less sd h(zl) for a finite lower bound.
 double log_interval_expectation(double lower, double upper, double mu, double sd) {
@@ -49,7 +53,7 @@ double log_interval_expectation(double lower, double upper, double mu, double sd
     const double ratio = std::exp(log_h(zl) - log_h(zu));
     // h(zu) - h(zl); where the two are close, Φ at the midpoint times the width (h' = Φ).
     if (ratio < 1 - 1e-6) return upper_part + std::log1p(-ratio);
-    return std::log(sd) + log_cdf(0.5 * (zu + zl)) + std::log(zu - zl);
+    return std::log(sd) + log_normal_cdf(0.5 * (zu + zl)) + std::log(zu - zl);
 }
 
 // E[max(0, upper - max(y, lower))] for y = shift + e^w, w ~ N(mu, sd^2), as ∫ P(y ≤ t) dt over
@@ -68,13 +72,14 @@ double log_lognormal_interval_expectation(double lower, double upper, double shi
     // The tail's estimate, at most the interval's width times P(y ≤ upper).
     const auto tail = [&] {
         const double fall = beta < 0 ? sd * (upper - shift) / -beta : kInf;
-        return log_cdf(beta) + std::log(std::min(upper - from, fall));
+        return log_normal_cdf(beta) + std::log(std::min(upper - from, fall));
     };
     if (beta < -6) return tail();
     const double alpha = lower > shift ? (std::log(lower - shift) - mu) / sd : -kInf;
-    const double below = std::isfinite(alpha) ? (upper - lower) * cdf(alpha) : 0.0;
+    const double below = std::isfinite(alpha) ? (upper - lower) * normal_cdf(alpha) : 0.0;
     const double scale = std::exp(std::min(mu + 0.5 * sd * sd, 700.0));
-    const double within = (upper - shift) * (cdf(beta) - cdf(alpha)) - scale * (cdf(beta - sd) - cdf(alpha - sd));
+    const double within = (upper - shift) * (normal_cdf(beta) - normal_cdf(alpha)) -
+                          scale * (normal_cdf(beta - sd) - normal_cdf(alpha - sd));
     const double total = below + std::max(within, 0.0);
     return total > 0 ? std::log(total) : tail();
 }

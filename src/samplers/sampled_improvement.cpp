@@ -12,10 +12,6 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-double cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
-
-double log_cdf(double z) { return z > -6 ? std::log(cdf(z)) : -0.5 * z * z - 0.9189385332046727 - std::log(-z); }
-
 // log(e^a + e^b)
 double log_add(double a, double b) {
     if (a < b) std::swap(a, b);
@@ -103,7 +99,7 @@ double SampledImprovementRegion::log_expected_improvement(const std::vector<doub
         double product = 1;
         for (std::size_t k = 0; k < m && product > 0; ++k) {
             const double z = z_of(i, k);
-            product *= z < -9 ? 0.0 : z > 9 ? 1.0 : cdf(z);
+            product *= z < -9 ? 0.0 : z > 9 ? 1.0 : normal_cdf(z);
         }
         total += product;
     }
@@ -114,7 +110,7 @@ double SampledImprovementRegion::log_expected_improvement(const std::vector<doub
         double sum = 0;
         for (std::size_t k = 0; k < m && sum > -kInf; ++k) {
             const double z = z_of(i, k);
-            sum += z == -kInf ? -kInf : z == kInf ? 0.0 : log_cdf(z);
+            sum += z == -kInf ? -kInf : z == kInf ? 0.0 : log_normal_cdf(z);
         }
         terms[i] = sum;
         largest = std::max(largest, sum);
