@@ -91,9 +91,21 @@ double log_expectation(double lower, double upper, double mu, double sd, double 
                                 : log_interval_expectation(lower, upper, mu, sd);
 }
 
+std::vector<double> floors_below(const std::vector<std::vector<double>>& front, const std::vector<double>& floors,
+                                 std::size_t m) {
+    std::vector<double> floor(m, -kInf);
+    for (std::size_t k = 0; k < m && !floors.empty(); ++k) {
+        floor[k] = floors[k];
+        for (const auto& p : front) floor[k] = std::min(floor[k], p[k]);
+    }
+    return floor;
+}
+
 ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& front,
-                                     const std::vector<double>& reference)
+                                     const std::vector<double>& reference, const std::vector<double>& floors)
     : m(reference.size()), last_reference(reference.back()) {
+    const std::vector<double> floor = floors_below(front, floors, m);
+    last_floor = floor[m - 1];
     std::vector<const std::vector<double>*> inside;
     for (const auto& p : front) {
         bool below = true;
@@ -102,7 +114,7 @@ ImprovementRegion::ImprovementRegion(const std::vector<std::vector<double>>& fro
     }
     cuts.resize(m - 1);
     for (std::size_t k = 0; k + 1 < m; ++k) {
-        cuts[k].push_back(-kInf);
+        cuts[k].push_back(floor[k]);
         for (const auto* p : inside) cuts[k].push_back((*p)[k]);
         std::sort(cuts[k].begin(), cuts[k].end());
         cuts[k].erase(std::unique(cuts[k].begin(), cuts[k].end()), cuts[k].end());
@@ -142,7 +154,7 @@ double ImprovementRegion::expected_improvement(const std::vector<double>& mean, 
     }
     double total = 0;
     for (std::size_t cell = 0; cell < tops.size(); ++cell) {
-        double product = interval_expectation(-kInf, tops[cell], mean[m - 1], sd[m - 1]);
+        double product = interval_expectation(last_floor, tops[cell], mean[m - 1], sd[m - 1]);
         for (std::size_t k = 0, rest = cell; k + 1 < m && product > 0; ++k) {
             product *= per[k][rest % per[k].size()];
             rest /= per[k].size();
@@ -163,7 +175,8 @@ double ImprovementRegion::log_expected_improvement(const std::vector<double>& me
     }
     // The last objective's expectation per distinct top: cells share few of them.
     std::vector<double> last;
-    for (const double t : top_values) last.push_back(log_expectation(-kInf, t, mean[m - 1], sd[m - 1], shift(m - 1)));
+    for (const double t : top_values)
+        last.push_back(log_expectation(last_floor, t, mean[m - 1], sd[m - 1], shift(m - 1)));
     std::vector<double> terms;
     terms.reserve(tops.size());
     double largest = -kInf;

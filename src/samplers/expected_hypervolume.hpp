@@ -14,13 +14,21 @@ double log_normal_cdf(double z);
 // y ~ N(mu, sd^2) or, with a finite shift, y = shift + e^w with w ~ N(mu, sd^2); -inf where it is 0.
 double log_expectation(double lower, double upper, double mu, double sd, double shift);
 
+// Per objective of m, floors[k] (-inf where floors is empty) taken no higher than any front
+// point's value: a point the model predicts (a running trial) may lie below an observed floor.
+std::vector<double> floors_below(const std::vector<std::vector<double>>& front, const std::vector<double>& floors,
+                                 std::size_t m);
+
 // The region below reference that no front point dominates (every objective minimised), as
 // columns: a grid over the first m - 1 objectives, cut at every front coordinate, each cell
-// reaching down without bound in the last objective up to the lowest last coordinate among the
+// reaching down in the last objective, from its floor, up to the lowest last coordinate among the
 // front points that dominate its lower corner. (n + 1)^(m - 1) cells for n front points.
 class ImprovementRegion {
 public:
-    ImprovementRegion(const std::vector<std::vector<double>>& front, const std::vector<double>& reference);
+    // floors: per objective, the value below which it cannot go (-inf, or empty for all, where
+    // it is unbounded); taken no higher than the front's lowest value.
+    ImprovementRegion(const std::vector<std::vector<double>>& front, const std::vector<double>& reference,
+                      const std::vector<double>& floors = {});
 
     // E[HVI] for a prediction N(mean_k, sd_k^2), independent over the objectives: each cell
     // contributes the product over objectives of E[max(0, upper - max(y, lower))].
@@ -35,11 +43,11 @@ public:
 
 private:
     std::size_t m;
-    std::vector<std::vector<double>> cuts;  // per objective but the last: -inf, the front's values, the reference
+    std::vector<std::vector<double>> cuts;  // per objective but the last: its floor, the front's values, the reference
     std::vector<double> tops;               // per cell (row-major over the grid): its upper bound in the last objective
     std::vector<double> top_values;         // the distinct tops, ascending
     std::vector<std::size_t> top_index;     // per cell: its top's place in top_values
-    double last_reference;
+    double last_reference, last_floor;
 };
 
 }  // namespace tarvex::detail

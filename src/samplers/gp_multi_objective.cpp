@@ -72,6 +72,19 @@ struct ValueScale {
     double median(double mu) const { return warped ? shift() + std::exp(prediction(mu, 0).first) : mu; }
 };
 
+// An objective that several trials brought to exactly 0 is taken to be bounded there, as an
+// error, a latency or a size is: its improvement counts nothing below 0. Otherwise the models'
+// spread below the observed minimum made the strip beneath it look worth filling, and proposals
+// piled up where the objective vanishes, whatever their other objectives: on DTLZ2, along the
+// edges of the space (four in five proposals; 0.681 against 0.707 at 100 trials, 15 seeds), on
+// ZDT1 at x1 = 0. Ties at another minimum may be steps of a discrete objective, which a later
+// trial can still go below.
+double floor_of(const Eigen::VectorXd& values) {
+    const double low = values.minCoeff(), tolerance = 1e-9 * (values.maxCoeff() - low);
+    const bool tied_at_zero = std::abs(low) <= tolerance && (values.array() <= low + tolerance).count() >= 2;
+    return tied_at_zero ? 0.0 : -std::numeric_limits<double>::infinity();
+}
+
 }  // namespace
 
 Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<const Trial*>& ran,
@@ -84,6 +97,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     std::vector<std::unique_ptr<GaussianProcess>> models;
     std::vector<ValueScale> scales;
     std::vector<Eigen::VectorXd> z(m);  // the values, standardised
+    std::vector<double> floors(m);      // standardised too
     for (std::size_t k = 0; k < m; ++k) {
         const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;
         const ValueOf value_of = [m, k, sign](const Trial& t) -> std::optional<double> {
@@ -100,6 +114,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         // them measured better (ZDT1 0.87 against 0.60).
         if (config.warp_values) warp_wide_values(modelled, m <= 3);
         scales.emplace_back(data.y, modelled);
+        floors[k] = (floor_of(data.y) - scales.back().mean) / scales.back().sd;
         auto kernel = make_kernel(config.kernel, 1.0, 1.0);
         kernel->set_input_dim(d);
         double noise_var = config.noise_var;
@@ -185,9 +200,9 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
     std::optional<ImprovementRegion> exact;
     std::optional<SampledImprovementRegion> sampled;
     if (m <= 3) {
-        exact.emplace(front, reference);
+        exact.emplace(front, reference, floors);
     } else {
-        sampled.emplace(front, reference, shifts, kSampledPoints, rng);
+        sampled.emplace(front, reference, floors, shifts, kSampledPoints, rng);
     }
 
     // The score of each row of C: log EHVI plus the log probability of feasibility. A candidate

@@ -25,16 +25,17 @@ constexpr int kDrawsPerPoint = 64;
 
 SampledImprovementRegion::SampledImprovementRegion(const std::vector<std::vector<double>>& front,
                                                    const std::vector<double>& reference,
+                                                   const std::vector<double>& floors_,
                                                    const std::vector<double>& shifts, int n_points,
                                                    std::mt19937_64& rng)
-    : m(reference.size()), lower(m), reference(reference), shifts(shifts) {
+    : m(reference.size()), floors(floors_below(front, floors_, m)), lower(m), reference(reference), shifts(shifts) {
     std::vector<const std::vector<double>*> inside;
     for (const auto& p : front) {
         bool below = true;
         for (std::size_t k = 0; k < m; ++k) below = below && p[k] < reference[k];
         if (below) inside.push_back(&p);
     }
-    if (inside.empty()) return;  // A is all of (−∞, r]: the closed form alone
+    if (inside.empty()) return;  // A is all of [floors, r]: the closed form alone
     std::vector<double> width(m);
     for (std::size_t k = 0; k < m; ++k) {
         lower[k] = reference[k];
@@ -75,10 +76,10 @@ SampledImprovementRegion::SampledImprovementRegion(const std::vector<std::vector
 double SampledImprovementRegion::log_expected_improvement(const std::vector<double>& mean,
                                                           const std::vector<double>& sd,
                                                           std::size_t points_used) const {
-    // Outside the box: ∫ over (−∞, r] less the same over the box, each a product over objectives.
+    // Outside the box: ∫ over [floors, r] less the same over the box, each a product over objectives.
     double log_all = 0, log_within = 0;
     for (std::size_t k = 0; k < m; ++k) {
-        log_all += log_expectation(-kInf, reference[k], mean[k], sd[k], shifts[k]);
+        log_all += log_expectation(floors[k], reference[k], mean[k], sd[k], shifts[k]);
         log_within += n == 0 ? -kInf : log_expectation(lower[k], reference[k], mean[k], sd[k], shifts[k]);
     }
     const double outside = log_within < log_all ? log_all + std::log1p(-std::exp(log_within - log_all)) : -kInf;

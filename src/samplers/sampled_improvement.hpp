@@ -19,8 +19,10 @@ class SampledImprovementRegion {
 public:
     // shifts: per objective, a finite shift where its prediction is log-normal (y = shift + e^w,
     // w normal), +inf where it is normal.
+    // floors as for ImprovementRegion.
     SampledImprovementRegion(const std::vector<std::vector<double>>& front, const std::vector<double>& reference,
-                             const std::vector<double>& shifts, int n_points, std::mt19937_64& rng);
+                             const std::vector<double>& floors, const std::vector<double>& shifts, int n_points,
+                             std::mt19937_64& rng);
 
     // log E[HVI] for predictions independent over the objectives, N(mean_k, sd_k^2) (of w for a
     // log-normal one); finite and ordered far from the front, where the expectation underflows.
@@ -31,7 +33,7 @@ public:
 
 private:
     std::size_t m;
-    std::vector<double> lower, reference, shifts;  // the box [lower, reference]
+    std::vector<double> floors, lower, reference, shifts;  // the box [lower, reference], above the floors
     std::size_t n = 0;
     std::vector<double> points;  // n × m, row-major; a log-normal objective's coordinate as log(u - shift)
     std::vector<long> drawn_by;  // per point, the draws made up to it

@@ -134,9 +134,10 @@ struct RandomFront {
     }
 
     // Its average over draws of y_k ~ N(mean_k, sd_k^2), or shifts_k + e^(that) where shifts_k is
-    // finite (a log-normal prediction).
+    // finite (a log-normal prediction); each y_k raised to floors_k where given.
     double average_gain(const std::vector<double>& mean, const std::vector<double>& sd,
-                        const std::vector<double>& shifts, int draws, std::mt19937_64& rng) const {
+                        const std::vector<double>& shifts, int draws, std::mt19937_64& rng,
+                        const std::vector<double>& floors = {}) const {
         std::normal_distribution<double> normal(0, 1);
         double sum = 0;
         std::vector<double> y(mean.size());
@@ -144,6 +145,7 @@ struct RandomFront {
             for (std::size_t k = 0; k < y.size(); ++k) {
                 const double w = mean[k] + sd[k] * normal(rng);
                 y[k] = std::isfinite(shifts[k]) ? shifts[k] + std::exp(w) : w;
+                if (!floors.empty()) y[k] = std::max(y[k], floors[k]);
             }
             sum += gain(y);
         }
@@ -200,6 +202,33 @@ TEST(ExpectedHypervolume, MatchesSampledLogNormalPredictions) {
     }
 }
 
+// An objective bounded below (a floor) gains nothing beneath it: the improvement is that of the
+// prediction raised to the floor, exact up to three objectives and estimated beyond, and a point
+// predicted at the floor, behind a front point there, gains nothing from its spread below it.
+TEST(ExpectedHypervolume, CountsNothingBelowAnObjectivesFloor) {
+    std::mt19937_64 rng(13);
+    for (std::size_t m = 2; m <= 4; ++m) {
+        const RandomFront front(6, m, rng);
+        std::vector<double> floors(m, -kNormal), mean(m, 0.3), sd(m, 0.3);
+        floors[0] = 1;  // at the front's least first value, which a floor cannot lie above
+        for (const auto& p : front.points) floors[0] = std::min(floors[0], p[0]);
+        mean[0] = floors[0] - 0.05;
+        const std::vector<double> normal(m, kNormal);
+        const double sampled = front.average_gain(mean, sd, normal, 40000, rng, floors);
+        const double estimate = m <= 3 ? tarvex::detail::ImprovementRegion(front.points, front.reference, floors)
+                                             .expected_improvement(mean, sd)
+                                       : std::exp(tarvex::detail::SampledImprovementRegion(
+                                                      front.points, front.reference, floors, normal, 2048, rng)
+                                                      .log_expected_improvement(mean, sd));
+        EXPECT_NEAR(estimate, sampled, 0.05 * sampled) << m;
+    }
+    const std::vector<std::vector<double>> points{{0, 1}, {0.5, 0.5}, {1, 0}};
+    const std::vector<double> reference{1.2, 1.2}, at_edge{0, 1.05}, spread{0.3, 0.01};
+    const tarvex::detail::ImprovementRegion unbounded(points, reference), bounded(points, reference, {0, 0});
+    EXPECT_GT(unbounded.expected_improvement(at_edge, spread), 1e-3);
+    EXPECT_LT(bounded.expected_improvement(at_edge, spread), 1e-9);
+}
+
 // Beyond three objectives the improvement is estimated at fixed points of the region the front
 // leaves: it matches the average improvement over draws of normal and log-normal predictions,
 // a certain prediction's own improvement, and stays finite and ordered far from the front.
@@ -217,7 +246,7 @@ TEST(ExpectedHypervolume, SampledEstimateMatchesDrawsInThreeToFiveObjectives) {
                 mean[0] = std::log(0.5);
                 sd[0] = 0.6;
             }
-            const tarvex::detail::SampledImprovementRegion region(front.points, front.reference, shifts, 2048, rng);
+            const tarvex::detail::SampledImprovementRegion region(front.points, front.reference, {}, shifts, 2048, rng);
             const double sampled = front.average_gain(mean, sd, shifts, 20000, rng);
             EXPECT_NEAR(std::exp(region.log_expected_improvement(mean, sd)), sampled, 0.05 * sampled) << m;
             // The first quarter of the points alone: coarser, still an estimate of the same.
