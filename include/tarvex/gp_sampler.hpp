@@ -70,7 +70,7 @@ struct GPSamplerConfig {
     bool trust_region = false;
     // The point, one value per objective in its own units, beyond which values do not count:
     // the hypervolume improved is the one bounded by it, as a benchmark or a budget (a latency
-    // of at most 50 ms) measures it. Empty: a tenth of the front's range beyond its worst
+    // of at most 50 ms) measures it. Empty: three tenths of the front's range beyond its worst
     // values. Unused by random_scalarisations.
     std::vector<double> reference_point{};
 

@@ -110,8 +110,8 @@ class GPSampler(_tarvex.GPSampler):
             cheaper, weaker with three objectives and more).
         reference_point: for ``"ehvi"``, one value per objective beyond which a value does not
             count (a lower bound where the objective is maximised), as the hypervolume you will
-            judge the front by is bounded: proposals then improve that hypervolume. None: a tenth
-            of the front's range beyond its worst values.
+            judge the front by is bounded: proposals then improve that hypervolume. None: three
+            tenths of the front's range beyond its worst values.
         seed: makes the proposals repeatable in a serial run; None takes a fresh seed from the system.
         constraints: the study's constraints, as tv.create_study(constraints=...) takes them, for a
             study made with this sampler and none of its own.

@@ -21,6 +21,8 @@ namespace {
 // C2-DTLZ2 (100 evaluations, 5 seeds) it took the share of feasible trials after the 20th from
 // 74% to 100%, for 6% less hypervolume.
 constexpr double kLikelyFeasible = 0.9;
+// How far beyond the front's worst values the reference lies, as a share of the front's range.
+constexpr double kReferenceMargin = 0.3;
 // Points of the quasi-Monte Carlo estimate beyond three objectives.
 constexpr int kSampledPoints = 1024;
 
@@ -180,6 +182,12 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         front.push_back(observed[i]);
         if (i < observed_rows.size()) front_rows.push_back(observed_rows[i]);
     }
+    // Without a reference point given, three tenths of the front's range beyond its worst values:
+    // a point beyond the reference gains nothing, so a reference close to the front holds its
+    // ends where they are. With a tenth, 5 of 15 runs of ZDT1 (6-D, 100 trials) never reached
+    // the end where f2 is lowest (0.825, against 0.866 with every run at 0.863 or more), and
+    // AutoSampler's GP phase on the 30-D ZDT1 stayed at f1 below 0.12. A reference far beyond
+    // the front weighs its ends more than its middle: with half the range, ZDT1 0.863, DTLZ2 0.703.
     std::vector<double> reference(m, 1.0);
     for (std::size_t k = 0; k < m && !front.empty(); ++k) {
         double low = std::numeric_limits<double>::infinity(), high = -low;
@@ -187,7 +195,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
             low = std::min(low, p[k]);
             high = std::max(high, p[k]);
         }
-        reference[k] = high + std::max(0.1 * (high - low), 0.1);
+        reference[k] = high + std::max(kReferenceMargin * (high - low), 0.1);
     }
     for (std::size_t k = 0; k < m && !config.reference_point.empty(); ++k) {
         const double sign = history.directions[k] == StudyDirection::Maximize ? -1.0 : 1.0;

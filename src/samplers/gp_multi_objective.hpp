@@ -12,7 +12,7 @@
 namespace tarvex::detail {
 
 // The point of data's space that maximises the expected hypervolume improvement of independent
-// models of the objectives (in standardised units, with the reference a tenth of the front's
+// models of the objectives (in standardised units, with the reference three tenths of the front's
 // range beyond its worst point, or the one given; exact up to three objectives, a quasi-Monte
 // Carlo estimate beyond), weighed by the probability of feasibility; while no
 // observation is feasible, that probability alone. Candidates are quasi-random points and
