@@ -181,12 +181,12 @@ def load():
     return json.loads(RESULTS.read_text()) if RESULTS.exists() else {}
 
 
-def run(settings, seeds, workers, rerun):
+def run(settings, seeds, workers, rerun, ours_only=False):
     results = load()
     tasks = []
     for setting in settings:
         dim, budget, ours, peers = SETTINGS[setting]
-        for optimiser in ours + peers:
+        for optimiser in ours + ([] if ours_only else peers):
             for fid in FUNCTIONS:
                 for seed in range(1, seeds + 1):
                     task = (optimiser, fid, dim, budget, seed)
@@ -245,6 +245,11 @@ def report(results, setting, seeds):
         every = sum(all(at_or_below(medians[f]["tarvex Auto"], medians[f][p]) for p in peers) for f in FUNCTIONS)
         print(f"- tarvex Auto within 2x of the best tarvex sampler on {within} of {len(FUNCTIONS)} functions")
         print(f"- tarvex Auto at or below every peer on {every} of {len(FUNCTIONS)} functions")
+    counts = {
+        o: sum(key((o, f, dim, budget, s)) in results for f in FUNCTIONS for s in range(1, seeds + 1)) for o in columns
+    }
+    if len(set(counts.values())) > 1:
+        print("- seeds per function: " + ", ".join(f"{o} {n // len(FUNCTIONS)}" for o, n in counts.items()))
     for optimiser in columns:
         times = [
             results[key((optimiser, f, dim, budget, s))]["seconds"]
@@ -264,10 +269,15 @@ def main():
     parser.add_argument("--rerun", nargs="*", default=[], help="optimisers to run again (after a change)")
     parser.add_argument("--report-only", action="store_true")
     parser.add_argument("--also", nargs="*", default=[], help="more tarvex samplers, with options, to compare")
+    parser.add_argument(
+        "--ours-only", action="store_true", help="run the tarvex samplers alone (peers keep the seeds they have)"
+    )
     args = parser.parse_args()
     for setting in args.settings:
         SETTINGS[setting][2].extend(args.also)
-    results = load() if args.report_only else run(args.settings, args.seeds, args.workers, set(args.rerun))
+    results = (
+        load() if args.report_only else run(args.settings, args.seeds, args.workers, set(args.rerun), args.ours_only)
+    )
     for setting in args.settings:
         report(results, setting, args.seeds)
 

@@ -51,6 +51,10 @@ public:
     const AutoSamplerConfig config;
 
 private:
+    // The sampler that takes a flat study over from the GP: CMA-ES for one objective, NSGA-II
+    // for several.
+    ISampler& successor(const Study& study) const;
+
     const std::shared_ptr<GPSampler> gp;
     const std::shared_ptr<TPESampler> tpe;
     const std::shared_ptr<CMAESSampler> cmaes;

@@ -127,16 +127,20 @@ std::unique_ptr<SamplerState> AutoSampler::make_state(const Study& study) {
     return s;
 }
 
+ISampler& AutoSampler::successor(const Study& study) const {
+    return study.directions.size() == 1 ? static_cast<ISampler&>(*cmaes) : *nsga2;
+}
+
 void AutoSampler::before_study(const Study& study) {
     tpe->before_study(study);
     gp->before_study(study);
-    (study.directions.size() == 1 ? static_cast<ISampler&>(*cmaes) : *nsga2).before_study(study);
+    successor(study).before_study(study);
 }
 
 void AutoSampler::after_trial(const Study& study, const Trial& trial) {
     tpe->after_trial(study, trial);
     gp->after_trial(study, trial);
-    (study.directions.size() == 1 ? static_cast<ISampler&>(*cmaes) : *nsga2).after_trial(study, trial);
+    successor(study).after_trial(study, trial);
 }
 
 ParamMap AutoSampler::propose(const History& history, const Trial& trial, SamplerState* state) {
