@@ -46,7 +46,9 @@ struct GPSamplerConfig {
     // model's noise floor, and the global model stops resolving them. So every local_every-th
     // recommendation of a study with enough observations (twice the local model's rows) comes
     // from a local model: the max(min_local_rows, 5 d) observations nearest the best one,
-    // standardised on their own values. 0: never.
+    // standardised on their own values; every other one of those, where every parameter is a
+    // float, from a Newton step on a quadratic fitted to the values nearest the best one, where
+    // one with a minimum fits. 0: never.
     int local_every = 3;
     int min_local_rows = 25;
     // Values spanning orders of magnitude are modelled on a log scale above their minimum (the

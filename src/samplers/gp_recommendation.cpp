@@ -3,6 +3,7 @@
 #include <functional>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <variant>
 
@@ -12,6 +13,7 @@
 #include "gp_state.hpp"
 #include "gp_training.hpp"
 #include "gp_trust_region.hpp"
+#include "quadratic_step.hpp"
 #include "seen_configs.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/history.hpp"
@@ -63,6 +65,25 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
     cfg.centres = centre;
     cfg.n_local = 3 * config.n_local;
     return optimise_acquisition(gp, static_cast<int>(X.cols()), z.minCoeff(), m, cfg, rng);
+}
+
+// A Newton step on a quadratic fitted to the values themselves (not warped: near a smooth
+// optimum they are close to a quadratic, their logarithms a funnel) of the observations nearest
+// the best one, inside their box; none where no minimum fits, or where the space is not all
+// continuous. Near the optimum the values differ by less than a Gaussian process's noise floor;
+// the fitted quadratic still resolves them.
+std::optional<Eigen::VectorXd> quadratic_proposal(const TrainingData& data, const Eigen::VectorXd& values) {
+    if ((data.space.continuous_mask().array() == 0).any()) return std::nullopt;
+    const Eigen::Index d = data.X.cols();
+    const Eigen::Index full = 2 * (1 + d + d * (d + 1) / 2), diagonal = 2 * (1 + 2 * d);
+    const auto m = static_cast<std::size_t>(data.n_obs >= full ? full : diagonal);
+    const Eigen::RowVectorXd centre = data.X.row(best_first(data, values, 1).front());
+    const std::vector<Eigen::Index> near = best_first(data, (data.X.rowwise() - centre).rowwise().squaredNorm(), m);
+    const Eigen::MatrixXd X = data.X(near, Eigen::all);
+    auto step = detail::quadratic_step(X, values(near), centre.transpose(), X.colwise().minCoeff().transpose(),
+                                       X.colwise().maxCoeff().transpose());
+    if (step) data.space.snap(*step);
+    return step;
 }
 
 // The point maximising the acquisition of a model of every trial, running ones as placeholders
@@ -166,6 +187,7 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     }
 
     TrainingData data = detail::build_training_data(ran, value_of, pruned);
+    const Eigen::VectorXd values = data.y;
     if (config.warp_values) detail::warp_wide_values(data.y);
     const SearchSpace& space = data.space;
     if (space.specs.empty()) return {};
@@ -176,8 +198,12 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     // The local model knows nothing of constraints, nor of several objectives.
     const bool local = config.local_every > 0 && n_obs >= 2 * m_local && constraints.view.empty() && !by_hypervolume &&
                        memory.recommendations++ % config.local_every == config.local_every - 1;
+    // Every other local turn, a Newton step where a quadratic fits.
+    const std::optional<Eigen::VectorXd> step =
+        local && memory.local_turns++ % 2 == 0 ? quadratic_proposal(data, values) : std::nullopt;
     const Eigen::VectorXd x = by_hypervolume
                                   ? detail::ehvi_proposal(config, ran, history, constraints, data, memory, rng)
+                              : step  ? *step
                               : local ? local_proposal(data, config, m_local, rng)
                                       : global_proposal(config, history.pending, data, constraints, memory, rng);
     const detail::SeenConfigs seen(data.layout, history);

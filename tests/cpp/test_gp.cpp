@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
 #include <Eigen/LU>
 #include <cmath>
+#include <random>
 
 #include "../../src/samplers/gp_training.hpp"
 #include "../../src/samplers/gp_trust_region.hpp"
+#include "../../src/samplers/quadratic_step.hpp"
 #include "stubs.hpp"
 #include "tarvex/finite_difference.hpp"
 #include "tarvex/gp.hpp"
@@ -275,4 +278,52 @@ TEST(GPTraining, TheTrustRegionGrowsOnSuccessesShrinksOnFailuresAndLeavesChoices
     std::vector<double> failing{5, 4};
     failing.resize(2 + 4 * 7, 9.0);  // seven halvings take it below 0.5^7: it starts again
     EXPECT_DOUBLE_EQ(observe(failing).length, 0.8);
+}
+
+// The Newton step on a fitted quadratic: the minimum of a rotated, ill-conditioned bowl from
+// rows close to it, full or (with fewer rows, on a separable bowl) diagonal; kept inside the
+// box; and none where the values have no minimum (a saddle) or the rows are too few.
+TEST(QuadraticStep, StepsToTheMinimumOfAFittedBowl) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    const int d = 4;
+    const Eigen::VectorXd optimum = Eigen::VectorXd::LinSpaced(d, 0.4, 0.6);
+    Eigen::MatrixXd R = Eigen::MatrixXd::NullaryExpr(d, d, [&] { return unit(rng); });
+    R = Eigen::HouseholderQR<Eigen::MatrixXd>(R).householderQ();
+    const Eigen::VectorXd weights = Eigen::VectorXd::LinSpaced(d, 1.0, 1e4);
+    const auto rows_near = [&](int n, double spread, bool rotated) {
+        Eigen::MatrixXd X(n, d);
+        Eigen::VectorXd y(n);
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < d; ++j) X(i, j) = optimum[j] + 1.5 * spread + spread * unit(rng);
+            const Eigen::VectorXd u = rotated ? Eigen::VectorXd(R * (X.row(i).transpose() - optimum))
+                                              : Eigen::VectorXd(X.row(i).transpose() - optimum);
+            y[i] = 7 + u.cwiseAbs2().dot(weights);
+        }
+        return std::pair{X, y};
+    };
+    const Eigen::VectorXd cube_low = Eigen::VectorXd::Zero(d), cube_high = Eigen::VectorXd::Ones(d);
+    for (const double spread : {0.1, 1e-4}) {
+        const auto [X, y] = rows_near(40, spread, true);  // 15 terms: full from 30 rows
+        Eigen::Index best = 0;
+        y.minCoeff(&best);
+        const auto step = tarvex::detail::quadratic_step(X, y, X.row(best).transpose(), cube_low, cube_high);
+        ASSERT_TRUE(step.has_value()) << spread;
+        EXPECT_LT((*step - optimum).norm(), 1e-6 * spread) << spread;
+        // The rows lie above the minimum in every coordinate: kept to their box, the step stops
+        // at its lowest corner.
+        const Eigen::VectorXd low = X.colwise().minCoeff(), high = X.colwise().maxCoeff();
+        const auto kept = tarvex::detail::quadratic_step(X, y, X.row(best).transpose(), low, high);
+        ASSERT_TRUE(kept.has_value());
+        EXPECT_LT((*kept - low).norm(), 1e-12);
+    }
+    const auto [Xs, ys] = rows_near(20, 0.1, false);  // 9 terms: diagonal from 18 rows
+    const auto diagonal = tarvex::detail::quadratic_step(Xs, ys, Xs.row(0).transpose(), cube_low, cube_high);
+    ASSERT_TRUE(diagonal.has_value());
+    EXPECT_LT((*diagonal - optimum).norm(), 1e-8);
+    EXPECT_FALSE(
+        tarvex::detail::quadratic_step(Xs.topRows(17), ys.head(17), Xs.row(0).transpose(), cube_low, cube_high));
+    Eigen::VectorXd saddle = ys;
+    for (int i = 0; i < Xs.rows(); ++i) saddle[i] = std::pow(Xs(i, 0) - 0.5, 2) - std::pow(Xs(i, 1) - 0.5, 2);
+    EXPECT_FALSE(tarvex::detail::quadratic_step(Xs, saddle, Xs.row(0).transpose(), cube_low, cube_high));
 }

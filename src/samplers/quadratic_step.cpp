@@ -1,0 +1,49 @@
+#include "quadratic_step.hpp"
+
+#include <Eigen/Dense>
+#include <cmath>
+
+namespace tarvex::detail {
+
+std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
+                                              const Eigen::VectorXd& centre, const Eigen::VectorXd& lower,
+                                              const Eigen::VectorXd& upper) {
+    const Eigen::Index n = X.rows(), d = X.cols();
+    const Eigen::Index full_terms = 1 + d + d * (d + 1) / 2, diagonal_terms = 1 + 2 * d;
+    const bool full = n >= 2 * full_terms;
+    if (!full && n < 2 * diagonal_terms) return std::nullopt;
+    // Coordinates relative to the centre, scaled by the rows' spread so that the least squares
+    // stay well conditioned however close to the optimum the rows have come.
+    Eigen::VectorXd scale = (upper - lower).cwiseMax(1e-300);
+    const Eigen::MatrixXd U = (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
+    Eigen::MatrixXd A(n, full ? full_terms : diagonal_terms);
+    A.col(0).setOnes();
+    A.middleCols(1, d) = U;
+    Eigen::Index c = 1 + d;
+    for (Eigen::Index j = 0; j < d; ++j) {
+        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) A.col(c++) = U.col(j).cwiseProduct(U.col(k));
+    }
+    // Values relative to their range, for the same reason.
+    const double low = y.minCoeff(), span = y.maxCoeff() - low;
+    if (!(span > 0) || !std::isfinite(span)) return std::nullopt;
+    const Eigen::VectorXd b = (y.array() - low) / span;
+    const Eigen::VectorXd beta = A.colPivHouseholderQr().solve(b);
+    if (!beta.allFinite()) return std::nullopt;
+    const Eigen::VectorXd g = beta.segment(1, d);
+    Eigen::MatrixXd H = Eigen::MatrixXd::Zero(d, d);
+    c = 1 + d;
+    for (Eigen::Index j = 0; j < d; ++j) {
+        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) {
+            // u_j² carries H_jj / 2; u_j u_k (j < k) carries H_jk.
+            H(j, k) = H(k, j) = j == k ? 2 * beta[c] : beta[c];
+            ++c;
+        }
+    }
+    const Eigen::LLT<Eigen::MatrixXd> chol(H);
+    if (chol.info() != Eigen::Success) return std::nullopt;
+    const Eigen::VectorXd u = -chol.solve(g);
+    if (!u.allFinite()) return std::nullopt;
+    return (centre + u.cwiseProduct(scale)).cwiseMax(lower).cwiseMin(upper);
+}
+
+}  // namespace tarvex::detail

@@ -1,0 +1,19 @@
+// A Newton step on a quadratic fitted to observations near the best one.
+#pragma once
+
+#include <optional>
+
+#include <Eigen/Core>
+
+namespace tarvex::detail {
+
+// Fits f(x) ≈ c + gᵀu + ½ uᵀHu, u = x − centre, by least squares to the rows of X and their
+// values y (smaller is better), and returns the minimiser centre − H⁻¹g kept inside [lower,
+// upper]. H is full where there are at least twice as many rows as its terms, diagonal where
+// there are at least twice as many as those terms, and otherwise there is no step. None either
+// where the fitted H is not positive definite (no minimum to step to) or the fit fails.
+std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
+                                              const Eigen::VectorXd& centre, const Eigen::VectorXd& lower,
+                                              const Eigen::VectorXd& upper);
+
+}  // namespace tarvex::detail
