@@ -14,7 +14,7 @@ std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Ei
     if (!full && n < 2 * diagonal_terms) return std::nullopt;
     // Coordinates relative to the centre, scaled by the rows' spread so that the least squares
     // stay well conditioned however close to the optimum the rows have come.
-    Eigen::VectorXd scale = (upper - lower).cwiseMax(1e-300);
+    const Eigen::VectorXd scale = (upper - lower).cwiseMax(1e-300);
     const Eigen::MatrixXd U = (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
     Eigen::MatrixXd A(n, full ? full_terms : diagonal_terms);
     A.col(0).setOnes();
