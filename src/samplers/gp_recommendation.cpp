@@ -74,9 +74,7 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
 // the fitted quadratic still resolves them.
 std::optional<Eigen::VectorXd> quadratic_proposal(const TrainingData& data, const Eigen::VectorXd& values) {
     if ((data.space.continuous_mask().array() == 0).any()) return std::nullopt;
-    const Eigen::Index d = data.X.cols();
-    const Eigen::Index full = 2 * (1 + d + d * (d + 1) / 2), diagonal = 2 * (1 + 2 * d);
-    const auto m = static_cast<std::size_t>(data.n_obs >= full ? full : diagonal);
+    const auto m = static_cast<std::size_t>(detail::quadratic_rows(data.X.cols(), data.n_obs));
     const Eigen::RowVectorXd centre = data.X.row(best_first(data, values, 1).front());
     const std::vector<Eigen::Index> near = best_first(data, (data.X.rowwise() - centre).rowwise().squaredNorm(), m);
     const Eigen::MatrixXd X = data.X(near, Eigen::all);
@@ -198,9 +196,9 @@ ParamMap GPSampler::propose(const History& history, const Trial&, SamplerState* 
     // The local model knows nothing of constraints, nor of several objectives.
     const bool local = config.local_every > 0 && n_obs >= 2 * m_local && constraints.view.empty() && !by_hypervolume &&
                        memory.recommendations++ % config.local_every == config.local_every - 1;
-    // Every other local turn, a Newton step where a quadratic fits.
-    const std::optional<Eigen::VectorXd> step =
-        local && memory.local_turns++ % 2 == 0 ? quadratic_proposal(data, values) : std::nullopt;
+    // Every other local turn (the first, third, ...), a Newton step where a quadratic fits.
+    const bool newton_turn = local && (memory.recommendations / config.local_every) % 2 == 1;
+    const std::optional<Eigen::VectorXd> step = newton_turn ? quadratic_proposal(data, values) : std::nullopt;
     const Eigen::VectorXd x = by_hypervolume
                                   ? detail::ehvi_proposal(config, ran, history, constraints, data, memory, rng)
                               : step  ? *step

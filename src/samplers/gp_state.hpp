@@ -34,7 +34,6 @@ struct GPStudyState : SamplerState {
     double noise_var = 0;
     int fits_since_restarts = 0;  // warm fits since the last one with random restarts
     int recommendations = 0;      // made for the study, which decides the local ones
-    int local_turns = 0;          // of those, the local ones, which alternate between two models
     // The same for the models of several objectives, one each.
     std::vector<Eigen::VectorXd> objective_kernel_params;
     std::vector<double> objective_noise_vars;

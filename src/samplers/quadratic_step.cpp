@@ -4,19 +4,30 @@
 #include <cmath>
 
 namespace tarvex::detail {
+namespace {
+
+// Terms of the quadratic: the constant, the linear ones, and the squares with (full) or without
+// the cross products.
+Eigen::Index full_terms(Eigen::Index d) { return 1 + d + d * (d + 1) / 2; }
+Eigen::Index diagonal_terms(Eigen::Index d) { return 1 + 2 * d; }
+
+}  // namespace
+
+Eigen::Index quadratic_rows(Eigen::Index d, Eigen::Index available) {
+    return available >= 2 * full_terms(d) ? 2 * full_terms(d) : 2 * diagonal_terms(d);
+}
 
 std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                                               const Eigen::VectorXd& centre, const Eigen::VectorXd& lower,
                                               const Eigen::VectorXd& upper) {
     const Eigen::Index n = X.rows(), d = X.cols();
-    const Eigen::Index full_terms = 1 + d + d * (d + 1) / 2, diagonal_terms = 1 + 2 * d;
-    const bool full = n >= 2 * full_terms;
-    if (!full && n < 2 * diagonal_terms) return std::nullopt;
+    const bool full = n >= 2 * full_terms(d);
+    if (!full && n < 2 * diagonal_terms(d)) return std::nullopt;
     // Coordinates relative to the centre, scaled by the rows' spread so that the least squares
     // stay well conditioned however close to the optimum the rows have come.
     const Eigen::VectorXd scale = (upper - lower).cwiseMax(1e-300);
     const Eigen::MatrixXd U = (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
-    Eigen::MatrixXd A(n, full ? full_terms : diagonal_terms);
+    Eigen::MatrixXd A(n, full ? full_terms(d) : diagonal_terms(d));
     A.col(0).setOnes();
     A.middleCols(1, d) = U;
     Eigen::Index c = 1 + d;
