@@ -39,6 +39,13 @@ std::vector<Eigen::Index> best_first(const TrainingData& data, const Eigen::Vect
     return rows;
 }
 
+// The rows of the m real observations nearest the one with the best value, nearest first: the
+// best one leads.
+std::vector<Eigen::Index> nearest_to_best(const TrainingData& data, const Eigen::VectorXd& values, std::size_t m) {
+    const Eigen::RowVectorXd centre = data.X.row(best_first(data, values, 1).front());
+    return best_first(data, (data.X.rowwise() - centre).rowwise().squaredNorm(), m);
+}
+
 // The acquisition optimiser's snap for a search kept inside [lower, upper]: each point clamped
 // to the box, then moved to the configuration it stands for.
 std::function<void(Eigen::Ref<Eigen::VectorXd>)> snap_within(const SearchSpace& space, Eigen::VectorXd lower,
@@ -51,9 +58,9 @@ std::function<void(Eigen::Ref<Eigen::VectorXd>)> snap_within(const SearchSpace& 
 
 // A proposal from the model of the m real observations nearest the best one, inside their box.
 Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& config, int m, std::mt19937_64& rng) {
-    const Eigen::RowVectorXd centre = data.X.row(best_first(data, data.y, 1).front());
-    std::vector<Eigen::Index> near = best_first(data, (data.X.rowwise() - centre).rowwise().squaredNorm(), m);
+    const std::vector<Eigen::Index> near = nearest_to_best(data, data.y, static_cast<std::size_t>(m));
     const Eigen::MatrixXd X = data.X(near, Eigen::all);
+    const Eigen::RowVectorXd centre = X.row(0);
     const Eigen::VectorXd z = detail::standardise(data.y(near));
     GaussianProcess gp(make_kernel(config.kernel, 1.0, 1.0), config.noise_var, 1);
     gp.use_priors = config.use_priors;
@@ -75,10 +82,9 @@ Eigen::VectorXd local_proposal(const TrainingData& data, const GPSamplerConfig& 
 std::optional<Eigen::VectorXd> quadratic_proposal(const TrainingData& data, const Eigen::VectorXd& values) {
     if ((data.space.continuous_mask().array() == 0).any()) return std::nullopt;
     const auto m = static_cast<std::size_t>(detail::quadratic_rows(data.X.cols(), data.n_obs));
-    const Eigen::RowVectorXd centre = data.X.row(best_first(data, values, 1).front());
-    const std::vector<Eigen::Index> near = best_first(data, (data.X.rowwise() - centre).rowwise().squaredNorm(), m);
+    const std::vector<Eigen::Index> near = nearest_to_best(data, values, m);
     const Eigen::MatrixXd X = data.X(near, Eigen::all);
-    auto step = detail::quadratic_step(X, values(near), centre.transpose(), X.colwise().minCoeff().transpose(),
+    auto step = detail::quadratic_step(X, values(near), X.row(0).transpose(), X.colwise().minCoeff().transpose(),
                                        X.colwise().maxCoeff().transpose());
     if (step) data.space.snap(*step);
     return step;
