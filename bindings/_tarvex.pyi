@@ -636,10 +636,13 @@ class NSGA2Sampler(ISampler):
     def population_size(self) -> int:
         ...
 class AutoSampler(ISampler):
-    def __init__(self, max_gp_trials: typing.SupportsInt = 200, seed: typing.SupportsInt = 0) -> None:
+    def __init__(self, max_gp_trials: typing.SupportsInt = 100, max_gp_trials_multi_objective: typing.SupportsInt = 200, seed: typing.SupportsInt = 0) -> None:
         ...
     @property
     def max_gp_trials(self) -> int:
+        ...
+    @property
+    def max_gp_trials_multi_objective(self) -> int:
         ...
 class IPruner:
     pass

@@ -16,8 +16,12 @@ namespace tarvex {
 
 struct AutoSamplerConfig {
     // A flat study goes to the GP while it has fewer finished trials than this; past it, where
-    // a GP proposal costs tens of milliseconds, to CMA-ES, TPE or NSGA-II.
-    int max_gp_trials = 200;
+    // a GP proposal costs tens of milliseconds, to CMA-ES or TPE. Handed over later, CMA-ES had
+    // too few trials left to learn the shape of ill-conditioned and multimodal functions.
+    int max_gp_trials = 100;
+    // The same with several objectives, before NSGA-II: its first population comes from the GP's
+    // trials, and on 30-D problems it needs the fronts of 200 of them.
+    int max_gp_trials_multi_objective = 200;
     std::uint64_t seed = 0;  // 0: a nondeterministic generator
 
     // Throws std::invalid_argument naming the first field out of range.
@@ -27,9 +31,9 @@ struct AutoSamplerConfig {
 // The choice, made again at each trial from the finished trials: a conditional space (trials
 // that use different parameters) goes to TPESampler; a flat space to GPSampler while the study
 // is small (with several objectives, by expected hypervolume improvement), then, for one
-// objective, to CMAESSampler where every parameter is numeric (started from the best tenth of the
-// trials so far) and to TPESampler otherwise, and for several objectives to NSGA2Sampler (whose
-// first population is the best of the GP's trials). The trial keeps the choice in its system
+// objective, to CMAESSampler where every parameter is numeric (started at the best trial so
+// far) and to TPESampler otherwise, and for several objectives to NSGA2Sampler (whose first
+// population is the best of the GP's trials). The trial keeps the choice in its system
 // attribute "auto_sampler" ("GPSampler", "TPESampler", "CMAESSampler" or "NSGA2Sampler").
 class AutoSampler : public ISampler {
 public:

@@ -38,7 +38,8 @@ struct CMAESSamplerConfig {
     // covariance taken from their spread (warm starting).
     std::vector<ParamMap> warm_start;
     // Without warm_start: a search that starts on a study already holding completed trials (one
-    // another sampler began) starts from the best tenth of them, where there are at least two.
+    // another sampler began) starts at the best of them, where there are at least two, with a
+    // step of sigma0 / 2.
     bool warm_start_from_history = false;
     // Draws categorical parameters, parameters outside the joint space of the finished trials,
     // and every parameter of the startup trials; null: random search.

@@ -105,6 +105,9 @@ std::shared_ptr<NSGA2Sampler> make_nsga2(std::uint64_t seed) {
 
 void AutoSamplerConfig::validate() const {
     if (max_gp_trials < 0) throw std::invalid_argument("AutoSampler: max_gp_trials must be at least 0.");
+    if (max_gp_trials_multi_objective < 0) {
+        throw std::invalid_argument("AutoSampler: max_gp_trials_multi_objective must be at least 0.");
+    }
 }
 
 AutoSampler::AutoSampler(AutoSamplerConfig config_)
@@ -149,7 +152,8 @@ ParamMap AutoSampler::propose(const History& history, const Trial& trial, Sample
     s->take_in(history);
     Choice choice = Choice::TPE;
     if (!s->conditional) {
-        if (!s->handed_over && static_cast<int>(s->checked.size()) < config.max_gp_trials) {
+        const int max_gp = s->single_objective ? config.max_gp_trials : config.max_gp_trials_multi_objective;
+        if (!s->handed_over && static_cast<int>(s->checked.size()) < max_gp) {
             choice = Choice::GP;
         } else if (!s->single_objective) {
             choice = Choice::NSGA2;

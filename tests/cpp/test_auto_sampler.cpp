@@ -8,8 +8,9 @@ using namespace tarvex::testing;
 
 namespace {
 
-std::shared_ptr<AutoSampler> automatic(std::uint64_t seed, int max_gp_trials) {
-    return std::make_shared<AutoSampler>(AutoSamplerConfig{.max_gp_trials = max_gp_trials, .seed = seed});
+std::shared_ptr<AutoSampler> automatic(std::uint64_t seed, int max_gp_trials, int multi_objective = 200) {
+    return std::make_shared<AutoSampler>(AutoSamplerConfig{
+        .max_gp_trials = max_gp_trials, .max_gp_trials_multi_objective = multi_objective, .seed = seed});
 }
 
 std::vector<std::string> choices(const Study& study) {
@@ -68,7 +69,7 @@ TEST(AutoSampler, SeveralObjectivesGoFromTheGPToNSGA2) {
         for (const char* name : {"x1", "x2"}) rest += std::pow(t.suggest_float(name, 0, 1, false, {}) - 0.5, 2);
         return std::vector<double>{x0, 1 - x0 + rest};
     };
-    Study both({StudyDirection::Minimize, StudyDirection::Minimize}, automatic(4, 20));
+    Study both({StudyDirection::Minimize, StudyDirection::Minimize}, automatic(4, 5, 20));
     both.optimize_mo(front, 120);
     auto c = choices(both);
     EXPECT_EQ(std::count(c.begin(), c.begin() + 20, "GPSampler"), 20);
@@ -102,4 +103,6 @@ TEST(AutoSampler, AskAndTellRecordTheChoice) {
                                                         "CMAESSampler", "CMAESSampler"}));
     EXPECT_EQ(error_of([] { AutoSampler s(AutoSamplerConfig{.max_gp_trials = -1}); }),
               "AutoSampler: max_gp_trials must be at least 0.");
+    EXPECT_EQ(error_of([] { AutoSampler s(AutoSamplerConfig{.max_gp_trials_multi_objective = -1}); }),
+              "AutoSampler: max_gp_trials_multi_objective must be at least 0.");
 }

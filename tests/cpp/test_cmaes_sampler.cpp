@@ -134,6 +134,30 @@ TEST(CMAESSampler, StartsFromWarmConfigurationsOrX0) {
     }
 }
 
+// On a study another sampler began (here, the independent startup trials), the search starts at
+// the best trial so far with half the usual step.
+TEST(CMAESSampler, AStudyAlreadyUnderwayIsTakenUpAtItsBestTrial) {
+    const Objective bowl = [](Trial& t) {
+        return std::pow(t.suggest_float("x", 0, 10, false, {}) - 7, 2) +
+               std::pow(t.suggest_float("y", 0, 10, false, {}) - 2, 2);
+    };
+    CMAESSamplerConfig config = seeded(6);
+    config.n_startup_trials = 30;
+    config.warm_start_from_history = true;
+    auto sampler = std::make_shared<CMAESSampler>(config);
+    Study study(StudyDirection::Minimize, sampler);
+    study.optimize(bowl, 30);
+    const Trial best = study.best_trial();
+    study.optimize(bowl, 5);
+    EXPECT_DOUBLE_EQ(sampler->progress(study).sigma, 0.1);
+    study.optimize(bowl, 1);  // one generation: 4 + floor(3 ln 2)
+    for (const char* name : {"x", "y"}) {
+        double mean = 0;
+        for (std::size_t i = 30; i < 36; ++i) mean += std::get<double>(study.trials()[i].params.at(name)) / 6;
+        EXPECT_NEAR(mean, std::get<double>(best.params.at(name)), 1.2) << name;  // 3 sd of the mean
+    }
+}
+
 // Categoricals, and the trials before the search starts, come from the independent sampler.
 TEST(CMAESSampler, TheIndependentSamplerDrawsTheRest) {
     auto stub = std::make_shared<StubSampler>();
