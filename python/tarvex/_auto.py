@@ -12,13 +12,13 @@ from ._samplers import core_seed
 class AutoSampler(_tarvex.AutoSampler):
     """Picks for each trial the sampler that suits the study as it stands, so a study needs no
     choice up front: ``GPSampler`` while a flat study is small (fewer than ``max_gp_trials``
-    finished trials, or ``max_gp_trials_multi_objective`` with several objectives, for which it
-    searches by expected hypervolume improvement), then for one
-    objective ``CMAESSampler`` where every parameter is numeric (starting at the best trial so
-    far) and ``TPESampler`` otherwise, and for several objectives ``NSGA2Sampler``
-    (its first population the best of the GP's trials); ``TPESampler`` from the start for
-    conditional spaces (trials that use different parameters). Each trial records the choice in
-    ``trial.system_attrs["auto_sampler"]``, and the log at INFO level names it.
+    finished trials, or ``max_gp_trials_multi_objective`` with several objectives, which it
+    searches by expected hypervolume improvement), then for one objective ``CMAESSampler`` where
+    every parameter is numeric (starting at the best trial so far) and ``TPESampler`` otherwise,
+    and for several objectives ``NSGA2Sampler`` (its first population the best of the GP's
+    trials); ``TPESampler`` from the start for conditional spaces (trials that use different
+    parameters). Each trial records the choice in ``trial.system_attrs["auto_sampler"]``, and the
+    log at INFO level names it.
 
     Args:
         max_gp_trials: the study size up to which a flat space goes to the GP.
