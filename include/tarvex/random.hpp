@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 
 namespace tarvex::utils {
@@ -29,6 +31,14 @@ inline std::uint64_t bounded_draw(std::mt19937_64& rng, std::uint64_t m) {
         }
     }
     return static_cast<std::uint64_t>(product >> 64);
+}
+
+// A standard normal draw by Box-Muller on two unit draws, so that a seed gives the same values
+// with every standard library.
+inline double normal_draw(std::mt19937_64& rng) {
+    const double u = 1.0 - unit_draw(rng);  // in (0, 1]
+    const double v = unit_draw(rng);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
 }
 
 // Seed 0 asks for a non-reproducible generator: one 32-bit value from the random device.

@@ -1,20 +1,18 @@
 #include <cmath>
 #include <limits>
 
+#include "../common/standard_normal.hpp"
 #include "tarvex/acquisition.hpp"
 
 namespace tarvex {
 namespace {
 
 constexpr double kMinSigma = 1e-12;  // below this the prediction is treated as certain
-constexpr double kInvSqrt2Pi = 0.3989422804014327;
 constexpr double kHalfLog2Pi = 0.9189385332046727;
 constexpr double kLogEIFloor = 1e-300;  // keeps log() finite just above the asymptotic branch
 
-// Phi(z) = erfc(-z / sqrt 2) / 2
-double normal_cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
-// phi(z) = exp(-z^2 / 2) / sqrt(2 pi)
-double normal_pdf(double z) { return kInvSqrt2Pi * std::exp(-0.5 * z * z); }
+using detail::normal_cdf;
+using detail::normal_pdf;
 
 // An acquisition value from the prediction (mu, v), with its partial derivatives in mu and sigma.
 struct Score {

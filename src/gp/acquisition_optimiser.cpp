@@ -11,12 +11,6 @@
 namespace tarvex {
 namespace {
 
-// A standard normal draw by Box-Muller on two unit draws, the same on every platform.
-double normal_draw(std::mt19937_64& rng) {
-    const double u = 1.0 - utils::unit_draw(rng);  // in (0, 1]
-    return std::sqrt(-2 * std::log(u)) * std::cos(6.283185307179586 * utils::unit_draw(rng));
-}
-
 // The shifted Halton candidates (uniform draws beyond the 32nd dimension), then n_local
 // Gaussian steps around each centre, their spreads cycling through local_scale, a tenth and a
 // hundredth of it, kept inside the cube.
@@ -37,7 +31,8 @@ MatrixXd candidates(int d, const AcqOptConfig& cfg, std::mt19937_64& rng) {
     for (Eigen::Index i = 0; i < n_local; ++i) {
         const auto centre = cfg.centres.row(i / cfg.n_local);
         const double scale = cfg.local_scale * kShrink[i % 3];
-        for (int j = 0; j < d; ++j) C(cfg.n_cand + i, j) = std::clamp(centre[j] + scale * normal_draw(rng), 0.0, 1.0);
+        for (int j = 0; j < d; ++j)
+            C(cfg.n_cand + i, j) = std::clamp(centre[j] + scale * utils::normal_draw(rng), 0.0, 1.0);
     }
     return C;
 }

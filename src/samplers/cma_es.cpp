@@ -11,14 +11,6 @@
 namespace tarvex::detail {
 namespace {
 
-// A standard normal draw (Box–Muller), from the library's own uniform draw so that a seed gives
-// the same candidates with every standard library.
-double normal_draw(std::mt19937_64& rng) {
-    const double u = 1.0 - utils::unit_draw(rng);  // in (0, 1]
-    const double v = utils::unit_draw(rng);
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
-}
-
 // q with P(N(0, 1) > q) = alpha, by bisection on the complementary error function.
 double upper_quantile(double alpha) {
     double lo = 0.0, hi = 40.0;
@@ -95,7 +87,7 @@ CmaEs CmaEs::from_covariance(Eigen::VectorXd mean, const Eigen::MatrixXd& cov, i
 Eigen::VectorXd CmaEs::sample(std::mt19937_64& rng) const {
     const int n = dimension();
     Eigen::VectorXd z(n);
-    for (int i = 0; i < n; ++i) z[i] = normal_draw(rng);
+    for (int i = 0; i < n; ++i) z[i] = utils::normal_draw(rng);
     const Eigen::VectorXd y = separable ? Eigen::VectorXd(D.cwiseProduct(z)) : Eigen::VectorXd(B * D.cwiseProduct(z));
     return mean + sigma * scale.cwiseProduct(y);
 }

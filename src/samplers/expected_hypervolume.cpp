@@ -4,19 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "../common/standard_normal.hpp"
+
 namespace tarvex::detail {
-
-double normal_cdf(double z) { return 0.5 * std::erfc(-z / 1.4142135623730951); }
-
-double log_normal_cdf(double z) {
-    return z > -6 ? std::log(normal_cdf(z)) : -0.5 * z * z - 0.9189385332046727 - std::log(-z);
-}
 
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-double pdf(double z) { return 0.3989422804014327 * std::exp(-0.5 * z * z); }
 
 // E[max(0, upper - max(y, lower))] for y ~ N(mu, sd^2): the interval [lower, upper] of y's
 // coordinate that lies above y, on average.
@@ -25,17 +19,17 @@ double interval_expectation(double lower, double upper, double mu, double sd) {
     if (sd <= 1e-12) return std::max(0.0, upper - std::max(mu, lower));
     const double zu = (upper - mu) / sd;
     // ∫_{-inf}^{upper} (upper - y) p(y) dy = (upper - mu) Φ(zu) + sd φ(zu)
-    const double below_upper = (upper - mu) * normal_cdf(zu) + sd * pdf(zu);
+    const double below_upper = (upper - mu) * normal_cdf(zu) + sd * normal_pdf(zu);
     if (!std::isfinite(lower)) return below_upper;
     const double zl = (lower - mu) / sd;
     // less the part below lower, counted as upper - lower there instead of upper - y
-    const double below_lower = (lower - mu) * normal_cdf(zl) + sd * pdf(zl);
+    const double below_lower = (lower - mu) * normal_cdf(zl) + sd * normal_pdf(zl);
     return below_upper - below_lower;
 }
 
 // log(z Φ(z) + φ(z)), the expected excess of a standard normal over -z; its tail φ(z) / z^2.
 double log_h(double z) {
-    if (z > -6) return std::log(z * normal_cdf(z) + pdf(z));
+    if (z > -6) return std::log(z * normal_cdf(z) + normal_pdf(z));
     return -0.5 * z * z - 0.9189385332046727 - 2 * std::log(-z);
 }
 

@@ -5,11 +5,6 @@
 
 namespace tarvex::detail {
 
-// Φ(z), the standard normal's distribution function, and its logarithm, finite down to z of
-// about -1e150 (the tail's asymptote below -6).
-double normal_cdf(double z);
-double log_normal_cdf(double z);
-
 // log E[max(0, upper - max(y, lower))], the part of [lower, upper] above y on average, for
 // y ~ N(mu, sd^2) or, with a finite shift, y = shift + e^w with w ~ N(mu, sd^2); -inf where it is 0.
 double log_expectation(double lower, double upper, double mu, double sd, double shift);

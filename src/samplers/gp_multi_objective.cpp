@@ -26,11 +26,6 @@ constexpr double kReferenceMargin = 0.3;
 // Points of the quasi-Monte Carlo estimate beyond three objectives.
 constexpr int kSampledPoints = 1024;
 
-double normal_draw(std::mt19937_64& rng) {
-    const double u = 1.0 - utils::unit_draw(rng);
-    return std::sqrt(-2 * std::log(u)) * std::cos(6.283185307179586 * utils::unit_draw(rng));
-}
-
 bool dominated_by_any(const std::vector<double>& p, const std::vector<std::vector<double>>& others) {
     return std::any_of(others.begin(), others.end(), [&](const std::vector<double>& q) {
         bool no_worse = true, better = false;
@@ -305,7 +300,8 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
         for (int s = 0; s < n_local; ++s) {
             const double scale = config.local_scale * (s % 3 == 0 ? 1.0 : s % 3 == 1 ? 0.1 : 0.01);
             for (int j = 0; j < d; ++j) {
-                C(config.n_cand + static_cast<Eigen::Index>(c) * n_local + s, j) = centre[j] + scale * normal_draw(rng);
+                C(config.n_cand + static_cast<Eigen::Index>(c) * n_local + s, j) =
+                    centre[j] + scale * utils::normal_draw(rng);
             }
         }
     }
@@ -328,7 +324,7 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
             // where optima of hypervolume often lie.
             Eigen::MatrixXd steps(scale > 0 ? 16 : 2 * d, d);
             for (Eigen::Index s = 0; s < steps.rows(); ++s) {
-                for (int j = 0; j < d; ++j) steps(s, j) = x[j] + scale * normal_draw(rng);
+                for (int j = 0; j < d; ++j) steps(s, j) = x[j] + scale * utils::normal_draw(rng);
                 if (scale == 0) steps(s, s / 2) = static_cast<double>(s % 2);
             }
             steps = snapped(std::move(steps));

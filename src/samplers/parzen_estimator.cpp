@@ -5,18 +5,11 @@
 #include <limits>
 #include <numbers>
 
+#include "../common/standard_normal.hpp"
 #include "tarvex/random.hpp"
 
 namespace tarvex::detail {
 namespace {
-
-double normal_cdf(double z) { return 0.5 * std::erfc(-z / std::numbers::sqrt2); }
-
-double standard_normal(std::mt19937_64& rng) {
-    const double u = 1.0 - utils::unit_draw(rng);  // (0, 1]
-    const double v = utils::unit_draw(rng);
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
-}
 
 // The widths of the kernels centred at mus (the last one the prior's, which is the range).
 std::vector<double> widths(const std::vector<double>& mus, double low, double high) {
@@ -107,7 +100,7 @@ std::vector<double> ParzenEstimator::sample(std::mt19937_64& rng) const {
         }
         double v = std::numeric_limits<double>::quiet_NaN();
         for (int attempt = 0; attempt < 32; ++attempt) {
-            const double draw = mu[d][j] + sigma[d][j] * standard_normal(rng);
+            const double draw = mu[d][j] + sigma[d][j] * utils::normal_draw(rng);
             if (dim.low <= draw && draw <= dim.high) {
                 v = draw;
                 break;

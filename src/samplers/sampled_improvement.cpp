@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "../common/standard_normal.hpp"
 #include "expected_hypervolume.hpp"
 #include "tarvex/random.hpp"
 
