@@ -32,19 +32,18 @@ std::optional<CmaEs> warm_search(const CMAESSamplerConfig& config, const std::ve
 std::optional<CmaEs> from_best(const CMAESSamplerConfig& config, const History& history,
                                const std::vector<Coord>& space, int popsize) {
     const bool maximize = history.directions.front() == StudyDirection::Maximize;
-    const ParamMap* best = nullptr;
+    std::optional<Eigen::VectorXd> best;  // of the trials that hold every coordinate of the space
     double best_value = 0;
     int done = 0;
     for (const auto& [id, t] : history.trials) {
         if (t->state != TrialState::Complete || !observed(*t)) continue;
         ++done;
         const double v = maximize ? -t->values.front() : t->values.front();
-        if (!best || v < best_value) best = &t->params, best_value = v;
+        if (best && v >= best_value) continue;
+        if (auto x = unit_point(space, t->params)) best = std::move(x), best_value = v;
     }
-    if (done < 2) return std::nullopt;
-    auto mean = unit_point(space, *best);
-    if (!mean) return std::nullopt;
-    return CmaEs(std::move(*mean), 0.5 * config.sigma0, popsize, config.separable);
+    if (done < 2 || !best) return std::nullopt;
+    return CmaEs(std::move(*best), 0.5 * config.sigma0, popsize, config.separable);
 }
 
 }  // namespace
