@@ -3,20 +3,20 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <stdexcept>
 
+#include "../common/standard_normal.hpp"
 #include "tarvex/random.hpp"
 
 namespace tarvex::detail {
 namespace {
 
-// q with P(N(0, 1) > q) = alpha, by bisection on the complementary error function.
+// q with P(N(0, 1) > q) = Φ(-q) = alpha, by bisection.
 double upper_quantile(double alpha) {
     double lo = 0.0, hi = 40.0;
     for (int i = 0; i < 100; ++i) {
         const double mid = (lo + hi) / 2;
-        (0.5 * std::erfc(mid / std::numbers::sqrt2) > alpha ? lo : hi) = mid;
+        (normal_cdf(-mid) > alpha ? lo : hi) = mid;
     }
     return (lo + hi) / 2;
 }

@@ -7,15 +7,15 @@
 
 namespace tarvex::detail {
 
+// How many rows a step from d coordinates wants, of the available ones: enough for the full fit
+// where there are that many, otherwise for the diagonal one.
+Eigen::Index quadratic_rows(Eigen::Index d, Eigen::Index available);
+
 // Fits f(x) ≈ c + gᵀu + ½ uᵀHu, u = x − centre, by least squares to the rows of X and their
 // values y (smaller is better), and returns the minimiser centre − H⁻¹g kept inside [lower,
 // upper]. H is full where there are at least twice as many rows as its terms, diagonal where
 // there are at least twice as many as those terms, and otherwise there is no step. None either
 // where the fitted H is not positive definite (no minimum to step to) or the fit fails.
-// How many rows a step from d coordinates wants, of the available ones: enough for the full fit
-// where there are that many, otherwise for the diagonal one.
-Eigen::Index quadratic_rows(Eigen::Index d, Eigen::Index available);
-
 std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                                               const Eigen::VectorXd& centre, const Eigen::VectorXd& lower,
                                               const Eigen::VectorXd& upper);
