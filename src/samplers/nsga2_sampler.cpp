@@ -15,6 +15,7 @@
 #include "tarvex/distributions.hpp"
 #include "tarvex/random.hpp"
 #include "tarvex/random_sampler.hpp"
+#include "tarvex/search_space.hpp"
 #include "trial_scores.hpp"
 
 namespace tarvex {
@@ -48,6 +49,31 @@ Individual individual_of(const Trial& t, const std::vector<StudyDirection>& dire
     }
     out.violation = detail::total_violation(t.constraints);
     return out;
+}
+
+// A configuration of the first generation, drawn at random over every name the finished trials
+// hold, where all are discrete: as a whole, so that it repeats none already tried while untried
+// ones remain. Elsewhere none: sample_independent draws each value.
+ParamMap first_generation(const History& history, std::mt19937_64& rng) {
+    std::map<std::string, Distribution> newest;
+    for (const auto& [id, t] : history.trials) {
+        if (t->state == TrialState::Running) continue;
+        for (const auto& [name, dist] : t->distributions) newest.insert_or_assign(name, dist);
+    }
+    ParamMap proposal;
+    SearchSpace space;
+    std::vector<std::string> names;
+    for (const auto& [name, dist] : newest) {
+        const auto c = detail::coordinate(name, dist);
+        if (!c) continue;  // a single value, or a distribution sample_independent reports
+        if (!c->dim.categorical && !c->discrete()) return {};
+        proposal.emplace(name, detail::from_coord(*c, detail::uniform_coord(c->dim, rng)));
+        space.add(name, dist);
+        names.push_back(name);
+    }
+    if (names.empty()) return {};
+    const detail::SeenConfigs seen(std::move(names), history);
+    return detail::unseen_config(space, seen, std::move(proposal), rng);
 }
 
 // The parameters with more than one value that every trial of members holds with the same
@@ -267,7 +293,8 @@ ParamMap NSGA2Sampler::propose(const History& history, const Trial& /*trial*/, S
         for (const int id : s->population)
             s->bred.insert(snapped(s->space, point_of(s->space, *history.trials.at(id), s->rng)));
     }
-    if (s->population.empty() || s->space.empty()) return {};
+    if (s->population.empty()) return config.independent_sampler ? ParamMap{} : first_generation(history, s->rng);
+    if (s->space.empty()) return {};
 
     if (s->children.empty()) breed(config, *s, history);
     const std::vector<double> x = std::move(s->children.front());

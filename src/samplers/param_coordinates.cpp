@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "tarvex/distributions.hpp"
+#include "tarvex/random.hpp"
 
 namespace tarvex::detail {
 namespace {
@@ -106,6 +107,12 @@ ParamValue from_coord(const Coord& c, double x) {
         v = std::max<std::int64_t>(v, low);
     }
     return static_cast<int>(v);
+}
+
+double uniform_coord(const CoordRange& d, std::mt19937_64& rng) {
+    if (d.categorical)
+        return static_cast<double>(utils::bounded_draw(rng, static_cast<std::uint64_t>(d.n_choices - 1)));
+    return d.low + (d.high - d.low) * utils::unit_draw(rng);
 }
 
 std::pair<std::optional<double>, std::optional<double>> value_edges(const Coord& c, double x) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -34,6 +35,9 @@ std::optional<double> to_coord(const Coord& c, const ParamValue& v);
 
 // The value at coordinate x: the nearest one the distribution allows.
 ParamValue from_coord(const Coord& c, double x);
+
+// A coordinate drawn uniformly over its range (log-uniform for a parameter on a log scale).
+double uniform_coord(const CoordRange& d, std::mt19937_64& rng);
 
 // For a discrete coordinate, where the value at x begins and ends: the coordinates past which
 // from_coord gives a neighbouring value, none on a side that has no neighbour.

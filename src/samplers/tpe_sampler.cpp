@@ -78,13 +78,6 @@ std::vector<std::vector<double>> group_candidates(const TPESamplerConfig& config
     return out;
 }
 
-// A coordinate drawn uniformly over its range (log-uniform for a parameter on a log scale).
-double uniform_coord(const detail::CoordRange& d, std::mt19937_64& rng) {
-    if (d.categorical)
-        return static_cast<double>(utils::bounded_draw(rng, static_cast<std::uint64_t>(d.n_choices - 1)));
-    return d.low + (d.high - d.low) * utils::unit_draw(rng);
-}
-
 // The configuration of ranked that proposal repeats (holding the same value for each of its
 // names), if any. rows are ranked's coordinates: a column where both hold different coordinates
 // rules a configuration out without comparing its values by name.
@@ -208,7 +201,7 @@ ParamMap TPESampler::propose(const History& history, const Trial& trial, Sampler
         // configuration is known to the check for repeats below.
         for (const std::size_t j : groups[g]) {
             const Coord& c = *columns[j];
-            proposal[c.name] = from_coord(c, uniform_coord(c.dim, rng));
+            proposal[c.name] = from_coord(c, detail::uniform_coord(c.dim, rng));
         }
     }
 

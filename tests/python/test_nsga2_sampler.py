@@ -89,3 +89,16 @@ def test_processes_of_a_database_study_continue_one_search(url):
     study.optimize(schaffer, n_trials=1)
     assert sampler.progress(study).generation == 6  # the 60 stored trials: one random, five bred
     assert len(study.trials) == 61 and all(math.isfinite(v) for t in study.trials for v in t.values)
+
+
+@pytest.mark.parametrize("n_jobs", [1, 3])
+def test_no_configuration_is_tried_twice_while_untried_ones_remain(n_jobs):
+    def small(trial):
+        a = trial.suggest_int("a", 0, 3)
+        b = trial.suggest_categorical("b", ["x", "y", "z"])
+        return a, float(b == "y")
+
+    for seed in range(1, 6):
+        study = tv.create_study(directions=MIN2, sampler=tv.NSGA2Sampler(population_size=6, seed=seed))
+        study.optimize(small, n_trials=12, n_jobs=n_jobs)
+        assert len({(t.params["a"], t.params["b"]) for t in study.trials}) == 12  # the random first generation too
