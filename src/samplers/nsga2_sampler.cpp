@@ -51,6 +51,17 @@ Individual individual_of(const Trial& t, const std::vector<StudyDirection>& dire
     return out;
 }
 
+// proposal, or where it repeats a configuration the study has tried over coords, an untried one.
+ParamMap untried(const std::vector<Coord>& coords, const History& history, ParamMap proposal, std::mt19937_64& rng) {
+    std::vector<std::string> names;
+    SearchSpace space;
+    for (const Coord& c : coords) {
+        names.push_back(c.name);
+        space.add(c.name, c.dist);
+    }
+    return detail::unseen_config(space, detail::SeenConfigs(std::move(names), history), std::move(proposal), rng);
+}
+
 // A configuration of the first generation, drawn at random over every name the finished trials
 // hold, where all are discrete: as a whole, so that it repeats none already tried while untried
 // ones remain. Elsewhere none: sample_independent draws each value.
@@ -61,19 +72,16 @@ ParamMap first_generation(const History& history, std::mt19937_64& rng) {
         for (const auto& [name, dist] : t->distributions) newest.insert_or_assign(name, dist);
     }
     ParamMap proposal;
-    SearchSpace space;
-    std::vector<std::string> names;
+    std::vector<Coord> coords;
     for (const auto& [name, dist] : newest) {
-        const auto c = detail::coordinate(name, dist);
+        auto c = detail::coordinate(name, dist);
         if (!c) continue;  // a single value, or a distribution sample_independent reports
         if (!c->dim.categorical && !c->discrete()) return {};
         proposal.emplace(name, detail::from_coord(*c, detail::uniform_coord(c->dim, rng)));
-        space.add(name, dist);
-        names.push_back(name);
+        coords.push_back(std::move(*c));
     }
-    if (names.empty()) return {};
-    const detail::SeenConfigs seen(std::move(names), history);
-    return detail::unseen_config(space, seen, std::move(proposal), rng);
+    if (coords.empty()) return {};
+    return untried(coords, history, std::move(proposal), rng);
 }
 
 // The parameters with more than one value that every trial of members holds with the same
@@ -305,14 +313,7 @@ ParamMap NSGA2Sampler::propose(const History& history, const Trial& /*trial*/, S
     // Where every parameter is discrete, a configuration already tried is replaced by a new one.
     if (std::all_of(s->space.begin(), s->space.end(),
                     [](const Coord& c) { return c.dim.categorical || c.discrete(); })) {
-        std::vector<std::string> names;
-        SearchSpace space;
-        for (const Coord& c : s->space) {
-            names.push_back(c.name);
-            space.add(c.name, c.dist);
-        }
-        const detail::SeenConfigs seen(names, history);
-        if (seen.contains(proposal)) proposal = detail::unseen_config(space, seen, std::move(proposal), s->rng);
+        return untried(s->space, history, std::move(proposal), s->rng);
     }
     return proposal;
 }

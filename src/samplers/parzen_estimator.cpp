@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 
 #include "../common/standard_normal.hpp"
 #include "tarvex/random.hpp"
