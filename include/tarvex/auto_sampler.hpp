@@ -31,8 +31,8 @@ struct AutoSamplerConfig {
 // The choice, made again at each trial from the finished trials: a conditional space (trials
 // that use different parameters) goes to TPESampler; a flat space to GPSampler while the study
 // is small (with several objectives, by expected hypervolume improvement), then, for one
-// objective, to CMAESSampler where every parameter is numeric (started at the best trial so
-// far) and to TPESampler otherwise, and for several objectives to NSGA2Sampler (whose first
+// objective, to CMAESSampler with its surrogate where every parameter is numeric (started at the
+// best trial so far) and to TPESampler otherwise, and for several objectives to NSGA2Sampler (whose first
 // population is the best of the GP's trials). The trial keeps the choice in its system
 // attribute "auto_sampler" ("GPSampler", "TPESampler", "CMAESSampler" or "NSGA2Sampler").
 class AutoSampler : public ISampler {

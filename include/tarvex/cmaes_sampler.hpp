@@ -41,6 +41,12 @@ struct CMAESSamplerConfig {
     // another sampler began) starts at the best of them, where there are at least two, with a
     // step of sigma0 / 2.
     bool warm_start_from_history = false;
+    // A linear-quadratic model of the recent trials' values ranks each generation, which then
+    // evaluates its best candidates only, as many as it takes for the model's order to agree with
+    // the values (lq-CMA-ES): several times fewer trials on smooth problems, at the cost of a
+    // least-squares fit (a fraction of a millisecond at 10 parameters) per trial. Beyond 20
+    // parameters the model leaves out the cross terms.
+    bool surrogate = false;
     // Draws categorical parameters, parameters outside the joint space of the finished trials,
     // and every parameter of the startup trials; null: random search.
     std::shared_ptr<ISampler> independent_sampler;

@@ -70,6 +70,13 @@ class CMAESSampler(_tarvex.CMAESSampler):
         separable: a diagonal covariance, for a hundred parameters and more.
         bounds: ``"resample"`` draws a candidate outside the bounds again (up to ten times, then
             reflects it); ``"mirror"`` reflects it at the bound it crossed at once.
+        surrogate: rank each generation by a linear-quadratic model of the recent trials' values
+            and evaluate only its most promising candidates, as many as it takes for the model's
+            order to agree with the values (lq-CMA-ES). Far fewer trials on smooth problems, at
+            or below nevergrad's CMA and the ``cmaes`` package on 19 and 20 of the 24 bbob
+            functions against 13 and 14 without it; it costs a least-squares fit per trial
+            (about 60 µs at 10 parameters, milliseconds at 20). False for the plain search, at
+            about 10 µs per trial, for objectives that take microseconds.
         warm_start: an earlier, similar study (its best tenth of trials) or a list of good
             configurations: the search starts at their mean, with their spread.
         independent_sampler: draws what the search does not; None for random search.
@@ -90,6 +97,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
         with_margin: bool = True,
         separable: bool = False,
         bounds: str = "resample",
+        surrogate: bool = True,
         warm_start: Study | Iterable[Mapping[str, Any]] | None = None,
         independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
         seed: int | None = None,
@@ -119,6 +127,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
             warm_start=[] if warm_start is None else _good_configurations(warm_start),
             independent_sampler=core_independent(independent_sampler),
             seed=core_seed(seed),
+            surrogate=bool(surrogate),
         )
         check_constraints(constraints)
         self.constraints = constraints

@@ -92,6 +92,7 @@ std::shared_ptr<CMAESSampler> make_cmaes(std::uint64_t seed) {
     c.seed = seed;
     c.n_startup_trials = 0;
     c.warm_start_from_history = true;
+    c.surrogate = true;  // its model starts from the GP's trials
     return std::make_shared<CMAESSampler>(c);
 }
 

@@ -71,6 +71,66 @@ void rank_infeasible_last(std::vector<std::pair<Eigen::VectorXd, double>>& told,
     }
 }
 
+// The surrogate's settings (lq-CMA-ES): a ranked generation first evaluates 2% of its candidates
+// (at least one), adds half as many again as it has evaluated while the model's order disagrees
+// with the values, and trusts the model once Kendall's tau between them reaches 0.85, measured
+// over the 15 most recent rows, or more for a large generation.
+constexpr double kFirstEvaluated = 0.02;
+constexpr double kMoreEvaluated = 0.5;
+constexpr double kTrustedAgreement = 0.85;
+
+// Tells the surrogate of each member that has just finished with a value it can model: complete,
+// finite and feasible.
+void learn(CMAStudyState& s, const std::vector<std::pair<int, const Trial*>>& done, bool maximize) {
+    for (const auto& [id, t] : done) {
+        if (!s.modelled.insert(id).second) continue;
+        if (t->state != TrialState::Complete || !detail::observed(*t) || detail::total_violation(t->constraints) > 0) {
+            continue;
+        }
+        s.surrogate->add(ran_at(s.space, s.members.at(id), *t), maximize ? -t->values.front() : t->values.front());
+    }
+}
+
+// Whether the ranked generation can end by the model's order: every candidate evaluated so far
+// has a value the model holds, and the refitted model agrees with the recent values. Otherwise
+// more candidates are to be evaluated (all of them where a value is one the model cannot hold),
+// and those left are ranked again.
+bool model_agrees(CMAStudyState& s, const std::vector<std::pair<int, const Trial*>>& evaluated, int popsize) {
+    const std::size_t n = evaluated.size(), all = static_cast<std::size_t>(popsize);
+    const bool modelled = std::all_of(evaluated.begin(), evaluated.end(), [](const auto& d) {
+        const Trial& t = *d.second;
+        return t.state == TrialState::Complete && detail::observed(t) && detail::total_violation(t.constraints) == 0;
+    });
+    if (!modelled || !s.surrogate->fit()) {
+        s.evaluate = all;
+        return false;
+    }
+    const auto recent =
+        static_cast<std::size_t>(std::max(15.0, std::min(1.2 * static_cast<double>(n), 0.75 * popsize)));
+    if (s.surrogate->rank_agreement(recent) >= kTrustedAgreement) return true;
+    s.evaluate =
+        std::min(all, n + static_cast<std::size_t>(std::max(1.0, std::ceil(kMoreEvaluated * static_cast<double>(n)))));
+    const auto rest = s.pool.begin() + static_cast<std::ptrdiff_t>(s.next);
+    std::stable_sort(rest, s.pool.end(), [&](const Eigen::VectorXd& a, const Eigen::VectorXd& b) {
+        return s.surrogate->predict(a) < s.surrogate->predict(b);
+    });
+    return false;
+}
+
+// Tells the search one generation's candidates and values, which cost it `spent` trials, and
+// restarts it where it stalled.
+void end_generation(const CMAESSamplerConfig& config, CMAStudyState& s,
+                    std::vector<std::pair<Eigen::VectorXd, double>> told, long long spent) {
+    s.es->tell(std::move(told));
+    (s.small_regime ? s.small_trials : s.large_trials) += spent;
+    s.clear_generation();
+    ++s.progress.generation;
+    if (s.es->stalled() && config.restart_strategy != CMARestart::None) {
+        restart_search(config, s);
+        s.progress.generation = 0;
+    }
+}
+
 CMAESSamplerConfig validated(CMAESSamplerConfig config) {
     config.validate();
     return config;
@@ -160,8 +220,28 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
         done.emplace_back(id, &ran);
     }
     const int popsize = s->es->popsize();
-    if (static_cast<int>(done.size()) >= popsize) {
-        const bool maximize = history.directions.front() == StudyDirection::Maximize;
+    const bool maximize = history.directions.front() == StudyDirection::Maximize;
+    if (s->surrogate) learn(*s, done, maximize);
+    // A ranked generation ends by the truth once every candidate is evaluated, earlier by the
+    // model's order once the model agrees with the values.
+    std::vector<std::pair<int, const Trial*>> evaluated;
+    for (const auto& d : done) {
+        if (s->slots.contains(d.first)) evaluated.push_back(d);
+    }
+    bool by_model = false;
+    if (!s->pool.empty() && static_cast<int>(evaluated.size()) < popsize && evaluated.size() >= s->evaluate &&
+        s->next >= s->evaluate) {
+        by_model = model_agrees(*s, evaluated, popsize);
+    }
+    if (by_model) {
+        std::vector<std::pair<Eigen::VectorXd, double>> told;
+        for (std::size_t k = 0; k < s->pool.size(); ++k)
+            told.emplace_back(s->pool[k], s->surrogate->predict(s->pool[k]));
+        for (const auto& [id, t] : evaluated) {
+            told[s->slots.at(id)].first = ran_at(s->space, s->members.at(id), *t);
+        }
+        end_generation(config, *s, std::move(told), static_cast<long long>(evaluated.size()));
+    } else if (static_cast<int>(done.size()) >= popsize) {
         const bool any_pruned =
             std::any_of(done.begin(), done.end(), [](const auto& d) { return d.second->state == TrialState::Pruned; });
         const std::map<int, double> pruned =
@@ -174,14 +254,7 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
             violation.push_back(t.state == TrialState::Complete ? detail::total_violation(t.constraints) : 0.0);
         }
         rank_infeasible_last(told, violation);
-        s->es->tell(std::move(told));
-        (s->small_regime ? s->small_trials : s->large_trials) += popsize;
-        s->members.clear();
-        ++s->progress.generation;
-        if (s->es->stalled() && config.restart_strategy != CMARestart::None) {
-            restart_search(config, *s);
-            s->progress.generation = 0;
-        }
+        end_generation(config, *s, std::move(told), popsize);
     }
     if (config.with_margin && !s->discrete.empty()) {
         const double alpha = 1.0 / (s->es->dimension() * s->es->popsize());
@@ -205,7 +278,21 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
         }
         return Eigen::VectorXd(x.unaryExpr(&mirrored));
     };
-    Eigen::VectorXd x = draw();
+    if (s->surrogate && s->members.empty() && s->surrogate->fit()) {
+        // A new generation, drawn whole and ranked by the model: the most promising go first.
+        // The search may have restarted above with another population.
+        const int lambda = s->es->popsize();
+        std::vector<std::pair<double, Eigen::VectorXd>> ranked;
+        for (int k = 0; k < lambda; ++k) {
+            Eigen::VectorXd c = draw();
+            ranked.emplace_back(s->surrogate->predict(c), std::move(c));
+        }
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [value, c] : ranked) s->pool.push_back(std::move(c));
+        s->evaluate = static_cast<std::size_t>(std::ceil(kFirstEvaluated * lambda));
+    }
+    const std::optional<std::size_t> slot = s->next < s->pool.size() ? std::optional(s->next++) : std::nullopt;
+    Eigen::VectorXd x = slot ? s->pool[*slot] : draw();
     ParamMap proposal = s->decode(x);
     if (s->discrete.size() == s->space.size()) {
         std::vector<std::string> names;
@@ -221,6 +308,10 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
             proposal = detail::unseen_config(space, seen, std::move(proposal), s->rng);
             if (const auto u = unit_point(s->space, proposal)) x = *u;
         }
+    }
+    if (slot) {
+        s->pool[*slot] = x;
+        s->slots[trial.trial_id] = *slot;
     }
     s->members[trial.trial_id] = std::move(x);
     return proposal;

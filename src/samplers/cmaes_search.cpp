@@ -97,7 +97,7 @@ void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const Hist
     for (int j = 0; j < n; ++j) {
         if (s.space[static_cast<std::size_t>(j)].discrete()) s.discrete.push_back(j);
     }
-    s.members.clear();
+    s.clear_generation();
     s.es = warm_search(config, config.warm_start, s.space, config.popsize);
     if (!s.es && config.warm_start_from_history) s.es = from_best(config, history, s.space, config.popsize);
     if (!s.es) {
@@ -109,6 +109,18 @@ void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const Hist
             if (const auto u = to_coord(c, v->second)) mean[j] = to_unit(c, *u);
         }
         s.es.emplace(std::move(mean), config.sigma0, config.popsize, config.separable);
+    }
+    if (config.surrogate) {
+        // The model starts from what the study already holds, so that a search taking over from
+        // another sampler ranks its first generations by that sampler's trials.
+        s.surrogate.emplace(n, !config.separable && n <= 20);
+        const bool maximize = history.directions.front() == StudyDirection::Maximize;
+        for (const auto& [id, t] : history.trials) {
+            if (t->state != TrialState::Complete || !observed(*t) || total_violation(t->constraints) > 0) continue;
+            if (auto x = unit_point(s.space, t->params)) {
+                s.surrogate->add(std::move(*x), maximize ? -t->values.front() : t->values.front());
+            }
+        }
     }
     s.default_popsize = s.large_popsize = s.es->popsize();
     s.large_trials = s.small_trials = 0;
@@ -132,7 +144,7 @@ void restart_search(const CMAESSamplerConfig& config, CMAStudyState& s) {
         popsize = s.large_popsize;
     }
     s.es.emplace(std::move(mean), sigma, popsize, config.separable);
-    s.members.clear();
+    s.clear_generation();
     ++s.progress.restarts;
 }
 

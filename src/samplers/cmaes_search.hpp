@@ -8,9 +8,11 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "cma_es.hpp"
+#include "cma_surrogate.hpp"
 #include "param_coordinates.hpp"
 #include "tarvex/cmaes_sampler.hpp"
 #include "tarvex/random.hpp"
@@ -36,12 +38,29 @@ struct CMAStudyState : SamplerState {
     std::vector<int> discrete;  // the discrete coordinates of space
     std::optional<CmaEs> es;
     std::map<int, Eigen::VectorXd> members;  // the current generation's candidates, by trial_id
-    std::size_t empty_at = 0;                // the history's size when the joint space was last found empty
+    // With the surrogate: the model, and a generation drawn whole and ranked by it. The pool's
+    // candidates are proposed best first, from next on; evaluate is how many of them the
+    // generation evaluates before the model's order is checked again.
+    std::optional<LqSurrogate> surrogate;
+    std::vector<Eigen::VectorXd> pool;
+    std::map<int, std::size_t> slots;  // the pool's candidate each member ran, by trial_id
+    std::size_t next = 0, evaluate = 0;
+    std::set<int> modelled;    // the members the surrogate has been told of
+    std::size_t empty_at = 0;  // the history's size when the joint space was last found empty
     CMAESProgress progress;
     // Restarts: the largest population so far, and the trials spent in each regime (BIPOP).
     int default_popsize = 0, large_popsize = 0;
     long long large_trials = 0, small_trials = 0;
     bool small_regime = false;
+
+    // A new generation: no candidates drawn, none ranked.
+    void clear_generation() {
+        members.clear();
+        pool.clear();
+        slots.clear();
+        modelled.clear();
+        next = evaluate = 0;
+    }
 
     ParamMap decode(const Eigen::VectorXd& x) const {
         ParamMap config;

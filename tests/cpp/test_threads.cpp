@@ -150,17 +150,20 @@ TEST(Threads, ConcurrentStudiesSharingSamplersAndPrunersStayApart) {
 
 // One CMAESSampler serving two studies of two workers each: each study's search is its own.
 TEST(Threads, CMAESSamplerKeepsOneSearchPerStudy) {
-    CMAESSamplerConfig config;
-    config.seed = 6;
-    auto sampler = std::make_shared<CMAESSampler>(config);
-    Study low(StudyDirection::Minimize, sampler), high(StudyDirection::Maximize, sampler);
-    const Objective line = [](Trial& t) {
-        return t.suggest_float("x", 0, 1, false, {}) + 0.1 * t.suggest_int("k", 0, 4, false, 1);
-    };
-    std::jthread other([&] { high.optimize(line, 150, 2); });
-    low.optimize(line, 150, 2);
-    other.join();
-    EXPECT_EQ(low.trials().size() + high.trials().size(), 300u);
-    EXPECT_LT(low.best_value(), 0.05);
-    EXPECT_GT(high.best_value(), 1.35);
+    for (const bool surrogate : {false, true}) {
+        CMAESSamplerConfig config;
+        config.seed = 6;
+        config.surrogate = surrogate;
+        auto sampler = std::make_shared<CMAESSampler>(config);
+        Study low(StudyDirection::Minimize, sampler), high(StudyDirection::Maximize, sampler);
+        const Objective line = [](Trial& t) {
+            return t.suggest_float("x", 0, 1, false, {}) + 0.1 * t.suggest_int("k", 0, 4, false, 1);
+        };
+        std::jthread other([&] { high.optimize(line, 150, 2); });
+        low.optimize(line, 150, 2);
+        other.join();
+        EXPECT_EQ(low.trials().size() + high.trials().size(), 300u);
+        EXPECT_LT(low.best_value(), 0.05) << surrogate;
+        EXPECT_GT(high.best_value(), 1.35) << surrogate;
+    }
 }

@@ -17,10 +17,11 @@ def configurations(study):
     return [tuple(sorted(t.params.items())) for t in study.trials]
 
 
-def test_a_seed_repeats_the_run_and_the_search_shows_its_progress():
+@pytest.mark.parametrize("surrogate", [True, False])
+def test_a_seed_repeats_the_run_and_the_search_shows_its_progress(surrogate):
     runs = []
     for _ in range(2):
-        sampler = tv.CMAESSampler(seed=5, restart_strategy="bipop")
+        sampler = tv.CMAESSampler(seed=5, restart_strategy="bipop", surrogate=surrogate)
         study = tv.create_study(sampler=sampler)
         study.optimize(bowl, n_trials=120)
         runs.append(configurations(study))
