@@ -4,15 +4,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quadratic_step.hpp"
+
 namespace tarvex::detail {
 namespace {
 
 constexpr std::size_t kLeastRows = 15;  // below this the rank check says too little
 constexpr double kRowsPerTerm = 1.1;
-
-int linear_terms(int n) { return n + 1; }
-int diagonal_terms(int n) { return 2 * n + 1; }
-int full_terms(int n) { return (n + 1) * (n + 2) / 2; }
 
 }  // namespace
 
@@ -21,6 +19,10 @@ LqSurrogate::LqSurrogate(int dimension, bool full_quadratic)
       full(full_quadratic),
       capacity(std::max<std::size_t>(static_cast<std::size_t>(2 * (full ? full_terms(n) : diagonal_terms(n))),
                                      kLeastRows + 5)) {}
+
+Eigen::MatrixXd LqSurrogate::scaled(const Eigen::MatrixXd& X) const {
+    return (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
+}
 
 void LqSurrogate::add(Eigen::VectorXd x, double value) {
     rows.emplace_back(std::move(x), value);
@@ -34,20 +36,6 @@ void LqSurrogate::clear() {
     added_since_fit = 0;
 }
 
-Eigen::VectorXd LqSurrogate::features(const Eigen::VectorXd& x) const {
-    const Eigen::VectorXd u = (x - centre).cwiseQuotient(scale);
-    Eigen::VectorXd f(terms);
-    f[0] = 1;
-    f.segment(1, n) = u;
-    int c = 1 + n;
-    if (terms >= diagonal_terms(n)) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = j; k < (terms == full_terms(n) && n > 1 ? n : j + 1); ++k) f[c++] = u[j] * u[k];
-        }
-    }
-    return f;
-}
-
 bool LqSurrogate::fit() {
     const double available = static_cast<double>(rows.size());
     if (rows.size() <
@@ -58,7 +46,7 @@ bool LqSurrogate::fit() {
     if (fitted() && added_since_fit == 0) return true;
     terms = linear_terms(n);
     if (available >= kRowsPerTerm * diagonal_terms(n)) terms = diagonal_terms(n);
-    if (full && n > 1 && available >= kRowsPerTerm * full_terms(n)) terms = full_terms(n);
+    if (full && available >= kRowsPerTerm * full_terms(n)) terms = full_terms(n);
     // Coordinates centred on the rows and scaled by their spread, and values taken relative to
     // their range, so that the least squares stay well conditioned however far the search has
     // narrowed.
@@ -73,20 +61,10 @@ bool LqSurrogate::fit() {
     scale = (X.colwise().maxCoeff() - X.colwise().minCoeff()).transpose().cwiseMax(1e-300);
     low = y.minCoeff();
     span = y.maxCoeff() - low;
-    const Eigen::MatrixXd U = (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
-    Eigen::MatrixXd A(m, terms);
-    A.col(0).setOnes();
-    A.middleCols(1, n) = U;
-    Eigen::Index c = 1 + n;
-    if (terms >= diagonal_terms(n)) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = j; k < (terms == full_terms(n) && n > 1 ? n : j + 1); ++k)
-                A.col(c++) = U.col(j).cwiseProduct(U.col(k));
-        }
-    }
+    const Eigen::MatrixXd A = quadratic_design(scaled(X), terms);
     const Eigen::VectorXd b = span > 0 ? Eigen::VectorXd((y.array() - low) / span) : Eigen::VectorXd::Zero(m);
-    // The normal equations, with a trace of ridge for rows that do not pin down every term: a
-    // tenth of the cost of a QR factorisation, which would be most of a trial's cost.
+    // The normal equations, with a trace of ridge for rows that do not pin down every term: half
+    // the cost of a QR factorisation, which was most of a trial's cost.
     Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(terms, terms);
     gram.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
     gram.diagonal().array() += 1e-10 * gram.diagonal().maxCoeff();
@@ -99,17 +77,23 @@ bool LqSurrogate::fit() {
     return true;
 }
 
-double LqSurrogate::predict(const Eigen::VectorXd& x) const { return low + span * features(x).dot(beta); }
+Eigen::VectorXd LqSurrogate::predictions(const Eigen::MatrixXd& X) const {
+    return (span * (quadratic_design(scaled(X), terms) * beta)).array() + low;
+}
+
+double LqSurrogate::predict(const Eigen::VectorXd& x) const { return predictions(x.transpose())[0]; }
 
 double LqSurrogate::rank_agreement(std::size_t k) const {
     k = std::min(k, rows.size());
     const std::size_t first = rows.size() - k;
-    std::vector<double> model(k);
-    for (std::size_t i = 0; i < k; ++i) model[i] = predict(rows[first + i].first);
+    Eigen::MatrixXd X(static_cast<Eigen::Index>(k), n);
+    for (std::size_t i = 0; i < k; ++i) X.row(static_cast<Eigen::Index>(i)) = rows[first + i].first.transpose();
+    const Eigen::VectorXd model = predictions(X);
     double concordant = 0, discordant = 0, tied_values = 0, tied_model = 0, pairs = 0;
     for (std::size_t i = 0; i < k; ++i) {
         for (std::size_t j = i + 1; j < k; ++j) {
-            const double a = rows[first + i].second - rows[first + j].second, b = model[i] - model[j];
+            const double a = rows[first + i].second - rows[first + j].second,
+                         b = model[static_cast<Eigen::Index>(i)] - model[static_cast<Eigen::Index>(j)];
             ++pairs;
             if (a == 0) ++tied_values;
             if (b == 0) ++tied_model;

@@ -31,14 +31,16 @@ public:
     double rank_agreement(std::size_t k) const;
 
 private:
-    Eigen::VectorXd features(const Eigen::VectorXd& x) const;
+    // Rows of X centred and scaled as the fitted model's rows were.
+    Eigen::MatrixXd scaled(const Eigen::MatrixXd& X) const;
+    Eigen::VectorXd predictions(const Eigen::MatrixXd& X) const;  // of each row of X
 
     int n;
     bool full;
     std::size_t capacity;
     std::deque<std::pair<Eigen::VectorXd, double>> rows;
     std::size_t added_since_fit = 0;
-    int terms = 0;                        // of the fitted model
+    Eigen::Index terms = 0;               // of the fitted model
     Eigen::VectorXd centre, scale, beta;  // beta: of the values relative to their range
     double low = 0, span = 0;
 };

@@ -84,11 +84,18 @@ constexpr double kTrustedAgreement = 0.85;
 void learn(CMAStudyState& s, const std::vector<std::pair<int, const Trial*>>& done, bool maximize) {
     for (const auto& [id, t] : done) {
         if (!s.modelled.insert(id).second) continue;
-        if (t->state != TrialState::Complete || !detail::observed(*t) || detail::total_violation(t->constraints) > 0) {
-            continue;
-        }
-        s.surrogate->add(ran_at(s.space, s.members.at(id), *t), maximize ? -t->values.front() : t->values.front());
+        if (const auto value = detail::model_value(*t, maximize))
+            s.surrogate->add(ran_at(s.space, s.members.at(id), *t), *value);
     }
+}
+
+// Orders the candidates [first, last) by the surrogate's prediction, best first.
+void rank_by_model(const detail::LqSurrogate& model, std::vector<Eigen::VectorXd>::iterator first,
+                   std::vector<Eigen::VectorXd>::iterator last) {
+    std::vector<std::pair<double, Eigen::VectorXd>> ranked;
+    for (auto it = first; it != last; ++it) ranked.emplace_back(model.predict(*it), std::move(*it));
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [value, x] : ranked) *first++ = std::move(x);
 }
 
 // Whether the ranked generation can end by the model's order: every candidate evaluated so far
@@ -97,10 +104,8 @@ void learn(CMAStudyState& s, const std::vector<std::pair<int, const Trial*>>& do
 // and those left are ranked again.
 bool model_agrees(CMAStudyState& s, const std::vector<std::pair<int, const Trial*>>& evaluated, int popsize) {
     const std::size_t n = evaluated.size(), all = static_cast<std::size_t>(popsize);
-    const bool modelled = std::all_of(evaluated.begin(), evaluated.end(), [](const auto& d) {
-        const Trial& t = *d.second;
-        return t.state == TrialState::Complete && detail::observed(t) && detail::total_violation(t.constraints) == 0;
-    });
+    const bool modelled = std::all_of(evaluated.begin(), evaluated.end(),
+                                      [](const auto& d) { return detail::model_value(*d.second, false).has_value(); });
     if (!modelled || !s.surrogate->fit()) {
         s.evaluate = all;
         return false;
@@ -110,10 +115,7 @@ bool model_agrees(CMAStudyState& s, const std::vector<std::pair<int, const Trial
     if (s.surrogate->rank_agreement(recent) >= kTrustedAgreement) return true;
     s.evaluate =
         std::min(all, n + static_cast<std::size_t>(std::max(1.0, std::ceil(kMoreEvaluated * static_cast<double>(n)))));
-    const auto rest = s.pool.begin() + static_cast<std::ptrdiff_t>(s.next);
-    std::stable_sort(rest, s.pool.end(), [&](const Eigen::VectorXd& a, const Eigen::VectorXd& b) {
-        return s.surrogate->predict(a) < s.surrogate->predict(b);
-    });
+    rank_by_model(*s.surrogate, s.pool.begin() + static_cast<std::ptrdiff_t>(s.next), s.pool.end());
     return false;
 }
 
@@ -282,13 +284,8 @@ ParamMap CMAESSampler::propose(const History& history, const Trial& trial, Sampl
         // A new generation, drawn whole and ranked by the model: the most promising go first.
         // The search may have restarted above with another population.
         const int lambda = s->es->popsize();
-        std::vector<std::pair<double, Eigen::VectorXd>> ranked;
-        for (int k = 0; k < lambda; ++k) {
-            Eigen::VectorXd c = draw();
-            ranked.emplace_back(s->surrogate->predict(c), std::move(c));
-        }
-        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (auto& [value, c] : ranked) s->pool.push_back(std::move(c));
+        for (int k = 0; k < lambda; ++k) s->pool.push_back(draw());
+        rank_by_model(*s->surrogate, s->pool.begin(), s->pool.end());
         s->evaluate = static_cast<std::size_t>(std::ceil(kFirstEvaluated * lambda));
     }
     const std::optional<std::size_t> slot = s->next < s->pool.size() ? std::optional(s->next++) : std::nullopt;

@@ -48,6 +48,11 @@ std::optional<CmaEs> from_best(const CMAESSamplerConfig& config, const History& 
 
 }  // namespace
 
+std::optional<double> model_value(const Trial& t, bool maximize) {
+    if (t.state != TrialState::Complete || !observed(t) || total_violation(t.constraints) > 0) return std::nullopt;
+    return maximize ? -t.values.front() : t.values.front();
+}
+
 std::vector<Coord> joint_space(const std::vector<const Trial*>& finished) {
     std::map<std::string, Distribution> common;
     bool first = true;
@@ -116,10 +121,9 @@ void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const Hist
         s.surrogate.emplace(n, !config.separable && n <= 20);
         const bool maximize = history.directions.front() == StudyDirection::Maximize;
         for (const auto& [id, t] : history.trials) {
-            if (t->state != TrialState::Complete || !observed(*t) || total_violation(t->constraints) > 0) continue;
-            if (auto x = unit_point(s.space, t->params)) {
-                s.surrogate->add(std::move(*x), maximize ? -t->values.front() : t->values.front());
-            }
+            const auto value = model_value(*t, maximize);
+            if (!value) continue;
+            if (auto x = unit_point(s.space, t->params)) s.surrogate->add(std::move(*x), *value);
         }
     }
     s.default_popsize = s.large_popsize = s.es->popsize();

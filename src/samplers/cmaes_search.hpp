@@ -71,6 +71,9 @@ struct CMAStudyState : SamplerState {
     }
 };
 
+// t's value as the surrogate models it, smaller is better: none unless t completed with a finite
+// value and within its constraints.
+std::optional<double> model_value(const Trial& t, bool maximize);
 // The numeric parameters, with more than one value, that every trial of finished holds with the
 // same distribution.
 std::vector<Coord> joint_space(const std::vector<const Trial*>& finished);

@@ -4,14 +4,20 @@
 #include <cmath>
 
 namespace tarvex::detail {
-namespace {
 
-// Terms of the quadratic: the constant, the linear ones, and the squares with (full) or without
-// the cross products.
-Eigen::Index full_terms(Eigen::Index d) { return 1 + d + d * (d + 1) / 2; }
-Eigen::Index diagonal_terms(Eigen::Index d) { return 1 + 2 * d; }
-
-}  // namespace
+Eigen::MatrixXd quadratic_design(const Eigen::MatrixXd& U, Eigen::Index terms) {
+    const Eigen::Index d = U.cols();
+    Eigen::MatrixXd A(U.rows(), terms);
+    A.col(0).setOnes();
+    A.middleCols(1, d) = U;
+    if (terms == linear_terms(d)) return A;
+    const bool full = terms == full_terms(d);
+    Eigen::Index c = 1 + d;
+    for (Eigen::Index j = 0; j < d; ++j) {
+        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) A.col(c++) = U.col(j).cwiseProduct(U.col(k));
+    }
+    return A;
+}
 
 Eigen::Index quadratic_rows(Eigen::Index d, Eigen::Index available) {
     return available >= 2 * full_terms(d) ? 2 * full_terms(d) : 2 * diagonal_terms(d);
@@ -27,13 +33,7 @@ std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Ei
     // stay well conditioned however close to the optimum the rows have come.
     const Eigen::VectorXd scale = (upper - lower).cwiseMax(1e-300);
     const Eigen::MatrixXd U = (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
-    Eigen::MatrixXd A(n, full ? full_terms(d) : diagonal_terms(d));
-    A.col(0).setOnes();
-    A.middleCols(1, d) = U;
-    Eigen::Index c = 1 + d;
-    for (Eigen::Index j = 0; j < d; ++j) {
-        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) A.col(c++) = U.col(j).cwiseProduct(U.col(k));
-    }
+    const Eigen::MatrixXd A = quadratic_design(U, full ? full_terms(d) : diagonal_terms(d));
     // Values relative to their range, for the same reason.
     const double low = y.minCoeff(), span = y.maxCoeff() - low;
     if (!(span > 0) || !std::isfinite(span)) return std::nullopt;
@@ -42,7 +42,7 @@ std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Ei
     if (!beta.allFinite()) return std::nullopt;
     const Eigen::VectorXd g = beta.segment(1, d);
     Eigen::MatrixXd H = Eigen::MatrixXd::Zero(d, d);
-    c = 1 + d;
+    Eigen::Index c = 1 + d;
     for (Eigen::Index j = 0; j < d; ++j) {
         for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) {
             // u_j² carries H_jj / 2; u_j u_k (j < k) carries H_jk.

@@ -1,4 +1,5 @@
-// A Newton step on a quadratic fitted to observations near the best one.
+// A Newton step on a quadratic fitted to observations near the best one, and the quadratic's
+// least-squares terms, which CMA-ES's surrogate fits too.
 #pragma once
 
 #include <optional>
@@ -6,6 +7,16 @@
 #include <Eigen/Core>
 
 namespace tarvex::detail {
+
+// Terms of a quadratic in d coordinates: the constant and the linear ones, then the squares
+// without (diagonal) or with (full) the cross products.
+inline Eigen::Index linear_terms(Eigen::Index d) { return 1 + d; }
+inline Eigen::Index diagonal_terms(Eigen::Index d) { return 1 + 2 * d; }
+inline Eigen::Index full_terms(Eigen::Index d) { return 1 + d + d * (d + 1) / 2; }
+
+// The rows U's least-squares matrix with `terms` columns (one of the three counts above): 1, then
+// u_j, then for each j in turn u_j² followed, in the full quadratic, by u_j u_k for k > j.
+Eigen::MatrixXd quadratic_design(const Eigen::MatrixXd& U, Eigen::Index terms);
 
 // How many rows a step from d coordinates wants, of the available ones: enough for the full fit
 // where there are that many, otherwise for the diagonal one.
