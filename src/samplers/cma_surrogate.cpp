@@ -11,29 +11,76 @@ namespace {
 
 constexpr std::size_t kLeastRows = 15;  // below this the rank check says too little
 constexpr double kRowsPerTerm = 1.1;
+// The frame is taken anew once the rows' centre has moved by half the frame's spread in some
+// coordinate, or their spread there has doubled or halved, so that conditioning stays near that
+// of a fresh frame (tighter bounds cost more new frames and gave the same searches); and after as
+// many rank-one changes as the model holds rows, so that rounding in the updated Gram matrix
+// cannot build up.
+constexpr double kFrameShift = 0.5;
+constexpr double kFrameStretch = 2;
 
 }  // namespace
 
 LqSurrogate::LqSurrogate(int dimension, bool full_quadratic)
     : n(dimension),
       full(full_quadratic),
-      capacity(std::max<std::size_t>(static_cast<std::size_t>(2 * (full ? full_terms(n) : diagonal_terms(n))),
-                                     kLeastRows + 5)) {}
+      richest(full ? full_terms(n) : diagonal_terms(n)),
+      capacity(std::max<std::size_t>(static_cast<std::size_t>(2 * richest), kLeastRows + 5)) {}
 
-Eigen::MatrixXd LqSurrogate::scaled(const Eigen::MatrixXd& X) const {
-    return (X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array();
+Eigen::MatrixXd LqSurrogate::terms_of(const Eigen::MatrixXd& X) const {
+    return quadratic_design((X.rowwise() - centre.transpose()).array().rowwise() / scale.transpose().array(), richest);
 }
 
 void LqSurrogate::add(Eigen::VectorXd x, double value) {
-    rows.emplace_back(std::move(x), value);
-    if (rows.size() > capacity) rows.pop_front();
+    Eigen::RowVectorXd t;
+    if (framed) {
+        t = terms_of(x.transpose());
+        gram.selfadjointView<Eigen::Lower>().rankUpdate(t.transpose());
+        ++updates_since_frame;
+    }
+    rows.push_back({std::move(x), value, std::move(t)});
+    if (rows.size() > capacity) {
+        if (framed) {
+            gram.selfadjointView<Eigen::Lower>().rankUpdate(rows.front().terms.transpose(), -1.0);
+            ++updates_since_frame;
+        }
+        rows.pop_front();
+    }
     ++added_since_fit;
 }
 
 void LqSurrogate::clear() {
     rows.clear();
+    framed = false;
     beta.resize(0);
     added_since_fit = 0;
+}
+
+bool LqSurrogate::frame_fits() const {
+    if (!framed || updates_since_frame >= capacity) return false;
+    Eigen::VectorXd lo = rows.front().x, hi = lo, sum = Eigen::VectorXd::Zero(n);
+    for (const Row& r : rows) {
+        lo = lo.cwiseMin(r.x);
+        hi = hi.cwiseMax(r.x);
+        sum += r.x;
+    }
+    const Eigen::ArrayXd spread = (hi - lo).cwiseMax(1e-300).array() / scale.array();
+    const Eigen::ArrayXd shift = (sum / static_cast<double>(rows.size()) - centre).array().abs() / scale.array();
+    return (shift <= kFrameShift).all() && (spread <= kFrameStretch).all() && (spread >= 1 / kFrameStretch).all();
+}
+
+void LqSurrogate::reframe() {
+    const auto m = static_cast<Eigen::Index>(rows.size());
+    Eigen::MatrixXd X(m, n);
+    for (Eigen::Index i = 0; i < m; ++i) X.row(i) = rows[static_cast<std::size_t>(i)].x.transpose();
+    centre = X.colwise().mean().transpose();
+    scale = (X.colwise().maxCoeff() - X.colwise().minCoeff()).transpose().cwiseMax(1e-300);
+    const Eigen::MatrixXd A = terms_of(X);
+    for (Eigen::Index i = 0; i < m; ++i) rows[static_cast<std::size_t>(i)].terms = A.row(i);
+    gram = Eigen::MatrixXd::Zero(richest, richest);
+    gram.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
+    framed = true;
+    updates_since_frame = 0;
 }
 
 bool LqSurrogate::fit() {
@@ -47,28 +94,24 @@ bool LqSurrogate::fit() {
     terms = linear_terms(n);
     if (available >= kRowsPerTerm * diagonal_terms(n)) terms = diagonal_terms(n);
     if (full && available >= kRowsPerTerm * full_terms(n)) terms = full_terms(n);
-    // Coordinates centred on the rows and scaled by their spread, and values taken relative to
-    // their range, so that the least squares stay well conditioned however far the search has
-    // narrowed.
-    const auto m = static_cast<Eigen::Index>(rows.size());
-    Eigen::MatrixXd X(m, n);
-    Eigen::VectorXd y(m);
-    for (Eigen::Index i = 0; i < m; ++i) {
-        X.row(i) = rows[static_cast<std::size_t>(i)].first.transpose();
-        y[i] = rows[static_cast<std::size_t>(i)].second;
+    if (!frame_fits()) reframe();
+    // Values relative to their range, for the same reason as the frame.
+    low = rows.front().value;
+    double high = low;
+    for (const Row& r : rows) {
+        low = std::min(low, r.value);
+        high = std::max(high, r.value);
     }
-    centre = X.colwise().mean().transpose();
-    scale = (X.colwise().maxCoeff() - X.colwise().minCoeff()).transpose().cwiseMax(1e-300);
-    low = y.minCoeff();
-    span = y.maxCoeff() - low;
-    const Eigen::MatrixXd A = quadratic_design(scaled(X), terms);
-    const Eigen::VectorXd b = span > 0 ? Eigen::VectorXd((y.array() - low) / span) : Eigen::VectorXd::Zero(m);
-    // The normal equations, with a trace of ridge for rows that do not pin down every term: half
-    // the cost of a QR factorisation, which was most of a trial's cost.
-    Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(terms, terms);
-    gram.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
-    gram.diagonal().array() += 1e-10 * gram.diagonal().maxCoeff();
-    beta = gram.selfadjointView<Eigen::Lower>().ldlt().solve(A.transpose() * b);
+    span = high - low;
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(terms);
+    if (span > 0) {
+        for (const Row& r : rows) rhs += ((r.value - low) / span) * r.terms.head(terms).transpose();
+    }
+    // The normal equations, with a trace of ridge for rows that do not pin down every term: with
+    // the Gram matrix kept up to date, a fit costs the factorisation only.
+    Eigen::MatrixXd g = gram.topLeftCorner(terms, terms);
+    g.diagonal().array() += 1e-10 * g.diagonal().maxCoeff();
+    beta = g.selfadjointView<Eigen::Lower>().ldlt().solve(rhs);
     added_since_fit = 0;
     if (!beta.allFinite()) {
         beta.resize(0);
@@ -77,22 +120,20 @@ bool LqSurrogate::fit() {
     return true;
 }
 
-Eigen::VectorXd LqSurrogate::predictions(const Eigen::MatrixXd& X) const {
-    return (span * (quadratic_design(scaled(X), terms) * beta)).array() + low;
+double LqSurrogate::predict(const Eigen::VectorXd& x) const {
+    return low + span * terms_of(x.transpose()).row(0).head(terms).dot(beta);
 }
-
-double LqSurrogate::predict(const Eigen::VectorXd& x) const { return predictions(x.transpose())[0]; }
 
 double LqSurrogate::rank_agreement(std::size_t k) const {
     k = std::min(k, rows.size());
     const std::size_t first = rows.size() - k;
-    Eigen::MatrixXd X(static_cast<Eigen::Index>(k), n);
-    for (std::size_t i = 0; i < k; ++i) X.row(static_cast<Eigen::Index>(i)) = rows[first + i].first.transpose();
-    const Eigen::VectorXd model = predictions(X);
+    Eigen::VectorXd model(static_cast<Eigen::Index>(k));
+    for (std::size_t i = 0; i < k; ++i)
+        model[static_cast<Eigen::Index>(i)] = rows[first + i].terms.head(terms).dot(beta);
     double concordant = 0, discordant = 0, tied_values = 0, tied_model = 0, pairs = 0;
     for (std::size_t i = 0; i < k; ++i) {
         for (std::size_t j = i + 1; j < k; ++j) {
-            const double a = rows[first + i].second - rows[first + j].second,
+            const double a = rows[first + i].value - rows[first + j].value,
                          b = model[static_cast<Eigen::Index>(i)] - model[static_cast<Eigen::Index>(j)];
             ++pairs;
             if (a == 0) ++tied_values;

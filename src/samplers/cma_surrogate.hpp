@@ -3,7 +3,6 @@
 #pragma once
 
 #include <deque>
-#include <utility>
 
 #include <Eigen/Core>
 
@@ -31,17 +30,32 @@ public:
     double rank_agreement(std::size_t k) const;
 
 private:
-    // Rows of X centred and scaled as the fitted model's rows were.
-    Eigen::MatrixXd scaled(const Eigen::MatrixXd& X) const;
-    Eigen::VectorXd predictions(const Eigen::MatrixXd& X) const;  // of each row of X
+    struct Row {
+        Eigen::VectorXd x;
+        double value;
+        Eigen::RowVectorXd terms;  // the richest model's terms of x in the frame; empty without one
+    };
+
+    // The frame: coordinates centred on the rows and scaled by their spread, in which the terms
+    // are taken so that the least squares stay well conditioned however far the search narrows.
+    // The Gram matrix of the rows' terms is kept up to date as rows come and go, and all of it is
+    // taken anew only when the rows have moved or narrowed away from the frame.
+    bool frame_fits() const;
+    void reframe();
+    Eigen::MatrixXd terms_of(const Eigen::MatrixXd& X) const;  // of each row of X, in the frame
 
     int n;
     bool full;
+    Eigen::Index richest;
     std::size_t capacity;
-    std::deque<std::pair<Eigen::VectorXd, double>> rows;
+    std::deque<Row> rows;
+    bool framed = false;
+    std::size_t updates_since_frame = 0;  // rank-one changes to the Gram matrix
+    Eigen::VectorXd centre, scale;
+    Eigen::MatrixXd gram;  // lower triangle
     std::size_t added_since_fit = 0;
-    Eigen::Index terms = 0;               // of the fitted model
-    Eigen::VectorXd centre, scale, beta;  // beta: of the values relative to their range
+    Eigen::Index terms = 0;  // of the fitted model
+    Eigen::VectorXd beta;    // of the values relative to their range
     double low = 0, span = 0;
 };
 

@@ -11,10 +11,11 @@ Eigen::MatrixXd quadratic_design(const Eigen::MatrixXd& U, Eigen::Index terms) {
     A.col(0).setOnes();
     A.middleCols(1, d) = U;
     if (terms == linear_terms(d)) return A;
-    const bool full = terms == full_terms(d);
-    Eigen::Index c = 1 + d;
+    A.middleCols(1 + d, d) = U.array().square();
+    if (terms == diagonal_terms(d)) return A;
+    Eigen::Index c = diagonal_terms(d);
     for (Eigen::Index j = 0; j < d; ++j) {
-        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) A.col(c++) = U.col(j).cwiseProduct(U.col(k));
+        for (Eigen::Index k = j + 1; k < d; ++k) A.col(c++) = U.col(j).cwiseProduct(U.col(k));
     }
     return A;
 }
@@ -41,14 +42,11 @@ std::optional<Eigen::VectorXd> quadratic_step(const Eigen::MatrixXd& X, const Ei
     const Eigen::VectorXd beta = A.colPivHouseholderQr().solve(b);
     if (!beta.allFinite()) return std::nullopt;
     const Eigen::VectorXd g = beta.segment(1, d);
-    Eigen::MatrixXd H = Eigen::MatrixXd::Zero(d, d);
-    Eigen::Index c = 1 + d;
-    for (Eigen::Index j = 0; j < d; ++j) {
-        for (Eigen::Index k = j; k < (full ? d : j + 1); ++k) {
-            // u_j² carries H_jj / 2; u_j u_k (j < k) carries H_jk.
-            H(j, k) = H(k, j) = j == k ? 2 * beta[c] : beta[c];
-            ++c;
-        }
+    // u_j² carries H_jj / 2; u_j u_k (j < k) carries H_jk.
+    Eigen::MatrixXd H = (2 * beta.segment(1 + d, d)).asDiagonal();
+    Eigen::Index c = diagonal_terms(d);
+    for (Eigen::Index j = 0; full && j < d; ++j) {
+        for (Eigen::Index k = j + 1; k < d; ++k) H(j, k) = H(k, j) = beta[c++];
     }
     const Eigen::LLT<Eigen::MatrixXd> chol(H);
     if (chol.info() != Eigen::Success) return std::nullopt;

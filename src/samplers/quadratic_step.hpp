@@ -15,7 +15,8 @@ inline Eigen::Index diagonal_terms(Eigen::Index d) { return 1 + 2 * d; }
 inline Eigen::Index full_terms(Eigen::Index d) { return 1 + d + d * (d + 1) / 2; }
 
 // The rows U's least-squares matrix with `terms` columns (one of the three counts above): 1, then
-// u_j, then for each j in turn u_j² followed, in the full quadratic, by u_j u_k for k > j.
+// u_j, then u_j², then in the full quadratic u_j u_k for j < k. Each model's columns lead the
+// richer one's, so one Gram matrix serves all three.
 Eigen::MatrixXd quadratic_design(const Eigen::MatrixXd& U, Eigen::Index terms);
 
 // How many rows a step from d coordinates wants, of the available ones: enough for the full fit

@@ -2,6 +2,7 @@
 // integers that keep moving, restarts, warm starts, the independent sampler for the rest, and
 // the surrogate that ranks a generation.
 #include <cmath>
+#include <deque>
 #include <random>
 #include <set>
 
@@ -102,6 +103,40 @@ TEST(CMAESSampler, TheSurrogateFitsAQuadraticExactly) {
     }
     ASSERT_TRUE(plane.fit());
     EXPECT_NEAR(plane.predict(Eigen::VectorXd::Constant(n, 0.5)), 1.5, 1e-9);
+}
+
+// The model kept up to date row by row, as a search narrows and drifts and old rows leave it,
+// predicts what a model built afresh from the same rows predicts.
+TEST(CMAESSampler, TheSurrogateUpdatedRowByRowMatchesAFreshFit) {
+    std::mt19937_64 rng(9);
+    std::normal_distribution<double> normal;
+    const int n = 3;
+    const auto bumpy = [](const Eigen::VectorXd& x) { return std::exp(x[0]) + std::pow(x[1] - x[2], 4) + x.norm(); };
+    tarvex::detail::LqSurrogate kept(n, true);
+    std::deque<std::pair<Eigen::VectorXd, double>> recent;  // the 20 rows a full 3-D model holds
+    Eigen::VectorXd centre = Eigen::VectorXd::Constant(n, 0.5);
+    double step = 0.3;
+    for (int i = 0; i < 300; ++i) {
+        const Eigen::VectorXd x =
+            centre + step * Eigen::VectorXd(Eigen::VectorXd::NullaryExpr(n, [&] { return normal(rng); }));
+        kept.add(x, bumpy(x));
+        recent.emplace_back(x, bumpy(x));
+        if (recent.size() > 20) recent.pop_front();
+        centre += 0.2 * step * Eigen::VectorXd::Ones(n);
+        step *= 0.97;
+        if (i < 20 || i % 7 != 0) {
+            kept.fit();
+            continue;
+        }
+        ASSERT_TRUE(kept.fit());
+        tarvex::detail::LqSurrogate fresh(n, true);
+        for (const auto& [row, value] : recent) fresh.add(row, value);
+        ASSERT_TRUE(fresh.fit());
+        for (const auto& [row, value] : recent) {
+            EXPECT_NEAR(kept.predict(row), fresh.predict(row), 1e-7 * std::abs(value)) << "after " << i + 1 << " rows";
+        }
+        EXPECT_DOUBLE_EQ(kept.rank_agreement(15), fresh.rank_agreement(15));
+    }
 }
 
 // With the surrogate, a generation evaluates only its best-ranked candidates once the model's
