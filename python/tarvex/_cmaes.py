@@ -75,7 +75,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
             order to agree with the values (lq-CMA-ES). Far fewer trials on smooth problems, at
             or below nevergrad's CMA and the ``cmaes`` package on 19 and 20 of the 24 bbob
             functions against 13 and 14 without it; it costs a least-squares fit per trial
-            (about 60 µs at 10 parameters, milliseconds at 20). False for the plain search, at
+            (about 40 µs at 10 parameters, a third of a millisecond at 20). False for the plain search, at
             about 10 µs per trial, for objectives that take microseconds.
         warm_start: an earlier, similar study (its best tenth of trials) or a list of good
             configurations: the search starts at their mean, with their spread.

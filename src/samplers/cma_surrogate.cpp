@@ -3,13 +3,13 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "quadratic_step.hpp"
 
 namespace tarvex::detail {
 namespace {
 
-constexpr std::size_t kLeastRows = 15;  // below this the rank check says too little
 constexpr double kRowsPerTerm = 1.1;
 // The frame is taken anew once the rows' centre has moved by half the frame's spread in some
 // coordinate, or their spread there has doubled or halved, so that conditioning stays near that
@@ -56,27 +56,18 @@ void LqSurrogate::clear() {
     added_since_fit = 0;
 }
 
-bool LqSurrogate::frame_fits() const {
+bool LqSurrogate::frame_fits(const Eigen::VectorXd& mean, const Eigen::VectorXd& spread) const {
     if (!framed || updates_since_frame >= capacity) return false;
-    Eigen::VectorXd lo = rows.front().x, hi = lo, sum = Eigen::VectorXd::Zero(n);
-    for (const Row& r : rows) {
-        lo = lo.cwiseMin(r.x);
-        hi = hi.cwiseMax(r.x);
-        sum += r.x;
-    }
-    const Eigen::ArrayXd spread = (hi - lo).cwiseMax(1e-300).array() / scale.array();
-    const Eigen::ArrayXd shift = (sum / static_cast<double>(rows.size()) - centre).array().abs() / scale.array();
-    return (shift <= kFrameShift).all() && (spread <= kFrameStretch).all() && (spread >= 1 / kFrameStretch).all();
+    const Eigen::ArrayXd stretch = spread.array() / scale.array();
+    const Eigen::ArrayXd shift = (mean - centre).array().abs() / scale.array();
+    return (shift <= kFrameShift).all() && (stretch <= kFrameStretch).all() && (stretch >= 1 / kFrameStretch).all();
 }
 
-void LqSurrogate::reframe() {
-    const auto m = static_cast<Eigen::Index>(rows.size());
-    Eigen::MatrixXd X(m, n);
-    for (Eigen::Index i = 0; i < m; ++i) X.row(i) = rows[static_cast<std::size_t>(i)].x.transpose();
-    centre = X.colwise().mean().transpose();
-    scale = (X.colwise().maxCoeff() - X.colwise().minCoeff()).transpose().cwiseMax(1e-300);
+void LqSurrogate::reframe(const Eigen::MatrixXd& X, Eigen::VectorXd mean, Eigen::VectorXd spread) {
+    centre = std::move(mean);
+    scale = std::move(spread);
     const Eigen::MatrixXd A = terms_of(X);
-    for (Eigen::Index i = 0; i < m; ++i) rows[static_cast<std::size_t>(i)].terms = A.row(i);
+    for (Eigen::Index i = 0; i < A.rows(); ++i) rows[static_cast<std::size_t>(i)].terms = A.row(i);
     gram = Eigen::MatrixXd::Zero(richest, richest);
     gram.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
     framed = true;
@@ -94,7 +85,14 @@ bool LqSurrogate::fit() {
     terms = linear_terms(n);
     if (available >= kRowsPerTerm * diagonal_terms(n)) terms = diagonal_terms(n);
     if (full && available >= kRowsPerTerm * full_terms(n)) terms = full_terms(n);
-    if (!frame_fits()) reframe();
+    // The rows' centre and spread, which the frame is checked against and, where it no longer
+    // fits them, taken from.
+    const auto m = static_cast<Eigen::Index>(rows.size());
+    Eigen::MatrixXd X(m, n);
+    for (Eigen::Index i = 0; i < m; ++i) X.row(i) = rows[static_cast<std::size_t>(i)].x.transpose();
+    Eigen::VectorXd mean = X.colwise().mean().transpose();
+    Eigen::VectorXd spread = (X.colwise().maxCoeff() - X.colwise().minCoeff()).transpose().cwiseMax(1e-300);
+    if (!frame_fits(mean, spread)) reframe(X, std::move(mean), std::move(spread));
     // Values relative to their range, for the same reason as the frame.
     low = rows.front().value;
     double high = low;

@@ -14,10 +14,12 @@ public:
     // is the diagonal quadratic (the cost of a fit is then linear in the dimension, not quartic).
     LqSurrogate(int dimension, bool full_quadratic);
 
+    // The fewest rows the rank check needs: below this it says too little.
+    static constexpr std::size_t kLeastRows = 15;
+
     // A finished candidate with its finite value, smaller is better.
     void add(Eigen::VectorXd x, double value);
     void clear();
-    std::size_t size() const { return rows.size(); }
 
     // Refits to the most recent rows, at most twice the terms of the richest model: the richest of
     // linear, diagonal quadratic and full quadratic that has at least 1.1 rows a term. False while
@@ -40,8 +42,8 @@ private:
     // are taken so that the least squares stay well conditioned however far the search narrows.
     // The Gram matrix of the rows' terms is kept up to date as rows come and go, and all of it is
     // taken anew only when the rows have moved or narrowed away from the frame.
-    bool frame_fits() const;
-    void reframe();
+    bool frame_fits(const Eigen::VectorXd& mean, const Eigen::VectorXd& spread) const;
+    void reframe(const Eigen::MatrixXd& X, Eigen::VectorXd mean, Eigen::VectorXd spread);  // X: the rows
     Eigen::MatrixXd terms_of(const Eigen::MatrixXd& X) const;  // of each row of X, in the frame
 
     int n;

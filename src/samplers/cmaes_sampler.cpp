@@ -110,8 +110,8 @@ bool model_agrees(CMAStudyState& s, const std::vector<std::pair<int, const Trial
         s.evaluate = all;
         return false;
     }
-    const auto recent =
-        static_cast<std::size_t>(std::max(15.0, std::min(1.2 * static_cast<double>(n), 0.75 * popsize)));
+    const auto recent = static_cast<std::size_t>(std::max(static_cast<double>(detail::LqSurrogate::kLeastRows),
+                                                          std::min(1.2 * static_cast<double>(n), 0.75 * popsize)));
     if (s.surrogate->rank_agreement(recent) >= kTrustedAgreement) return true;
     s.evaluate =
         std::min(all, n + static_cast<std::size_t>(std::max(1.0, std::ceil(kMoreEvaluated * static_cast<double>(n)))));
