@@ -70,6 +70,12 @@ struct GPSamplerConfig {
     // started again once it is smaller than 0.5^7. It is replayed from the stored trials, so the
     // processes of a study share it. Categorical parameters are not restricted.
     bool trust_region = false;
+    // Where every parameter is continuous and the study holds at least 3 d observations, a
+    // single-objective study without constraints also fits the model in coordinates turned
+    // (about the cube's centre) onto the principal axes of the better half of the observations,
+    // and proposes from it where its marginal likelihood is the higher: the lengthscales then
+    // follow valleys and ill-conditioned bowls that lie across the parameters.
+    bool principal_axes = false;
     // The point, one value per objective in its own units, beyond which values do not count:
     // the hypervolume improved is the one bounded by it, as a benchmark or a budget (a latency
     // of at most 50 ms) measures it. Empty: three tenths of the front's range beyond its worst

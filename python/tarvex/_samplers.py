@@ -103,6 +103,12 @@ class GPSampler(_tarvex.GPSampler):
             around the best trial, which grows while they improve on it and shrinks while they do
             not (TuRBO; categorical parameters stay free). It converges much closer within a
             hundred trials; False searches the whole space every time, as the compiled module does.
+        principal_axes: where every parameter is a float and the study holds 3 trials per
+            parameter, also fit the model in coordinates turned onto the principal axes of the
+            better half of the trials, and propose from it where it fits them better (a higher
+            marginal likelihood): valleys and ill-conditioned bowls that lie across the parameters
+            are then found in far fewer trials. False models the parameters' own coordinates
+            only, as the compiled module does; each fit costs twice as much with it.
         multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
             over the front of the feasible trials, exact up to three objectives and estimated at
             fixed quasi-random points beyond; running trials join the front at their predicted
@@ -135,6 +141,7 @@ class GPSampler(_tarvex.GPSampler):
         noise_var: float = _GP.noise_var,
         warp_values: bool = True,
         trust_region: bool = True,
+        principal_axes: bool = True,
         multi_objective: str = "ehvi",
         reference_point: Sequence[float] | None = None,
         seed: int | None = None,
@@ -166,6 +173,7 @@ class GPSampler(_tarvex.GPSampler):
             seed=core_seed(seed),
             warp_values=bool(warp_values),
             trust_region=bool(trust_region),
+            principal_axes=bool(principal_axes),
             multi_objective=True,
             random_scalarisations=multi_objective == "parego",
             reference_point=reference,

@@ -10,6 +10,7 @@
 #include "gp_conditional.hpp"
 #include "gp_multi_objective.hpp"
 #include "gp_objectives.hpp"
+#include "gp_principal_axes.hpp"
 #include "gp_state.hpp"
 #include "gp_training.hpp"
 #include "gp_trust_region.hpp"
@@ -90,6 +91,37 @@ std::optional<Eigen::VectorXd> quadratic_proposal(const TrainingData& data, cons
     return step;
 }
 
+// Where it fits the observations better (a higher marginal likelihood), the proposal of a model
+// of every row in coordinates turned onto the principal axes of the better half of the
+// observations: the ARD lengthscales then follow a valley or an ill-conditioned bowl that lies
+// across the parameters, as they cannot in the parameters' own coordinates. The acquisition is
+// searched in the turned coordinates, each point passing through the cube's own snap.
+std::optional<Eigen::VectorXd> turned_proposal(const GPSamplerConfig& config, const TrainingData& data,
+                                               const Eigen::VectorXd& z, const GaussianProcess& plain,
+                                               const std::vector<Eigen::Index>& centres, AcqOptConfig cfg,
+                                               std::mt19937_64& rng) {
+    const auto d = static_cast<int>(data.X.cols());
+    const auto half = static_cast<std::size_t>(std::max(d + 1, static_cast<int>(data.n_obs) / 2));
+    const detail::PrincipalAxes axes(data.X(best_first(data, z, half), Eigen::all));
+    const Eigen::MatrixXd V = axes.turned(data.X);
+    GaussianProcess gp(make_kernel(config.kernel, 1.0, 1.0), config.noise_var, config.n_restarts);
+    gp.use_priors = config.use_priors;
+    gp.fit_noise = config.fit_noise;
+    gp.max_fit_rows = config.max_fit_rows;
+    gp.fit(V, z, true);
+    if (!(gp.log_marginal_likelihood() > plain.log_marginal_likelihood())) return std::nullopt;
+    const auto snap = std::move(cfg.snap);
+    cfg.snap = [&axes, &snap](Eigen::Ref<Eigen::VectorXd> v) {
+        Eigen::VectorXd x = axes.unturned(v);
+        snap(x);
+        v = axes.turned(x);
+    };
+    cfg.centres = V(centres, Eigen::all);
+    Eigen::VectorXd x = axes.unturned(optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng));
+    snap(x);
+    return x;
+}
+
 // The point maximising the acquisition of a model of every trial, running ones as placeholders
 // at the mean observed value, which steers concurrent trials apart. With constraints, the
 // improvement is over the best feasible observation and weighed by the probability of
@@ -155,6 +187,12 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     if (config.trust_region && constraints.view.empty()) {
         detail::TrustRegion region = detail::trust_region(data, config.n_warmup);
         cfg.snap = snap_within(space, std::move(region.lower), std::move(region.upper));
+    }
+    // Turned coordinates mix the parameters, so only where all are continuous; the constraints'
+    // models know only the parameters' own coordinates.
+    if (config.principal_axes && constraints.view.empty() && data.n_obs >= 3 * d &&
+        (space.continuous_mask().array() != 0).all()) {
+        if (auto x = turned_proposal(config, data, z, gp, centres, cfg, rng)) return *x;
     }
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
 }

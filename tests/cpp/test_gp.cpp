@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "../../src/samplers/gp_principal_axes.hpp"
 #include "../../src/samplers/gp_training.hpp"
 #include "../../src/samplers/gp_trust_region.hpp"
 #include "../../src/samplers/quadratic_step.hpp"
@@ -326,4 +327,35 @@ TEST(QuadraticStep, StepsToTheMinimumOfAFittedBowl) {
     Eigen::VectorXd saddle = ys;
     for (int i = 0; i < Xs.rows(); ++i) saddle[i] = std::pow(Xs(i, 0) - 0.5, 2) - std::pow(Xs(i, 1) - 0.5, 2);
     EXPECT_FALSE(tarvex::detail::quadratic_step(Xs, saddle, Xs.row(0).transpose(), cube_low, cube_high));
+}
+
+TEST(PrincipalAxes, TurnALineAcrossTheParametersOntoOneCoordinateAndKeepDistances) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> along(-0.3, 0.3), across(-1e-3, 1e-3);
+    const Eigen::Vector3d direction = Eigen::Vector3d(1, -2, 0.5).normalized();
+    Eigen::MatrixXd X(30, 3);
+    for (int i = 0; i < X.rows(); ++i) {
+        const Eigen::Vector3d offset{across(rng), across(rng), across(rng)};
+        X.row(i) = (Eigen::Vector3d::Constant(0.5) + along(rng) * direction + offset).transpose();
+    }
+    const tarvex::detail::PrincipalAxes axes(X);
+    const Eigen::MatrixXd V = axes.turned(X);
+    // The line's spread lies along one turned coordinate; the others hold only the noise.
+    const Eigen::VectorXd spread = (V.rowwise() - V.colwise().mean()).colwise().norm();
+    Eigen::Index widest = 0;
+    spread.maxCoeff(&widest);
+    for (Eigen::Index j = 0; j < 3; ++j) {
+        if (j != widest) {
+            EXPECT_LT(spread[j], 0.02 * spread[widest]);
+        }
+    }
+    for (int i = 1; i < X.rows(); ++i) {
+        EXPECT_NEAR((V.row(i) - V.row(0)).norm(), (X.row(i) - X.row(0)).norm(), 1e-12);
+        const Eigen::VectorXd x = X.row(i).transpose();
+        EXPECT_LT((axes.unturned(axes.turned(x)) - x).norm(), 1e-12);
+        EXPECT_LT((axes.turned(x) - V.row(i).transpose()).norm(), 1e-12);
+    }
+    // A turned point beyond the cube comes back clamped to it.
+    const Eigen::VectorXd far = axes.unturned(Eigen::Vector3d::Constant(3.0));
+    EXPECT_TRUE((far.array() >= 0).all() && (far.array() <= 1).all());
 }

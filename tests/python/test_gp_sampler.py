@@ -60,6 +60,24 @@ def test_the_trust_region_is_the_packages_default_and_converges_on_a_bowl():
     assert inside.best_value < 1e-4 and inside.best_params == pytest.approx({"x": 1.3, "y": -0.7}, abs=0.01)
 
 
+def test_principal_axes_are_the_packages_default_and_follow_a_valley_across_the_parameters():
+    assert tv.GPSampler().config.principal_axes and not tv.GPSampler(principal_axes=False).config.principal_axes
+    assert not _tarvex.GPSampler().config.principal_axes
+
+    def valley(trial):  # a bowl 100 times narrower across the diagonals than along them
+        x, y, z = (trial.suggest_float(n, -5, 5) for n in "xyz")
+        along, across, third = (x + y + z) / 3**0.5, (x - y) / 2**0.5, (x + y - 2 * z) / 6**0.5
+        return (along - 1) ** 2 + 1e4 * across**2 + 100 * (third - 0.5) ** 2
+
+    def best(seed, principal_axes):
+        study = tv.create_study(sampler=tv.GPSampler(seed=seed, principal_axes=principal_axes))
+        study.optimize(valley, 40)
+        return study.best_value
+
+    for seed in range(3):
+        assert best(seed, True) == best(seed, True) < best(seed, False)
+
+
 def test_a_smooth_optimum_is_found_to_the_precision_of_the_values():
     # Near the optimum the values differ by less than the model's noise floor, which held the GP
     # at about 1e-7 here; a quadratic fitted to the nearest values steps to the minimum itself.
