@@ -74,10 +74,7 @@ Candidate branch_proposal(const GPSamplerConfig& config, const std::vector<const
 
     auto kernel = make_kernel(config.kernel, 1.0, 1.0);
     kernel->set_input_dim(d);
-    GaussianProcess gp(std::move(kernel), config.noise_var, config.n_restarts);
-    gp.use_priors = config.use_priors;
-    gp.fit_noise = config.fit_noise;
-    gp.max_fit_rows = config.max_fit_rows;
+    GaussianProcess gp = configured_model(config, std::move(kernel), config.noise_var, config.n_restarts);
     gp.fit(data.X, data.y, data.X.rows() >= 3);
 
     AcqOptConfig cfg = acquisition_config(config, data.space);

@@ -122,10 +122,8 @@ Eigen::VectorXd ehvi_proposal(const GPSamplerConfig& config, const std::vector<c
             if (config.fit_noise) noise_var = memory.objective_noise_vars[k];
         }
         const bool restarts = !warm || memory.objective_fits % config.restart_every == 0;
-        auto gp = std::make_unique<GaussianProcess>(std::move(kernel), noise_var, restarts ? config.n_restarts : 0);
-        gp->use_priors = config.use_priors;
-        gp->fit_noise = config.fit_noise;
-        gp->max_fit_rows = config.max_fit_rows;
+        auto gp = std::make_unique<GaussianProcess>(
+            configured_model(config, std::move(kernel), noise_var, restarts ? config.n_restarts : 0));
         gp->fit(data.X, scales.back().warped ? standardise(modelled) : z[k], true);
         models.push_back(std::move(gp));
     }

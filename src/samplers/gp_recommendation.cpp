@@ -97,19 +97,17 @@ std::optional<Eigen::VectorXd> quadratic_proposal(const TrainingData& data, cons
 // across the parameters, as they cannot in the parameters' own coordinates. The acquisition is
 // searched in the turned coordinates, each point passing through the cube's own snap.
 std::optional<Eigen::VectorXd> turned_proposal(const GPSamplerConfig& config, const TrainingData& data,
-                                               const Eigen::VectorXd& z, const GaussianProcess& plain,
+                                               const Eigen::VectorXd& z, double plain_likelihood,
                                                const std::vector<Eigen::Index>& centres, AcqOptConfig cfg,
                                                std::mt19937_64& rng) {
     const auto d = static_cast<int>(data.X.cols());
     const auto half = static_cast<std::size_t>(std::max(d + 1, static_cast<int>(data.n_obs) / 2));
     const detail::PrincipalAxes axes(data.X(best_first(data, z, half), Eigen::all));
     const Eigen::MatrixXd V = axes.turned(data.X);
-    GaussianProcess gp(make_kernel(config.kernel, 1.0, 1.0), config.noise_var, config.n_restarts);
-    gp.use_priors = config.use_priors;
-    gp.fit_noise = config.fit_noise;
-    gp.max_fit_rows = config.max_fit_rows;
+    GaussianProcess gp =
+        detail::configured_model(config, make_kernel(config.kernel, 1.0, 1.0), config.noise_var, config.n_restarts);
     gp.fit(V, z, true);
-    if (!(gp.log_marginal_likelihood() > plain.log_marginal_likelihood())) return std::nullopt;
+    if (!(gp.log_marginal_likelihood() > plain_likelihood)) return std::nullopt;
     const auto snap = std::move(cfg.snap);
     cfg.snap = [&axes, &snap](Eigen::Ref<Eigen::VectorXd> v) {
         Eigen::VectorXd x = axes.unturned(v);
@@ -159,10 +157,8 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
         if (config.fit_noise) noise_var = memory.noise_var;
         warm_fits = (memory.fits_since_restarts + 1) % config.restart_every;
     }
-    GaussianProcess gp(std::move(kernel), noise_var, warm_fits == 0 ? config.n_restarts : 0);
-    gp.use_priors = config.use_priors;
-    gp.fit_noise = config.fit_noise;
-    gp.max_fit_rows = config.max_fit_rows;
+    GaussianProcess gp =
+        detail::configured_model(config, std::move(kernel), noise_var, warm_fits == 0 ? config.n_restarts : 0);
     gp.fit(X, z, true);
     memory.layout = data.layout;
     memory.kernel_params = gp.kernel->get_params();
@@ -192,7 +188,7 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     // models know only the parameters' own coordinates.
     if (config.principal_axes && constraints.view.empty() && data.n_obs >= 3 * d &&
         (space.continuous_mask().array() != 0).all()) {
-        if (auto x = turned_proposal(config, data, z, gp, centres, cfg, rng)) return *x;
+        if (auto x = turned_proposal(config, data, z, gp.log_marginal_likelihood(), centres, cfg, rng)) return *x;
     }
     return optimise_acquisition(gp, d, z[centres.front()], data.n_obs, cfg, rng);
 }

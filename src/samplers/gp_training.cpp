@@ -162,6 +162,15 @@ AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace
                         .feasibility_only = false};
 }
 
+GaussianProcess configured_model(const GPSamplerConfig& config, std::unique_ptr<IKernel> kernel, double noise_var,
+                                 int n_restarts) {
+    GaussianProcess gp(std::move(kernel), noise_var, n_restarts);
+    gp.use_priors = config.use_priors;
+    gp.fit_noise = config.fit_noise;
+    gp.max_fit_rows = config.max_fit_rows;
+    return gp;
+}
+
 ParamMap decode(const SearchSpace& space, const Eigen::VectorXd& x) {
     ParamMap rec;
     Eigen::Index c = 0;

@@ -4,6 +4,7 @@
 #include <Eigen/Core>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "tarvex/acquisition.hpp"
+#include "tarvex/gaussian_process.hpp"
 #include "tarvex/gp_sampler.hpp"
 #include "tarvex/search_space.hpp"
 
@@ -59,6 +61,11 @@ bool encode(const SearchSpace& space, const ParamMap& rec, Eigen::Ref<Eigen::Row
 
 // The acquisition optimiser's setting for a recommendation over space.
 AcqOptConfig acquisition_config(const GPSamplerConfig& config, const SearchSpace& space);
+
+// A model of the sampler's kind (its priors, its noise fitted or not, its fitting budget) with
+// this kernel, starting noise and number of restarts.
+GaussianProcess configured_model(const GPSamplerConfig& config, std::unique_ptr<IKernel> kernel, double noise_var,
+                                 int n_restarts);
 
 // The recommendation x decoded, one value per parameter of space.
 ParamMap decode(const SearchSpace& space, const Eigen::VectorXd& x);
