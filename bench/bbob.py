@@ -6,6 +6,7 @@ same run on the same machine.
     .venv-bench/bin/python bench/bbob.py cmaes   # CMAESSampler vs nevergrad CMA and cmaes (IPOP), 10-D, 1,000
     .venv-bench/bin/python bench/bbob.py gp      # GPSampler vs nevergrad NGOpt, 5-D, 100
     .venv-bench/bin/python bench/bbob.py auto5 auto10   # AutoSampler at 5-D/100 and 10-D/1,000
+    .venv-bench/bin/python bench/bbob.py auto10short    # the same samplers at 10-D with 100 evaluations
 
 Results are kept in bench/results/bbob.json (a finished run is not repeated) and the tables go
 to stdout in Markdown. Run through bench/run_peers.sh, which installs the peers."""
@@ -44,6 +45,8 @@ SETTINGS = {
         ["tarvex Auto", "tarvex TPE", "tarvex CMA-ES"],
         ["nevergrad NGOpt", "nevergrad CMA", "cmaes IPOP", "hyperopt TPE"],
     ),
+    # Where AutoSampler hands a 10-D study over: what 100 evaluations give each sampler.
+    "auto10short": (10, 100, ["tarvex Auto", "tarvex GP", "tarvex TPE", "tarvex CMA-ES"], ["nevergrad NGOpt"]),
 }
 
 
