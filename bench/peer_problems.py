@@ -92,7 +92,14 @@ OPTIMISERS = [
 # would make peers.py's whole comparison take hours.
 SLOW_OPTIMISERS = ["SMAC3 BlackBoxFacade"]
 # The defaults the public package gives GPSampler; _tarvex keeps the compiled module's own.
-BETTER_GP_DEFAULTS = {"xi": 0.0, "noise_var": 1e-6, "warp_values": True, "trust_region": True, "principal_axes": True}
+BETTER_GP_DEFAULTS = {
+    "xi": 0.0,
+    "noise_var": 1e-6,
+    "warp_values": True,
+    "trust_region": True,
+    "principal_axes": True,
+    "quadratic_mean": True,
+}
 ACTIVATIONS = list(ACTIVATION_COST)
 
 

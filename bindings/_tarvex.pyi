@@ -530,6 +530,9 @@ class GPSamplerConfig:
     def principal_axes(self) -> bool:
         ...
     @property
+    def quadratic_mean(self) -> bool:
+        ...
+    @property
     def random_scalarisations(self) -> bool:
         ...
     @property
@@ -551,7 +554,7 @@ class GPSamplerConfig:
     def xi(self) -> float:
         ...
 class GPSampler(ISampler):
-    def __init__(self, kernel: KernelType = KernelType.Matern52, acq: AcquisitionType = AcquisitionType.LogEI, n_warmup: typing.SupportsInt = 8, xi: typing.SupportsFloat = 0.003, beta: typing.SupportsFloat = 2.0, n_cand: typing.SupportsInt = 1024, n_restarts: typing.SupportsInt = 2, use_priors: bool = True, fit_noise: bool = False, noise_var: typing.SupportsFloat = 0.0001, seed: typing.SupportsInt = 0, warp_values: bool = False, multi_objective: bool = False, random_scalarisations: bool = False, trust_region: bool = False, reference_point: collections.abc.Sequence[typing.SupportsFloat] = [], principal_axes: bool = False) -> None:
+    def __init__(self, kernel: KernelType = KernelType.Matern52, acq: AcquisitionType = AcquisitionType.LogEI, n_warmup: typing.SupportsInt = 8, xi: typing.SupportsFloat = 0.003, beta: typing.SupportsFloat = 2.0, n_cand: typing.SupportsInt = 1024, n_restarts: typing.SupportsInt = 2, use_priors: bool = True, fit_noise: bool = False, noise_var: typing.SupportsFloat = 0.0001, seed: typing.SupportsInt = 0, warp_values: bool = False, multi_objective: bool = False, random_scalarisations: bool = False, trust_region: bool = False, reference_point: collections.abc.Sequence[typing.SupportsFloat] = [], principal_axes: bool = False, quadratic_mean: bool = False) -> None:
         ...
     @property
     def config(self) -> GPSamplerConfig:

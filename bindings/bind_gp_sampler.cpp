@@ -39,13 +39,14 @@ void bind_gp_sampler(py::module_& m) {
         .def_readonly("random_scalarisations", &GPSamplerConfig::random_scalarisations)
         .def_readonly("trust_region", &GPSamplerConfig::trust_region)
         .def_readonly("principal_axes", &GPSamplerConfig::principal_axes)
+        .def_readonly("quadratic_mean", &GPSamplerConfig::quadratic_mean)
         .def_readonly("reference_point", &GPSamplerConfig::reference_point);
 
     py::class_<GPSampler, ISampler, std::shared_ptr<GPSampler>>(m, "GPSampler")
         .def(py::init([](KernelType kernel, AcquisitionType acq, int n_warmup, double xi, double beta, int n_cand,
                          int n_restarts, bool use_priors, bool fit_noise, double noise_var, std::uint64_t seed,
                          bool warp_values, bool multi_objective, bool random_scalarisations, bool trust_region,
-                         std::vector<double> reference_point, bool principal_axes) {
+                         std::vector<double> reference_point, bool principal_axes, bool quadratic_mean) {
                  return std::make_shared<GPSampler>(GPSamplerConfig{.kernel = kernel,
                                                                     .acq = acq,
                                                                     .noise_var = noise_var,
@@ -63,6 +64,7 @@ void bind_gp_sampler(py::module_& m) {
                                                                     .random_scalarisations = random_scalarisations,
                                                                     .trust_region = trust_region,
                                                                     .principal_axes = principal_axes,
+                                                                    .quadratic_mean = quadratic_mean,
                                                                     .reference_point = std::move(reference_point)});
              }),
              py::arg("kernel") = KernelType::Matern52, py::arg("acq") = AcquisitionType::LogEI, py::arg("n_warmup") = 8,
@@ -70,7 +72,8 @@ void bind_gp_sampler(py::module_& m) {
              py::arg("use_priors") = true, py::arg("fit_noise") = false, py::arg("noise_var") = 0.0001,
              py::arg("seed") = 0, py::arg("warp_values") = false, py::arg("multi_objective") = false,
              py::arg("random_scalarisations") = false, py::arg("trust_region") = false,
-             py::arg("reference_point") = std::vector<double>{}, py::arg("principal_axes") = false)
+             py::arg("reference_point") = std::vector<double>{}, py::arg("principal_axes") = false,
+             py::arg("quadratic_mean") = false)
         .def_property_readonly("config", [](const GPSampler& s) { return s.config; });
 }
 

@@ -41,6 +41,7 @@ add_library(tarvex STATIC
   src/gp/kernels.cpp
   src/gp/gaussian_process.cpp
   src/gp/kernel_fit.cpp
+  src/gp/quadratic_mean.cpp
   src/opt/lbfgs.cpp
   src/gp/acquisition.cpp
   src/gp/acquisition_optimiser.cpp

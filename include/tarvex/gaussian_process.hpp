@@ -31,7 +31,8 @@ public:
     GaussianProcess(std::unique_ptr<IKernel> kernel, double noise_var, int n_restarts);
 
     // Copies the data, makes the kernel ARD over X.cols() inputs, then fits the hyperparameters
-    // (optimise) or just factorises. X and y must be finite.
+    // (optimise) or just factorises. X and y must be finite. With quadratic_mean, the y kept is
+    // what is left of it after the quadratic mean.
     void fit(const MatrixXd& X, const VectorXd& y, bool optimise);
     // L = chol(K(X, X) + noise_var I + jitter I), alpha = K^-1 y, for the current hyperparameters.
     void recompute(const MatrixXd& X, const VectorXd& y);
@@ -62,6 +63,12 @@ public:
     // The hyperparameters are fitted on at most this many rows, a fixed random subset, and the
     // posterior then uses every row; 0 fits on all. Long studies keep their fits affordable.
     int max_fit_rows = 0;
+    // fit first takes out a convex separable quadratic fitted to y by least squares, and the
+    // kernel models what it leaves; predictions add it back. Far from the data the mean then
+    // follows the bowl the observations lie in rather than reverting to a constant.
+    bool quadratic_mean = false;
+    // The quadratic taken out, [c, b_1..b_d, a_1..a_d] of c + b.x + a.x^2; empty for none.
+    VectorXd mean_coef;
 
     MatrixXd X;
     VectorXd y;

@@ -76,6 +76,11 @@ struct GPSamplerConfig {
     // and proposes from it where its marginal likelihood is the higher: the lengthscales then
     // follow valleys and ill-conditioned bowls that lie across the parameters.
     bool principal_axes = false;
+    // Where the study holds at least 4 d + 2 observations (d: the cube's dimension), the global
+    // model is fitted a second time with a convex separable quadratic as its mean, and that one
+    // proposes where its marginal likelihood, less half a log n per quadratic coefficient, is the
+    // higher: a bowl under ripples then guides the search beyond the observations.
+    bool quadratic_mean = false;
     // The point, one value per objective in its own units, beyond which values do not count:
     // the hypervolume improved is the one bounded by it, as a benchmark or a budget (a latency
     // of at most 50 ms) measures it. Empty: three tenths of the front's range beyond its worst

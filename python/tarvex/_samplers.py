@@ -109,6 +109,12 @@ class GPSampler(_tarvex.GPSampler):
             marginal likelihood): valleys and ill-conditioned bowls that lie across the parameters
             are then found in far fewer trials. False models the parameters' own coordinates
             only, as the compiled module does; each fit costs twice as much with it.
+        quadratic_mean: once the study holds 4 trials per float parameter and 2 more, also fit
+            the model with a convex quadratic mean (a bowl under the kernel's ripples) and propose
+            from it where it fits the trials better, after a penalty for its extra terms: beyond
+            the trials the model then leads down the bowl rather than back to their average.
+            False keeps the constant mean, as the compiled module does; each fit costs about
+            twice as much with it.
         multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
             over the front of the feasible trials, exact up to three objectives and estimated at
             fixed quasi-random points beyond; running trials join the front at their predicted
@@ -142,6 +148,7 @@ class GPSampler(_tarvex.GPSampler):
         warp_values: bool = True,
         trust_region: bool = True,
         principal_axes: bool = True,
+        quadratic_mean: bool = True,
         multi_objective: str = "ehvi",
         reference_point: Sequence[float] | None = None,
         seed: int | None = None,
@@ -174,6 +181,7 @@ class GPSampler(_tarvex.GPSampler):
             warp_values=bool(warp_values),
             trust_region=bool(trust_region),
             principal_axes=bool(principal_axes),
+            quadratic_mean=bool(quadratic_mean),
             multi_objective=True,
             random_scalarisations=multi_objective == "parego",
             reference_point=reference,

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "cholesky.hpp"
+#include "quadratic_mean.hpp"
 #include "tarvex/finite_difference.hpp"
 #include "tarvex/gaussian_process.hpp"
 
@@ -29,7 +30,8 @@ void GaussianProcess::fit(const MatrixXd& X_, const VectorXd& y_, bool optimise)
     // A NaN or infinity would not fail anywhere below; it would only make every prediction NaN.
     if (!X_.allFinite() || !y_.allFinite()) throw std::invalid_argument("GP::fit: X and y must be finite.");
     X = X_;
-    y = y_;
+    mean_coef = quadratic_mean ? detail::fit_bowl(X_, y_) : VectorXd();
+    y = mean_coef.size() > 0 ? VectorXd(y_ - detail::bowl_values(mean_coef, X_)) : y_;
     kernel->set_input_dim(static_cast<int>(X.cols()));
     if (optimise) {
         optimise_kernel(X, y);
@@ -127,7 +129,7 @@ std::pair<double, double> GaussianProcess::predict(const VectorXd& x) const {
         k = kernel->vector(X, x);
         prior = kernel->eval(x, x);
     }
-    const double mean = k.dot(alpha);
+    const double mean = k.dot(alpha) + (mean_coef.size() > 0 ? detail::bowl_at(mean_coef, x) : 0.0);
     L.triangularView<Eigen::Lower>().solveInPlace(k);
     const double var = prior - k.squaredNorm();
     return {mean, var > 0 ? var : 0.0};
@@ -142,7 +144,7 @@ std::pair<VectorXd, VectorXd> GaussianProcess::predict_batch(const MatrixXd& Xq)
     VectorXd means(m), vars(m);
     if (!stationary) {
         for (Eigen::Index i = 0; i < m; ++i) std::tie(means[i], vars[i]) = predict(Xq.row(i).transpose());
-        return {means, vars};
+        return {means, vars};  // predict added the mean's quadratic
     }
     const VectorXd w = stationary->distance_weights(static_cast<int>(X.cols()));
     const double prior = stationary->covariance(0.0);
@@ -162,6 +164,7 @@ std::pair<VectorXd, VectorXd> GaussianProcess::predict_batch(const MatrixXd& Xq)
         L.triangularView<Eigen::Lower>().solveInPlace(Ks);
         vars.segment(start, b) = (prior - Ks.colwise().squaredNorm().array()).max(0.0).matrix().transpose();
     }
+    if (mean_coef.size() > 0) means += detail::bowl_values(mean_coef, Xq);
     return {means, vars};
 }
 
@@ -190,6 +193,7 @@ Prediction GaussianProcess::predict_with_gradient(const VectorXd& x) const {
     Prediction p;
     p.mean = k.dot(alpha);
     p.dmean = gradient_along(alpha.cwiseProduct(slope.matrix()));
+    if (mean_coef.size() > 0) p.mean += detail::bowl_at(mean_coef, x, &p.dmean);
     L.triangularView<Eigen::Lower>().solveInPlace(k);  // now L^-1 k
     const double var = stationary->covariance(0.0) - k.squaredNorm();
     p.var = var > 0 ? var : 0.0;

@@ -78,6 +78,7 @@ std::shared_ptr<GPSampler> make_gp(std::uint64_t seed) {
     c.warp_values = true;  // the better settings on the bbob suite
     c.trust_region = true;
     c.principal_axes = true;
+    c.quadratic_mean = true;
     c.multi_objective = true;
     return std::make_shared<GPSampler>(c);
 }

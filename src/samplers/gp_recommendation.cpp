@@ -120,6 +120,20 @@ std::optional<Eigen::VectorXd> turned_proposal(const GPSamplerConfig& config, co
     return x;
 }
 
+// Where the observations lie in a bowl, a model whose mean is a convex quadratic (and whose
+// kernel then models the ripples over it) fits them better and, beyond them, leads down the bowl
+// rather than back to the average. It replaces gp where its marginal likelihood, less a BIC
+// penalty of half a log n per coefficient, is the higher; its hyperparameters start from gp's.
+void take_bowl_if_better(const GPSamplerConfig& config, GaussianProcess& gp, const Eigen::MatrixXd& X,
+                         const Eigen::VectorXd& z) {
+    GaussianProcess bowl = detail::configured_model(config, gp.kernel->clone(), gp.noise_var, 0);
+    bowl.quadratic_mean = true;
+    bowl.fit(X, z, true);
+    const auto coefficients = static_cast<double>((bowl.mean_coef.array() != 0).count());
+    const double penalty = 0.5 * coefficients * std::log(static_cast<double>(X.rows()));
+    if (bowl.log_marginal_likelihood() - penalty > gp.log_marginal_likelihood()) gp = std::move(bowl);
+}
+
 // The point maximising the acquisition of a model of every trial, running ones as placeholders
 // at the mean observed value, which steers concurrent trials apart. With constraints, the
 // improvement is over the best feasible observation and weighed by the probability of
@@ -164,6 +178,7 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     memory.kernel_params = gp.kernel->get_params();
     memory.noise_var = gp.noise_var;
     memory.fits_since_restarts = warm_fits;
+    if (config.quadratic_mean && X.rows() >= 4 * d + 2) take_bowl_if_better(config, gp, X, z);
 
     AcqOptConfig cfg = detail::acquisition_config(config, space);
     cfg.constraints = constraints.view;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "../../src/gp/quadratic_mean.hpp"
 #include "../../src/samplers/gp_principal_axes.hpp"
 #include "../../src/samplers/gp_training.hpp"
 #include "../../src/samplers/gp_trust_region.hpp"
@@ -215,6 +216,60 @@ TEST(AcquisitionOptimiser, FindsTheMinimumOfAFittedBowl) {
     const VectorXd on_grid = optimise_acquisition(gp, 3, 0, 40, cfg, rng);
     EXPECT_DOUBLE_EQ(on_grid[0], 0.2);
     EXPECT_LT((on_grid - centre).norm(), 0.05);
+}
+
+// A quadratic mean: fitted to rows in the middle of the square, the model predicts the bowl
+// they lie in at the square's corner, closer than a constant mean does; predictions
+// in a batch and their gradients include it; a curvature that would be negative is held at 0;
+// and with too few rows there is none.
+TEST(GaussianProcess, AQuadraticMeanFollowsTheBowlBeyondTheObservations) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> middle(0.3, 0.7);
+    const auto bowl = [](const VectorXd& x) {
+        return 4 * std::pow(x[0] - 0.5, 2) + std::pow(x[1] - 0.45, 2) + 0.002 * std::sin(30 * x[0]);
+    };
+    Eigen::MatrixXd X(40, 2);
+    Eigen::VectorXd y(40);
+    for (int i = 0; i < 40; ++i) {
+        X.row(i) << middle(rng), middle(rng);
+        y[i] = bowl(X.row(i).transpose());
+    }
+    GaussianProcess plain(make_kernel(KernelType::Matern52, 1, 0.5), 1e-6, 1);
+    plain.fit(X, y, true);
+    GaussianProcess curved(make_kernel(KernelType::Matern52, 1, 0.5), 1e-6, 1);
+    curved.quadratic_mean = true;
+    curved.fit(X, y, true);
+    ASSERT_EQ(curved.mean_coef.size(), 5);
+    EXPECT_NEAR(curved.mean_coef[3], 4.0, 0.1);
+    EXPECT_NEAR(curved.mean_coef[4], 1.0, 0.1);
+    const Eigen::Vector2d corner(0.0, 1.0);
+    EXPECT_NEAR(curved.predict(corner).first, bowl(corner), 0.05 * bowl(corner));
+    EXPECT_LT(std::abs(curved.predict(corner).first - bowl(corner)),
+              std::abs(plain.predict(corner).first - bowl(corner)));
+    EXPECT_GT(curved.log_marginal_likelihood(), plain.log_marginal_likelihood());
+
+    Eigen::MatrixXd Q(2, 2);
+    Q << 0.0, 1.0, 0.9, 0.2;
+    const auto [means, vars] = curved.predict_batch(Q);
+    for (int i = 0; i < 2; ++i) {
+        const VectorXd q = Q.row(i).transpose();
+        EXPECT_NEAR(means[i], curved.predict(q).first, 1e-9);
+        EXPECT_NEAR(vars[i], curved.predict(q).second, 1e-9);
+        const VectorXd numeric =
+            utils::central_difference([&](const VectorXd& p) { return curved.predict(p).first; }, q, 1e-6);
+        EXPECT_LT((curved.predict_with_gradient(q).dmean - numeric).norm(), 1e-5 * (1 + numeric.norm()));
+    }
+
+    Eigen::VectorXd saddle(40);
+    for (int i = 0; i < 40; ++i) saddle[i] = std::pow(X(i, 0) - 0.5, 2) - std::pow(X(i, 1) - 0.5, 2);
+    const VectorXd coef = tarvex::detail::fit_bowl(X, saddle);
+    ASSERT_EQ(coef.size(), 5);
+    EXPECT_GT(coef[3], 0.5);
+    EXPECT_EQ(coef[4], 0.0);
+    GaussianProcess few(make_kernel(KernelType::Matern52, 1, 0.5), 1e-6, 0);
+    few.quadratic_mean = true;
+    few.fit(X.topRows(9), y.head(9), false);  // a fit needs 4 d + 2 rows
+    EXPECT_EQ(few.mean_coef.size(), 0);
 }
 
 // Wide-ranging values keep their order and become ln(y − min + c), c a tenth of median − min;

@@ -78,6 +78,24 @@ def test_principal_axes_are_the_packages_default_and_follow_a_valley_across_the_
         assert best(seed, True) == best(seed, True) < best(seed, False)
 
 
+def test_a_quadratic_mean_is_the_packages_default_and_leads_down_a_bowl_under_ripples():
+    assert tv.GPSampler().config.quadratic_mean and not tv.GPSampler(quadratic_mean=False).config.quadratic_mean
+    assert not _tarvex.GPSampler().config.quadratic_mean
+
+    def rippled_bowl(trial):  # the minimum 0 at (2, -1), ripples of height 2 over a wide bowl
+        x, y = trial.suggest_float("x", -5, 5), trial.suggest_float("y", -5, 5)
+        return (x - 2) ** 2 + (y + 1) ** 2 + 2 - math.cos(3 * (x - 2)) - math.cos(3 * (y + 1))
+
+    def run(seed):
+        study = tv.create_study(sampler=tv.GPSampler(seed=seed))
+        study.optimize(rippled_bowl, 40)
+        return study
+
+    study = run(4)
+    assert [t.params for t in study.trials] == [t.params for t in run(4).trials]
+    assert study.best_value < 1e-3 and study.best_params == pytest.approx({"x": 2, "y": -1}, abs=0.05)
+
+
 def test_a_smooth_optimum_is_found_to_the_precision_of_the_values():
     # Near the optimum the values differ by less than the model's noise floor, which held the GP
     # at about 1e-7 here; a quadratic fitted to the nearest values steps to the minimum itself.
