@@ -109,12 +109,12 @@ class GPSampler(_tarvex.GPSampler):
             marginal likelihood): valleys and ill-conditioned bowls that lie across the parameters
             are then found in far fewer trials. False models the parameters' own coordinates
             only, as the compiled module does; each fit costs twice as much with it.
-        quadratic_mean: once the study holds 4 trials per float parameter and 2 more, also fit
-            the model with a convex quadratic mean (a bowl under the kernel's ripples) and propose
-            from it where it fits the trials better, after a penalty for its extra terms: beyond
-            the trials the model then leads down the bowl rather than back to their average.
-            False keeps the constant mean, as the compiled module does; each fit costs about
-            twice as much with it.
+        quadratic_mean: once the study holds 4 trials per coordinate of the model (one per
+            number, one per choice of a categorical) and 2 more, also fit the model with a convex
+            quadratic mean (a bowl under the kernel's ripples) and propose from it where it fits
+            the trials better, after a penalty for its extra terms: beyond the trials the model
+            then leads down the bowl rather than back to their average. False keeps the constant
+            mean, as the compiled module does; each proposal costs about 30% more with it.
         multi_objective: for several objectives, ``"ehvi"`` (expected hypervolume improvement
             over the front of the feasible trials, exact up to three objectives and estimated at
             fixed quasi-random points beyond; running trials join the front at their predicted
