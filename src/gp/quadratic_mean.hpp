@@ -6,8 +6,11 @@
 
 namespace tarvex::detail {
 
-// Coefficients [c, b_1..b_d, a_1..a_d], or an empty vector where there are too few rows for a
-// fit (fewer than 4 d + 2). A curvature that would come out negative is left out (held at 0).
+// The rows a fit in d coordinates needs: twice its 1 + 2 d terms.
+inline Eigen::Index bowl_rows(Eigen::Index d) { return 4 * d + 2; }
+
+// Coefficients [c, b_1..b_d, a_1..a_d], or an empty vector where there are fewer than
+// bowl_rows(d). A curvature that would come out negative is left out (held at 0).
 Eigen::VectorXd fit_bowl(const Eigen::MatrixXd& X, const Eigen::VectorXd& y);
 
 // The bowl's values at the rows of X.

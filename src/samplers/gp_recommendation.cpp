@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <variant>
 
+#include "../gp/quadratic_mean.hpp"
 #include "gp_conditional.hpp"
 #include "gp_multi_objective.hpp"
 #include "gp_objectives.hpp"
@@ -178,7 +179,7 @@ Eigen::VectorXd global_proposal(const GPSamplerConfig& config, const std::vector
     memory.kernel_params = gp.kernel->get_params();
     memory.noise_var = gp.noise_var;
     memory.fits_since_restarts = warm_fits;
-    if (config.quadratic_mean && X.rows() >= 4 * d + 2) take_bowl_if_better(config, gp, X, z);
+    if (config.quadratic_mean && X.rows() >= detail::bowl_rows(d)) take_bowl_if_better(config, gp, X, z);
 
     AcqOptConfig cfg = detail::acquisition_config(config, space);
     cfg.constraints = constraints.view;
