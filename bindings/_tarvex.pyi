@@ -606,7 +606,7 @@ class CMAESProgress:
     def sigma(self) -> float:
         ...
 class CMAESSampler(ISampler):
-    def __init__(self, x0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str] = {}, sigma0: typing.SupportsFloat = 0.2, n_startup_trials: typing.SupportsInt = 1, popsize: typing.SupportsInt = 0, restart_strategy: str | None = 'ipop', inc_popsize: typing.SupportsInt = 2, with_margin: bool = True, separable: bool = False, bounds: str = 'resample', warm_start: collections.abc.Sequence[collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str]] = [], independent_sampler: ISampler | None = None, seed: typing.SupportsInt = 0, surrogate: bool = False) -> None:
+    def __init__(self, x0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str] = {}, sigma0: typing.SupportsFloat = 0.2, n_startup_trials: typing.SupportsInt = 1, popsize: typing.SupportsInt = 0, restart_strategy: str | None = 'ipop', inc_popsize: typing.SupportsInt = 2, with_margin: bool = True, separable: bool = False, bounds: str = 'resample', warm_start: collections.abc.Sequence[collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsInt | str]] = [], independent_sampler: ISampler | None = None, seed: typing.SupportsInt = 0, surrogate: bool = False, tol_fun: typing.SupportsFloat = 1e-12) -> None:
         ...
     def progress(self, study: Study) -> CMAESProgress:
         """
@@ -623,6 +623,9 @@ class CMAESSampler(ISampler):
         ...
     @property
     def surrogate(self) -> bool:
+        ...
+    @property
+    def tol_fun(self) -> float:
         ...
 class NSGA2Progress:
     """

@@ -35,7 +35,7 @@ void bind_cmaes_sampler(py::module_& m) {
                          std::optional<std::string> restart_strategy, int inc_popsize, bool with_margin, bool separable,
                          const std::string& bounds, std::vector<ParamMap> warm_start,
                          std::optional<std::shared_ptr<ISampler>> independent_sampler, std::uint64_t seed,
-                         bool surrogate) {
+                         bool surrogate, double tol_fun) {
                  return std::make_shared<CMAESSampler>(CMAESSamplerConfig{
                      .x0 = std::move(x0),
                      .sigma0 = sigma0,
@@ -48,6 +48,7 @@ void bind_cmaes_sampler(py::module_& m) {
                      .bounds = bounds_of(bounds),
                      .warm_start = std::move(warm_start),
                      .surrogate = surrogate,
+                     .tol_fun = tol_fun,
                      .independent_sampler = independent_sampler ? std::move(*independent_sampler) : nullptr,
                      .seed = seed});
              }),
@@ -57,14 +58,15 @@ void bind_cmaes_sampler(py::module_& m) {
              py::arg("with_margin") = defaults.with_margin, py::arg("separable") = defaults.separable,
              py::arg("bounds") = "resample", py::arg("warm_start") = std::vector<ParamMap>{},
              py::arg("independent_sampler") = py::none(), py::arg("seed") = 0,
-             py::arg("surrogate") = defaults.surrogate)
+             py::arg("surrogate") = defaults.surrogate, py::arg("tol_fun") = defaults.tol_fun)
         .def(
             "progress", [](const CMAESSampler& s, const BoundStudy& study) { return s.progress(study); },
             py::arg("study"), "Where the search of study (which uses this sampler) stands; read it between runs.")
         .def_property_readonly("popsize", [](const CMAESSampler& s) { return s.config.popsize; })
         .def_property_readonly("sigma0", [](const CMAESSampler& s) { return s.config.sigma0; })
         .def_property_readonly("separable", [](const CMAESSampler& s) { return s.config.separable; })
-        .def_property_readonly("surrogate", [](const CMAESSampler& s) { return s.config.surrogate; });
+        .def_property_readonly("surrogate", [](const CMAESSampler& s) { return s.config.surrogate; })
+        .def_property_readonly("tol_fun", [](const CMAESSampler& s) { return s.config.tol_fun; });
 }
 
 }  // namespace tarvex::python

@@ -47,6 +47,11 @@ struct CMAESSamplerConfig {
     // least-squares fit (a fraction of a millisecond at 10 parameters) per trial. Beyond 20
     // parameters the model leaves out the cross terms.
     bool surrogate = false;
+    // The search has stalled (and restarts, under a restart strategy) once the best values of its
+    // recent generations, and those of the last one, differ by less than tol_fun times their
+    // magnitude (at least 1). The default refines a basin to its last digits; a looser one gives
+    // the rest of the budget to other basins sooner, at the cost of precision in the first.
+    double tol_fun = 1e-12;
     // Draws categorical parameters, parameters outside the joint space of the finished trials,
     // and every parameter of the startup trials; null: random search.
     std::shared_ptr<ISampler> independent_sampler;

@@ -77,6 +77,11 @@ class CMAESSampler(_tarvex.CMAESSampler):
             functions against 13 and 14 without it; it costs a least-squares fit per trial
             (about 40 µs at 10 parameters, a third of a millisecond at 20). False for the plain search, at
             about 10 µs per trial, for objectives that take microseconds.
+        tol_fun: the search has stalled (and restarts, under a restart strategy) once the best
+            values of its recent generations differ by less than ``tol_fun`` times their magnitude
+            (at least 1). The default refines a basin to its last digits; a looser one (1e-5, as
+            ``AutoSampler`` uses) gives the rest of the budget to other basins sooner, for
+            multi-modal objectives, at the cost of precision in the first.
         warm_start: an earlier, similar study (its best tenth of trials) or a list of good
             configurations: the search starts at their mean, with their spread.
         independent_sampler: draws what the search does not; None for random search.
@@ -98,6 +103,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
         separable: bool = False,
         bounds: str = "resample",
         surrogate: bool = True,
+        tol_fun: float = 1e-12,
         warm_start: Study | Iterable[Mapping[str, Any]] | None = None,
         independent_sampler: _tarvex.ISampler | CustomSampler | None = None,
         seed: int | None = None,
@@ -128,6 +134,7 @@ class CMAESSampler(_tarvex.CMAESSampler):
             independent_sampler=core_independent(independent_sampler),
             seed=core_seed(seed),
             surrogate=bool(surrogate),
+            tol_fun=float(tol_fun),
         )
         check_constraints(constraints)
         self.constraints = constraints

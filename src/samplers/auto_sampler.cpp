@@ -95,6 +95,10 @@ std::shared_ptr<CMAESSampler> make_cmaes(std::uint64_t seed) {
     c.n_startup_trials = 0;
     c.warm_start_from_history = true;
     c.surrogate = true;  // its model starts from the GP's trials
+    // Started at the GP's best trial, the search refines the basin the GP found. Refined to the
+    // last digits, it held a multi-modal study there for all of a 1,000-trial budget; a looser
+    // tolerance restarts it elsewhere, with a larger population, once the basin is exhausted.
+    c.tol_fun = 1e-5;
     return std::make_shared<CMAESSampler>(c);
 }
 

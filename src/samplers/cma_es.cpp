@@ -22,7 +22,6 @@ double upper_quantile(double alpha) {
 }
 
 // Relative size below which values, or steps in the unit cube, no longer tell candidates apart.
-constexpr double kTolFun = 1e-12;
 constexpr double kTolX = 1e-12;
 // A step this many times the cube's width, or a covariance this ill-conditioned, is a search
 // that has lost its way.
@@ -166,7 +165,7 @@ void CmaEs::check_stop(const std::vector<double>& sorted_values) {
     const double level = std::max(1.0, std::abs(sorted_values.front()));
     if (best_values.size() == history && std::isfinite(sorted_values.back())) {
         const auto [lo, hi] = std::minmax_element(best_values.begin(), best_values.end());
-        if (*hi - *lo < kTolFun * level && sorted_values.back() - sorted_values.front() < kTolFun * level) {
+        if (*hi - *lo < tol_fun * level && sorted_values.back() - sorted_values.front() < tol_fun * level) {
             stopped = true;
         }
     }

@@ -41,6 +41,9 @@ public:
     // Whether the search has stopped making progress: values or steps too small to tell apart,
     // a covariance too ill-conditioned, or a step grown without bound.
     bool stalled() const { return stopped; }
+    // Recent best values within tol of each other (times their magnitude, at least 1) are a
+    // stall; 1e-12 (the default) refines a basin to its last digits before giving it up.
+    void set_value_tolerance(double tol) { tol_fun = tol; }
 
     // The margin: for each coordinate j of discrete, edges(j, m_j) gives where the value at the
     // mean begins and ends; A_jj grows until each side with a neighbour is reached with
@@ -67,6 +70,7 @@ private:
     int generation = 0, decomposed_at = 0;
     std::deque<double> best_values;  // the best value of each recent generation
     bool stopped = false;
+    double tol_fun = 1e-12;
 };
 
 }  // namespace tarvex::detail

@@ -148,6 +148,7 @@ void CMAESSamplerConfig::validate() const {
     require(n_startup_trials >= 0, "n_startup_trials", "at least 0");
     require(popsize == 0 || popsize >= 2, "popsize", "0 (the default) or at least 2");
     require(inc_popsize >= 1, "inc_popsize", "at least 1");
+    require(tol_fun > 0 && tol_fun < 1, "tol_fun", "a number above 0 and below 1");
 }
 
 CMAESSampler::CMAESSampler(CMAESSamplerConfig config_)

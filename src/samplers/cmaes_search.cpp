@@ -115,6 +115,7 @@ void start_search(const CMAESSamplerConfig& config, CMAStudyState& s, const Hist
         }
         s.es.emplace(std::move(mean), config.sigma0, config.popsize, config.separable);
     }
+    s.es->set_value_tolerance(config.tol_fun);
     if (config.surrogate) {
         // The model starts from what the study already holds, so that a search taking over from
         // another sampler ranks its first generations by that sampler's trials.
@@ -148,6 +149,7 @@ void restart_search(const CMAESSamplerConfig& config, CMAStudyState& s) {
         popsize = s.large_popsize;
     }
     s.es.emplace(std::move(mean), sigma, popsize, config.separable);
+    s.es->set_value_tolerance(config.tol_fun);
     s.clear_generation();
     ++s.progress.restarts;
 }

@@ -208,6 +208,34 @@ TEST(CMAESSampler, RestartsGrowThePopulation) {
     }
 }
 
+// Two bowls in 4-D: the one at x0 = 2 bottoms out at 0, the one at x0 = -2 at -1. Started in the
+// first with a short step, the search refines it to the last digits; with a loose value
+// tolerance it gives the bowl up once it stops improving and finds the other.
+TEST(CMAESSampler, ALooseValueToleranceLeavesAnExhaustedBasin) {
+    const Objective two_bowls = [](Trial& t) {
+        double rest = 0;
+        for (const char* name : {"x1", "x2", "x3"}) rest += std::pow(t.suggest_float(name, -4, 4, false, {}), 2);
+        const double x = t.suggest_float("x0", -4, 4, false, {});
+        return std::min(std::pow(x - 2, 2), std::pow(x + 2, 2) - 1) + rest;
+    };
+    for (const double tol : {1e-12, 1e-4}) {
+        CMAESSamplerConfig config = seeded(3);
+        config.x0 = {{"x0", 2.0}, {"x1", 0.0}, {"x2", 0.0}, {"x3", 0.0}};
+        config.sigma0 = 0.02;
+        config.tol_fun = tol;
+        auto sampler = std::make_shared<CMAESSampler>(config);
+        Study study(StudyDirection::Minimize, sampler);
+        study.optimize(two_bowls, 800);
+        if (tol == 1e-12) {
+            EXPECT_EQ(sampler->progress(study).restarts, 0);
+            EXPECT_NEAR(study.best_value(), 0, 1e-6);
+        } else {
+            EXPECT_GE(sampler->progress(study).restarts, 1);
+            EXPECT_LT(study.best_value(), -0.9);
+        }
+    }
+}
+
 // Warm-started, the first generation lies around the good configurations given (with a spread
 // of a tenth of the range); with x0 and a short step, around x0.
 TEST(CMAESSampler, StartsFromWarmConfigurationsOrX0) {
@@ -329,6 +357,9 @@ TEST(CMAESSampler, RejectsBadSettingsAndSeveralObjectives) {
     CMAESSamplerConfig config;
     config.sigma0 = 0;
     EXPECT_EQ(error_of([&] { CMAESSampler s(config); }), "CMAESSampler: sigma0 must be a finite number above 0.");
+    config = {};
+    config.tol_fun = 1;
+    EXPECT_EQ(error_of([&] { CMAESSampler s(config); }), "CMAESSampler: tol_fun must be a number above 0 and below 1.");
     config = {};
     config.popsize = 1;
     EXPECT_EQ(error_of([&] { CMAESSampler s(config); }),

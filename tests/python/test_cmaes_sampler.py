@@ -41,6 +41,8 @@ def test_bad_options_name_the_argument():
         tv.CMAESSampler(popsize=1)
     with pytest.raises(ValueError, match="sigma0 must be a finite number above 0"):
         tv.CMAESSampler(sigma0=0.0)
+    with pytest.raises(ValueError, match="tol_fun must be a number above 0 and below 1"):
+        tv.CMAESSampler(tol_fun=float("nan"))
     with pytest.raises(TypeError, match="independent_sampler must be a sampler or None"):
         tv.CMAESSampler(independent_sampler="random")
     with pytest.raises(TypeError, match="warm_start: parameter 'c' must be an int or a float"):
