@@ -21,7 +21,7 @@ double upper_quantile(double alpha) {
     return (lo + hi) / 2;
 }
 
-// Relative size below which values, or steps in the unit cube, no longer tell candidates apart.
+// Relative size below which steps in the unit cube no longer tell candidates apart.
 constexpr double kTolX = 1e-12;
 // A step this many times the cube's width, or a covariance this ill-conditioned, is a search
 // that has lost its way.
