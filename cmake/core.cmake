@@ -72,6 +72,10 @@ if(TARVEX_SANITIZE)
   target_compile_options(tarvex PUBLIC -fsanitize=${TARVEX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(tarvex PUBLIC -fsanitize=${TARVEX_SANITIZE})
 endif()
+if(TARVEX_FUZZ)
+  # Coverage inside the library, so that libFuzzer steers by the core's branches, not the target's.
+  target_compile_options(tarvex PRIVATE -fsanitize=fuzzer-no-link)
+endif()
 
 # The C++ package: find_package(tarvex) gives tarvex::tarvex. The Python wheel carries only the module.
 if(NOT SKBUILD)

@@ -28,7 +28,7 @@ ParamMap constant_choices(const std::vector<const Trial*>& trials) {
     ParamMap fixed;
     for (const auto& [name, value] : trials.front()->params) {
         if (value.index() != 2) continue;
-        const bool constant = std::all_of(trials.begin(), trials.end(), [&](const Trial* t) {
+        const bool constant = std::all_of(trials.begin(), trials.end(), [&name = name, &value = value](const Trial* t) {
             const auto v = t->params.find(name);
             return v != t->params.end() && v->second == value;
         });

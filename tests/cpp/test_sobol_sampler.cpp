@@ -60,3 +60,21 @@ TEST(SobolSampler, TheScrambleFollowsTheSeed) {
     EXPECT_NE(a[0].params.at("x"), c[0].params.at("x"));
     EXPECT_NE(a[0].params.at("x"), ParamValue(0.0));
 }
+
+// A range wider than the largest double, or a step too fine for its levels to be counted in an
+// integer, once gave NaN or values below the range.
+TEST(SobolSampler, ExtremeRangesAndFineStepsStayInBounds) {
+    Study study(StudyDirection::Minimize, std::make_shared<SobolSampler>(5));
+    study.optimize(
+        [](Trial& t) {
+            const double wide = t.suggest_float("wide", -1e308, 1e308, false, {});
+            const double fine = t.suggest_float("fine", 1e-300, 1e300, false, 1.0);
+            const double wide_step = t.suggest_float("wide_step", -1e308, 1e308, false, 1e300);
+            EXPECT_TRUE(wide >= -1e308 && wide <= 1e308) << wide;
+            EXPECT_TRUE(fine >= 1e-300 && fine <= 1e300) << fine;
+            EXPECT_TRUE(wide_step >= -1e308 && wide_step <= 1e308) << wide_step;
+            return 0.0;
+        },
+        16);
+    for (const Trial& t : study.trials()) EXPECT_EQ(t.state, TrialState::Complete);
+}

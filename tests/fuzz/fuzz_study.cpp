@@ -1,11 +1,12 @@
-// Fuzz target: a byte string drives the search-space encoding and a study run with the random
-// or the GP sampler. Any accepted parameter must come back inside its bounds, every run trial
+// Fuzz target: a byte string drives the search-space encoding and a study run with any of the
+// samplers. Any accepted parameter must come back inside its bounds, every run trial
 // must be stored once in a final state, and nothing may crash. Violations abort.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -101,13 +102,73 @@ void encode_round_trip(Bytes& in) {
 
 std::shared_ptr<ISampler> sampler_of(Bytes& in) {
     const auto seed = in.take<std::uint64_t>() | 1;
-    if (in.small(2)) return std::make_shared<RandomSampler>(seed);
-    GPSamplerConfig config;
-    config.n_warmup = in.small(4);
-    config.n_cand = 1 + in.small(32);
-    config.n_restarts = in.small(2);
-    config.seed = seed;
-    return std::make_shared<GPSampler>(config);
+    switch (in.small(8)) {
+        case 0: {
+            GPSamplerConfig config;
+            config.n_warmup = in.small(4);
+            config.n_cand = 1 + in.small(32);
+            config.n_restarts = in.small(2);
+            config.warp_values = config.trust_region = config.principal_axes = config.quadratic_mean = in.small(2);
+            config.seed = seed;
+            return std::make_shared<GPSampler>(config);
+        }
+        case 1: {
+            TPESamplerConfig config;
+            config.n_startup_trials = in.small(4);
+            config.n_ei_candidates = 1 + in.small(8);
+            config.multivariate = in.small(2);
+            config.seed = seed;
+            return std::make_shared<TPESampler>(config);
+        }
+        case 2: {
+            CMAESSamplerConfig config;
+            config.n_startup_trials = in.small(3);
+            config.popsize = in.small(2) ? 0 : 2 + in.small(4);
+            config.restart_strategy = static_cast<CMARestart>(in.small(3));
+            config.bounds = in.small(2) ? CMABounds::Mirror : CMABounds::Resample;
+            config.separable = in.small(2);
+            config.surrogate = in.small(2);
+            config.with_margin = in.small(2);
+            config.warm_start_from_history = in.small(2);
+            config.seed = seed;
+            return std::make_shared<CMAESSampler>(config);
+        }
+        case 3:
+            return std::make_shared<SobolSampler>(seed, in.small(2));
+        case 4: {
+            std::map<std::string, std::vector<ParamValue>> grid;
+            for (int k = 1 + in.small(3); k > 0; --k) {
+                auto& values = grid[name_of(in)];
+                for (int j = 1 + in.small(3); j > 0; --j) {
+                    switch (in.small(3)) {
+                        case 0:
+                            values.emplace_back(in.take<double>());
+                            break;
+                        case 1:
+                            values.emplace_back(in.small(8));
+                            break;
+                        default:
+                            values.emplace_back(name_of(in));
+                    }
+                }
+            }
+            return std::make_shared<GridSampler>(grid, seed);
+        }
+        case 5: {
+            AutoSamplerConfig config;
+            config.max_gp_trials = in.small(4);
+            config.seed = seed;
+            return std::make_shared<AutoSampler>(config);
+        }
+        case 6: {
+            NSGA2SamplerConfig config;
+            config.population_size = 2 + in.small(4);
+            config.seed = seed;
+            return std::make_shared<NSGA2Sampler>(config);
+        }
+        default:
+            return std::make_shared<RandomSampler>(seed);
+    }
 }
 
 void run_study(Bytes& in) {

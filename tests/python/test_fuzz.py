@@ -83,11 +83,46 @@ samplers = st.one_of(
     st.none(),
     built(tv.RandomSampler, st.integers(0, 2**64 - 1)),
     built(
-        lambda w, c, s: tv.GPSampler(n_warmup=w, n_cand=c, seed=s),
+        lambda w, c, s, on: tv.GPSampler(
+            n_warmup=w,
+            n_cand=c,
+            seed=s,
+            warp_values=on,
+            trust_region=on,
+            principal_axes=on,
+            quadratic_mean=on,
+            multi_objective=on,
+        ),
         st.integers(-1, 4),
         st.integers(-1, 64),
         st.integers(0, 2**64 - 1),
+        st.booleans(),
     ),
+    built(
+        lambda n, c, m, s: tv.TPESampler(n_startup_trials=n, n_ei_candidates=c, multivariate=m, seed=s),
+        st.integers(-1, 4),
+        st.integers(0, 8),
+        st.booleans(),
+        st.integers(0, 2**64 - 1),
+    ),
+    built(
+        lambda p, r, sep, sur, s: tv.CMAESSampler(
+            n_startup_trials=0, popsize=p, restart_strategy=r, separable=sep, surrogate=sur, seed=s
+        ),
+        st.integers(0, 4),
+        st.sampled_from([None, "ipop", "bipop"]),
+        st.booleans(),
+        st.booleans(),
+        st.integers(0, 2**64 - 1),
+    ),
+    built(tv.SobolSampler, st.integers(0, 2**64 - 1), st.booleans()),
+    built(tv.GridSampler, st.dictionaries(names, st.lists(st.one_of(floats, ints32, st.text(max_size=2)), max_size=3))),
+    built(
+        lambda n, s: tv.AutoSampler(max_gp_trials=n, max_gp_trials_multi_objective=n, seed=s),
+        st.integers(-1, 3),
+        st.integers(0, 2**64 - 1),
+    ),
+    built(lambda p, s: tv.NSGA2Sampler(population_size=p, seed=s), st.integers(0, 4), st.integers(0, 2**64 - 1)),
 )
 pruners = st.one_of(
     st.none(),
