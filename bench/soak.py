@@ -1,5 +1,6 @@
 """Soak run: 200,000 trials on 4 worker threads with an objective that completes, fails, prunes,
-returns NaN or sleeps at random, with and without pruners and a timeout. Checks that every
+returns NaN or sleeps at random, with and without pruners and a timeout, with random search and
+the model-based samplers. Checks that every
 started trial is stored exactly once in the state its objective chose, and that memory per trial
 stays flat. Exits non-zero on any lost or wrong trial.
 
@@ -49,9 +50,9 @@ def make_objective(chosen):
     return objective
 
 
-def soak(name, n_trials, pruner, timeout):
+def soak(name, n_trials, pruner, timeout, sampler=None):
     chosen = {}
-    study = tv.Study(tv.StudyDirection.Minimize, tv.RandomSampler(seed=11), pruner)
+    study = tv.Study(tv.StudyDirection.Minimize, sampler or tv.RandomSampler(seed=11), pruner)
     before = rss_bytes()
     start = time.perf_counter()
     study.optimize(make_objective(chosen), n_trials=n_trials, n_jobs=4, timeout=timeout)
@@ -78,13 +79,18 @@ def main():
         ("MedianPruner", small, tv.MedianPruner(), None),
         ("HyperbandPruner", small, tv.HyperbandPruner(max_resource=3), None),
         ("MedianPruner, 1 s timeout", 2 * small, tv.MedianPruner(n_startup_trials=20), 1.0),
+        # The model-based samplers propose on every worker thread at once; their runs are smaller
+        # still, as each proposal reads the whole history.
+        ("TPESampler, MedianPruner", small // 2, tv.MedianPruner(), None, tv.TPESampler(seed=11)),
+        ("CMAESSampler, MedianPruner", small // 2, tv.MedianPruner(), None, tv.CMAESSampler(seed=11)),
+        ("AutoSampler, 1 s timeout", small // 2, None, 1.0, tv.AutoSampler(max_gp_trials=30, seed=11)),
         # The first run again once its study is gone: memory is reused, not accumulated.
         ("no pruner, repeated", big, None, None),
     ]
     started = faults = 0
     base = rss_bytes()
-    for name, n_trials, pruner, timeout in runs:
-        n, bad = soak(name, n_trials, pruner, timeout)
+    for name, n_trials, pruner, timeout, *sampler in runs:
+        n, bad = soak(name, n_trials, pruner, timeout, *sampler)
         started, faults = started + n, faults + bad
         gc.collect()
     gc.collect()
