@@ -167,3 +167,47 @@ TEST(Threads, CMAESSamplerKeepsOneSearchPerStudy) {
         EXPECT_GT(high.best_value(), 1.35) << surrogate;
     }
 }
+
+// Every other proposing sampler, shared by two studies of two workers each, with a pruner: the
+// TSan build checks what they keep per study and per sampler. AutoSampler gets a numeric space,
+// so that it goes from the GP to CMA-ES within the run; the others a categorical too.
+TEST(Threads, EverySamplerServesConcurrentStudies) {
+    TPESamplerConfig tpe;
+    tpe.seed = 7;
+    tpe.n_startup_trials = 4;
+    AutoSamplerConfig automatic;
+    automatic.seed = 7;
+    automatic.max_gp_trials = 12;  // past the GP's 8 warm-up trials
+    NSGA2SamplerConfig nsga2;
+    nsga2.seed = 7;
+    nsga2.population_size = 6;
+    const std::map<std::string, std::vector<ParamValue>> grid = {
+        {"x", {0.0, 0.5, 1.0}}, {"k", {0, 2, 4}}, {"c", {"a", "b"}}};
+    const std::vector<std::pair<std::shared_ptr<ISampler>, bool>> samplers = {
+        {std::make_shared<TPESampler>(tpe), true},
+        {std::make_shared<AutoSampler>(automatic), false},
+        {std::make_shared<NSGA2Sampler>(nsga2), true},
+        {std::make_shared<SobolSampler>(7), true},
+        {std::make_shared<GridSampler>(grid, 7), true}};
+    for (const auto& [sampler, with_choice] : samplers) {
+        const Objective curve = [with_choice = with_choice](Trial& t) {
+            double x = t.suggest_float("x", 0, 1, false, {}) + 0.1 * t.suggest_int("k", 0, 4, false, 1);
+            if (with_choice && t.suggest_categorical("c", {"a", "b"}) == "b") x += 1;
+            for (int step = 1; step <= 3; ++step) {
+                t.report(x + 1.0 / step, step);
+                if (t.should_prune()) throw TrialPruned();
+            }
+            return x;
+        };
+        const auto pruner = std::make_shared<MedianPruner>(3, 0, 50.0);
+        Study low(StudyDirection::Minimize, sampler, pruner), high(StudyDirection::Maximize, sampler, pruner);
+        std::jthread other([&] { high.optimize(curve, 18, 2); });
+        low.optimize(curve, 18, 2);
+        other.join();
+        // Each study takes the grid's 18 points once; the others run every trial asked for.
+        EXPECT_EQ(low.trials().size() + high.trials().size(), 36u);
+        for (const Study* study : {&low, &high}) {
+            for (const Trial& t : study->trials()) EXPECT_NE(t.state, TrialState::Failed) << t.trial_id;
+        }
+    }
+}
