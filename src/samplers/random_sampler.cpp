@@ -6,32 +6,10 @@
 #include "tarvex/random.hpp"
 #include "tarvex/samplers.hpp"
 #include "tarvex/saved_state.hpp"
+#include "unit_float.hpp"
 
 namespace tarvex {
 namespace {
-
-// Snaps v onto the grid low, low + step, ... (on the untransformed value) and keeps it in range.
-double snap_to_step(double v, double low, double high, double step) {
-    const double q = std::round((v - low) / step);
-    if (std::isfinite(q)) v = step * q + low;
-    return std::min(high, std::max(low, v));
-}
-
-double sample_float(std::mt19937_64& rng, const FloatDist& d) {
-    double v;
-    if (d.log) {
-        const double a = std::log(d.low);
-        const double b = std::log(d.high);
-        v = std::exp((b - a) * utils::unit_draw(rng) + a);
-    } else {
-        const double u = utils::unit_draw(rng);
-        const double width = d.high - d.low;
-        // A range wider than the largest double is interpolated without forming the width.
-        v = std::isfinite(width) ? width * u + d.low : d.low * (1 - u) + d.high * u;
-    }
-    if (d.step) return snap_to_step(v, d.low, d.high, *d.step);
-    return std::min(d.high, std::max(d.low, v));
-}
 
 int sample_int(std::mt19937_64& rng, const IntDist& d) {
     // 64-bit arithmetic: the full 32-bit range has a width that does not fit an int.
@@ -65,7 +43,7 @@ ParamValue RandomSampler::sample_independent(const Study&, const Trial&, const s
         [&](const auto& d) -> ParamValue {
             using D = std::decay_t<decltype(d)>;
             if constexpr (std::is_same_v<D, FloatDist>) {
-                return sample_float(rng, d);
+                return detail::unit_float(d, utils::unit_draw(rng));
             } else if constexpr (std::is_same_v<D, IntDist>) {
                 return sample_int(rng, d);
             } else {

@@ -5,6 +5,7 @@
 
 #include "sobol_directions.hpp"
 #include "tarvex/distributions.hpp"
+#include "unit_float.hpp"
 
 namespace tarvex {
 namespace {
@@ -53,26 +54,15 @@ ParamValue map_unit(double u, const Distribution& dist) {
         return static_cast<int>(v - (v - i->low) % i->step);
     }
     const auto& f = std::get<FloatDist>(dist);
-    const double width = f.high - f.low;
     if (f.step && !f.log) {
         // The levels are counted only while a double holds their number exactly; a finer grid
         // (or a range wider than the largest double) is mapped as a continuous one and snapped.
-        const double levels = std::floor(width / *f.step + 1e-9) + 1;
+        const double levels = std::floor((f.high - f.low) / *f.step + 1e-9) + 1;
         if (levels < 0x1p52) {
             return std::min(f.high, f.low + *f.step * static_cast<double>(part(u, static_cast<std::int64_t>(levels))));
         }
     }
-    double v = f.low + u * width;
-    if (f.log) {
-        v = std::exp(std::log(f.low) + u * (std::log(f.high) - std::log(f.low)));
-    } else if (!std::isfinite(width)) {
-        v = f.low * (1 - u) + f.high * u;
-    }
-    if (f.step) {
-        const double q = std::round((v - f.low) / *f.step);
-        if (std::isfinite(q)) v = f.low + *f.step * q;
-    }
-    return std::clamp(v, f.low, f.high);
+    return detail::unit_float(f, u);
 }
 
 std::uint64_t scramble_seed_of(std::uint64_t seed, bool scramble) {
