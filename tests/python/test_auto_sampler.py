@@ -1,11 +1,10 @@
-"""AutoSampler from the package: the choice on each trial and in the log, on a shared database."""
+"""AutoSampler from the package: the choice on each trial and in the log, for one objective and several."""
 
 import logging
 
 import pytest
 
 import tarvex as tv
-from conftest import run_processes
 
 
 def bowl(trial):
@@ -26,21 +25,6 @@ def test_each_trial_records_the_choice_and_the_log_names_it(caplog):
         tv.AutoSampler(max_gp_trials=-1)
     with pytest.raises(ValueError, match="max_gp_trials_multi_objective must be an int of at least 0, got 1.5"):
         tv.AutoSampler(max_gp_trials_multi_objective=1.5)
-
-
-def run_worker(url, name, seed):
-    study = tv.load_study(study_name=name, storage=url, sampler=tv.AutoSampler(max_gp_trials=8, seed=seed))
-    study.optimize(bowl, n_trials=12)
-
-
-def test_processes_sharing_a_database_keep_the_choice_on_the_stored_trials(tmp_path):
-    url = f"sqlite:///{tmp_path / 'auto.db'}"
-    tv.create_study(study_name="shared", storage=url)
-    run_processes(run_worker, [(url, "shared", seed) for seed in (1, 2)])
-    study = tv.load_study(study_name="shared", storage=url)
-    assert len(study.trials) == 24
-    assert {t.system_attrs["auto_sampler"] for t in study.trials} == {"GPSampler", "CMAESSampler"}
-    assert len({tuple(sorted(t.params.items())) for t in study.trials}) == 24
 
 
 def test_several_objectives_go_from_the_gp_to_nsga2():

@@ -1,9 +1,8 @@
-"""CMAESSampler from the package: options, warm starts, databases shared by threads and processes."""
+"""CMAESSampler from the package: options, progress, warm starts and a Python independent sampler."""
 
 import pytest
 
 import tarvex as tv
-from conftest import run_processes
 
 
 def bowl(trial):
@@ -69,35 +68,3 @@ def test_a_python_independent_sampler_draws_the_categoricals():
     study.optimize(bowl, n_trials=20)
     assert {t.params["c"] for t in study.trials} == {"b"}
     assert len({t.params["x"] for t in study.trials}) == 20
-
-
-def test_threads_pruners_and_ask_tell_on_a_database(url):
-    def curve(trial):
-        x = trial.suggest_float("x", -5, 5)
-        for step in range(3):
-            trial.report((x - 1) ** 2 + 1 / (step + 1), step)
-            if trial.should_prune():
-                raise tv.TrialPruned()
-        return (x - 1) ** 2
-
-    study = tv.create_study(sampler=tv.CMAESSampler(seed=4), pruner=tv.MedianPruner(n_startup_trials=5), storage=url)
-    study.optimize(curve, n_trials=40, n_jobs=2)
-    trial = study.ask()
-    study.tell(trial, (trial.suggest_float("x", -5, 5) - 1) ** 2)
-    assert len(study.trials) == 41
-    assert study.best_value < 0.1
-
-
-def run_worker(url, name, seed):
-    study = tv.load_study(study_name=name, storage=url, sampler=tv.CMAESSampler(seed=seed))
-    study.optimize(lambda t: (t.suggest_int("a", 0, 7) - 3) ** 2 + t.suggest_int("b", 0, 7), n_trials=15)
-
-
-def test_processes_sharing_a_database_try_each_configuration_once(tmp_path):
-    url = f"sqlite:///{tmp_path / 'cmaes.db'}"
-    tv.create_study(study_name="shared", storage=url)
-    run_processes(run_worker, [(url, "shared", seed) for seed in (1, 2)])
-    study = tv.load_study(study_name="shared", storage=url)
-    assert len(study.trials) == 30
-    # Each first trial is drawn at random; the rest never repeat a configuration already stored.
-    assert len(set(configurations(study))) >= 28

@@ -1,9 +1,8 @@
-"""TPESampler through the package: options, threads, pruners, databases shared by processes."""
+"""TPESampler through the package: reproducibility, options, and gamma given in Python."""
 
 import pytest
 
 import tarvex as tv
-from conftest import run_processes
 
 
 def objective(trial):
@@ -60,33 +59,3 @@ def test_gamma_from_python_and_an_error_in_it_fails_the_trial():
     with pytest.raises(RuntimeError, match="no gamma today"):
         study.optimize(objective, n_trials=6)
     assert len(study.trials) == 4  # the startup trials, and the one whose suggestion failed
-
-
-def test_threads_pruners_and_ask_tell_on_a_database(url):
-    study = tv.create_study(
-        sampler=tv.TPESampler(seed=3, n_startup_trials=8), pruner=tv.MedianPruner(n_startup_trials=5), storage=url
-    )
-    study.optimize(objective, n_trials=40, n_jobs=2)
-    trial = study.ask()
-    try:
-        study.tell(trial, objective(trial))
-    except tv.TrialPruned:
-        study.tell(trial, state=tv.TrialState.Pruned)
-    states = {t.state for t in study.trials}
-    assert tv.TrialState.Complete in states and len(study.trials) == 41
-    assert study.best_value < 1.5
-
-
-def run_worker(url, name, seed):
-    study = tv.load_study(study_name=name, storage=url, sampler=tv.TPESampler(seed=seed, n_startup_trials=4))
-    study.optimize(lambda t: (t.suggest_int("a", 0, 7) - 3) ** 2 + t.suggest_int("b", 0, 7), n_trials=15)
-
-
-def test_processes_sharing_a_database_try_each_configuration_once(tmp_path):
-    url = f"sqlite:///{tmp_path / 'tpe.db'}"
-    tv.create_study(study_name="shared", storage=url)
-    run_processes(run_worker, [(url, "shared", seed) for seed in (1, 2)])
-    study = tv.load_study(study_name="shared", storage=url)
-    assert len(study.trials) == 30
-    # Startup draws are random; the model's proposals are never a configuration already tried.
-    assert len(set(configurations(study))) >= 28
