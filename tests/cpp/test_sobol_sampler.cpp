@@ -62,7 +62,7 @@ TEST(SobolSampler, TheScrambleFollowsTheSeed) {
 }
 
 // A range wider than the largest double, or a step too fine for its levels to be counted in an
-// integer, once gave NaN or values below the range.
+// integer, once gave values below the range, down to -inf.
 TEST(SobolSampler, ExtremeRangesAndFineStepsStayInBounds) {
     Study study(StudyDirection::Minimize, std::make_shared<SobolSampler>(5));
     study.optimize(
