@@ -20,10 +20,14 @@ const char* suggest_call(const Distribution& dist);
 // Whether v is a value dist can produce: of its kind, within its bounds, on its grid, among its
 // choices. A proposal made for one distribution may be asked for with another.
 bool can_produce(const Distribution& dist, const ParamValue& v);
-// The value dist gives for a proposed v: v where can_produce, and for a categorical and a
+// The value dist gives for a proposed v: v where can_produce; a number as the other kind of
+// number where that loses nothing (1 for a float, 2.0 for an int); for a categorical and a
 // number, the choice whose text reads as that number ("16", "16.0" or "1.6e1" for 16; an
 // integer's own decimal text first); none otherwise.
 std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v);
+// Whether a trial holding held may have been given the proposed value by some distribution:
+// held is proposed itself or one of the conversions of produced.
+bool may_produce(const ParamValue& proposed, const ParamValue& held);
 
 // The one value a float or int distribution with low == high allows (and a valid step and log
 // bound); none for any other.

@@ -194,7 +194,7 @@ class Study:
         if state == TrialState.Complete:
             if values is None:
                 raise ValueError("tell: a completed trial needs its values")
-            result = objective_values(values, len(self.directions))
+            result = objective_values(values, len(self.directions), "tell")
             values = [result] if isinstance(result, (int, float)) else result
         elif values is not None:
             raise ValueError("tell: a pruned or failed trial has no values")
@@ -220,7 +220,7 @@ class Study:
 
     def add_trial(self, params: Mapping[str, Any], values: float | Sequence[float]) -> None:
         """Records a trial evaluated elsewhere as completed."""
-        result = objective_values(values, len(self.directions))
+        result = objective_values(values, len(self.directions), "add_trial")
         self._core.add_trial(
             encode_params(params, "add_trial"), [result] if isinstance(result, (int, float)) else result
         )

@@ -15,8 +15,16 @@ _TPE = _tarvex.TPESamplerConfig()  # the defaults
 
 
 def _counted(gamma: Callable[[int], int]) -> Callable[[SupportsInt], int]:
-    """gamma as the core calls it, its answer taken as a count."""
-    return lambda n: int(gamma(int(n)))
+    """gamma as the core calls it, its answer taken as a count (a fraction rounded down)."""
+
+    def count(n: SupportsInt) -> int:
+        good = gamma(int(n))
+        try:
+            return int(good)
+        except (TypeError, ValueError, OverflowError):
+            raise ValueError(f"gamma({int(n)}) returned {good!r}; it must return a number of trials") from None
+
+    return count
 
 
 @replayable

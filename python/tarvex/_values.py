@@ -108,27 +108,30 @@ def decode_attrs(attrs: Mapping[str, str]) -> dict[str, Any]:
     return {key: decode_text(text) for key, text in attrs.items()}
 
 
-def objective_values(result: Any, n_directions: int) -> float | list[float]:
+def objective_values(result: Any, n_directions: int, given: str = "") -> float | list[float]:
     """An objective's result as the core takes it: one float, or one per direction. Anything
     float() accepts is one value (numpy scalars and 0-d arrays included); a sequence holds one
-    value per objective."""
+    value per objective. given names the call the values were handed to, where they are not an
+    objective's result (tell, add_trial)."""
+    said = f"{given} was given" if given else "the objective returned"
+    need = "it must be" if given else "it must return"
     if n_directions == 1:
         if type(result) is float:
             return result
         if _is_sequence(result):
             items = list(result)
             if len(items) != 1:
-                raise ValueError(f"the objective returned {len(items)} values; the study has 1 direction")
+                raise ValueError(f"{said} {len(items)} values; the study has 1 direction")
             result = items[0]
-        return _number(result, 1)
+        return _number(result, 1, said, need)
     if not _is_sequence(result):
         raise TypeError(
-            f"the objective returned {_shown(result)}; a study with {n_directions} directions needs "
+            f"{said} {_shown(result)}; a study with {n_directions} directions needs "
             f"a sequence of {n_directions} numbers"
         )
-    values = [_number(v, n_directions) for v in result]
+    values = [_number(v, n_directions, said, need) for v in result]
     if len(values) != n_directions:
-        raise ValueError(f"the objective returned {len(values)} values; the study has {n_directions} directions")
+        raise ValueError(f"{said} {len(values)} values; the study has {n_directions} directions")
     return values
 
 
@@ -138,16 +141,16 @@ def _is_sequence(value: Any) -> bool:
     return isinstance(value, Iterable)
 
 
-def _number(value: Any, n_directions: int) -> float:
+def _number(value: Any, n_directions: int, said: str, need: str) -> float:
     if not isinstance(value, (str, bytes)) and value is not None:
         try:
             return float(value)
         except OverflowError:
-            raise ValueError(f"the objective returned {_shown(value)}, too large for a float") from None
+            raise ValueError(f"{said} {_shown(value)}, too large for a float") from None
         except (TypeError, ValueError):
             pass
     shape = "a number" if n_directions == 1 else f"a sequence of {n_directions} numbers"
-    raise TypeError(f"the objective returned {_shown(value)}; it must return {shape}")
+    raise TypeError(f"{said} {_shown(value)}; {need} {shape}")
 
 
 def _shown(value: Any) -> str:

@@ -149,6 +149,12 @@ void CMAESSamplerConfig::validate() const {
     require(popsize == 0 || popsize >= 2, "popsize", "0 (the default) or at least 2");
     require(inc_popsize >= 1, "inc_popsize", "at least 1");
     require(tol_fun > 0 && tol_fun < 1, "tol_fun", "a number above 0 and below 1");
+    // A start that is not a number would be dropped for the middle of the range without a word.
+    for (const auto& [name, value] : x0) {
+        if (const double* x = std::get_if<double>(&value); x && !std::isfinite(*x)) {
+            throw std::invalid_argument("CMAESSampler: x0['" + name + "'] must be a finite number.");
+        }
+    }
 }
 
 CMAESSampler::CMAESSampler(CMAESSamplerConfig config_)

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <type_traits>
 
@@ -11,6 +12,17 @@
 
 namespace tarvex {
 namespace {
+
+double as_number(const ParamValue& v) {
+    return v.index() == 0 ? std::get<double>(v) : static_cast<double>(std::get<int>(v));
+}
+
+// Whether text is exactly the decimal form of a number equal to number.
+bool reads_as(const std::string& text, double number) {
+    double read = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), read);
+    return error == std::errc{} && end == text.data() + text.size() && read == number;
+}
 
 template <class T>
 std::string number(T v) {
@@ -73,19 +85,37 @@ bool can_produce(const Distribution& dist, const ParamValue& v) {
 
 std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v) {
     if (can_produce(dist, v)) return v;
-    const auto* c = std::get_if<CategoricalDist>(&dist);
-    if (!c || v.index() == 2) return std::nullopt;
-    const double number = v.index() == 0 ? std::get<double>(v) : static_cast<double>(std::get<int>(v));
+    if (v.index() == 2) return std::nullopt;
+    const double number = as_number(v);
+    if (std::holds_alternative<FloatDist>(dist)) {
+        if (ParamValue x = number; can_produce(dist, x)) return x;
+        return std::nullopt;
+    }
+    if (std::holds_alternative<IntDist>(dist)) {
+        const bool whole = number == std::trunc(number) && number >= std::numeric_limits<int>::min() &&
+                           number <= std::numeric_limits<int>::max();
+        if (ParamValue x = whole ? static_cast<int>(number) : 0; whole && can_produce(dist, x)) return x;
+        return std::nullopt;
+    }
+    const auto& choices = std::get<CategoricalDist>(dist).choices;
     if (v.index() == 1) {
         const std::string text = std::to_string(std::get<int>(v));
-        if (std::find(c->choices.begin(), c->choices.end(), text) != c->choices.end()) return text;
+        if (std::find(choices.begin(), choices.end(), text) != choices.end()) return text;
     }
-    for (const std::string& choice : c->choices) {
-        double read = 0;
-        const auto [end, error] = std::from_chars(choice.data(), choice.data() + choice.size(), read);
-        if (error == std::errc{} && end == choice.data() + choice.size() && read == number) return choice;
+    for (const std::string& choice : choices) {
+        if (reads_as(choice, number)) return choice;
     }
     return std::nullopt;
+}
+
+bool may_produce(const ParamValue& proposed, const ParamValue& held) {
+    if (proposed == held) return true;
+    if (proposed.index() == 2) return false;
+    const double number = as_number(proposed);
+    if (const auto* text = std::get_if<std::string>(&held)) {
+        return (proposed.index() == 1 && *text == std::to_string(std::get<int>(proposed))) || reads_as(*text, number);
+    }
+    return as_number(held) == number;
 }
 
 std::optional<ParamValue> only_value(const Distribution& dist) {

@@ -21,6 +21,17 @@ std::vector<std::uint32_t> shuffled(const std::map<std::string, std::vector<Para
     std::uint64_t n = 1;
     for (const auto& [name, values] : grid) {
         if (values.empty()) throw std::invalid_argument("GridSampler: the grid's name '" + name + "' has no values.");
+        // Two values a trial cannot tell apart (1 and 1.0 are both the float 1.0) would leave one
+        // point never seen as taken, and the run would never end.
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (may_produce(values[j], values[i]) || may_produce(values[i], values[j])) {
+                    throw std::invalid_argument("GridSampler: the grid's name '" + name +
+                                                "' holds one value twice, at positions " + std::to_string(j) + " and " +
+                                                std::to_string(i) + ".");
+                }
+            }
+        }
         n *= values.size();
         if (n > (std::uint64_t{1} << 31))
             throw std::invalid_argument("GridSampler: the grid has more than 2^31 points.");
@@ -58,7 +69,9 @@ std::optional<std::size_t> GridSampler::index_of(const ParamMap& config) const {
     for (const auto& [name, values] : grid) {
         const auto v = config.find(name);
         if (v == config.end()) return std::nullopt;
-        const auto at = std::find(values.begin(), values.end(), v->second);
+        // The trial holds the value as the suggest call gave it: 1.0 for a grid's 1, "16" for 16.
+        const auto at =
+            std::find_if(values.begin(), values.end(), [&](const ParamValue& g) { return may_produce(g, v->second); });
         if (at == values.end()) return std::nullopt;
         index += scale * static_cast<std::size_t>(at - values.begin());
         scale *= values.size();

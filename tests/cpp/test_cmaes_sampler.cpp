@@ -364,6 +364,9 @@ TEST(CMAESSampler, RejectsBadSettingsAndSeveralObjectives) {
     config.popsize = 1;
     EXPECT_EQ(error_of([&] { CMAESSampler s(config); }),
               "CMAESSampler: popsize must be 0 (the default) or at least 2.");
+    config = {};
+    config.x0 = {{"x", 0.5}, {"y", std::nan("")}};
+    EXPECT_EQ(error_of([&] { CMAESSampler s(config); }), "CMAESSampler: x0['y'] must be a finite number.");
     EXPECT_EQ(error_of([] {
                   Study s({StudyDirection::Minimize, StudyDirection::Maximize},
                           std::make_shared<CMAESSampler>(CMAESSamplerConfig{}));

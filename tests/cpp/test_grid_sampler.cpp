@@ -1,5 +1,7 @@
 // GridSampler: every point once, in a seeded order, and a run that ends with the grid.
 #include <set>
+#include <string>
+#include <tuple>
 
 #include "stubs.hpp"
 
@@ -60,4 +62,29 @@ TEST(GridSampler, RequestsOutsideTheGridAndBadGridsAreRefusedByName) {
               "GridSampler: the grid's value for 'x' is not one that suggest_float('x') can take.");
     EXPECT_EQ(error_of([] { GridSampler({}, 1); }), "GridSampler: the grid must hold at least one name.");
     EXPECT_EQ(error_of([] { GridSampler({{"a", {}}}, 1); }), "GridSampler: the grid's name 'a' has no values.");
+    EXPECT_EQ(error_of([] { GridSampler({{"a", {1, 2.5, 1.0}}}, 1); }),
+              "GridSampler: the grid's name 'a' holds one value twice, at positions 0 and 2.");
+}
+
+// A trial holds a grid value as its suggest call gives it (1.0 for an int 1 asked as a float,
+// "16" for a number asked as a choice); each is still seen as its point, and the run ends.
+TEST(GridSampler, NumbersServeTheKindAskedForAndAreCountedOnce) {
+    const std::map<std::string, std::vector<ParamValue>> numbers{{"x", {1, 2}}, {"n", {3.0, 4.0}}, {"b", {16, 64}}};
+    for (const int n_jobs : {1, 2}) {
+        Study study(StudyDirection::Minimize, std::make_shared<GridSampler>(numbers, 2));
+        study.optimize(
+            [](Trial& t) {
+                const double b = std::stod(t.suggest_categorical("b", {"16", "32", "64"}));
+                return t.suggest_float("x", 0, 5, false, {}) * t.suggest_int("n", 0, 9, false, 1) + b;
+            },
+            100, n_jobs);
+        std::set<std::tuple<double, int, std::string>> seen;
+        for (const Trial& t : study.trials()) {
+            ASSERT_EQ(t.state, TrialState::Complete) << t.fail_reason.value_or("");
+            seen.emplace(std::get<double>(t.params.at("x")), std::get<int>(t.params.at("n")),
+                         std::get<std::string>(t.params.at("b")));
+        }
+        EXPECT_EQ(study.trials().size(), 8u);
+        EXPECT_EQ(seen.size(), 8u);
+    }
 }

@@ -140,16 +140,13 @@ std::shared_ptr<ISampler> sampler_of(Bytes& in) {
             for (int k = 1 + in.small(3); k > 0; --k) {
                 auto& values = grid[name_of(in)];
                 for (int j = 1 + in.small(3); j > 0; --j) {
-                    switch (in.small(3)) {
-                        case 0:
-                            values.emplace_back(in.take<double>());
-                            break;
-                        case 1:
-                            values.emplace_back(in.small(8));
-                            break;
-                        default:
-                            values.emplace_back(name_of(in));
-                    }
+                    const int kind = in.small(3);
+                    const ParamValue v = kind == 0   ? ParamValue(in.take<double>())
+                                         : kind == 1 ? ParamValue(in.small(8))
+                                                     : ParamValue(name_of(in));
+                    // A grid holds each value once (1 and 1.0 are one value).
+                    const auto same = [&](const ParamValue& w) { return may_produce(w, v) || may_produce(v, w); };
+                    if (values.empty() || std::none_of(values.begin(), values.end(), same)) values.push_back(v);
                 }
             }
             return std::make_shared<GridSampler>(grid, seed);

@@ -29,20 +29,23 @@ def test_every_combination_once_with_values_decoded_and_bad_grids_named():
         tv.GridSampler({})
 
 
-def test_numbers_in_the_grid_serve_categoricals_whose_choices_are_numbers():
-    grid = {"batch": [16, 64], "scale": [0.5, 1.0, 1e-08]}
+def test_numbers_in_the_grid_serve_the_kind_asked_for_and_each_point_is_run_once():
+    grid = {"batch": [16, 64], "scale": [0.5, 1.0, 1e-08], "lr": [1, 2]}
     study = tv.create_study(sampler=tv.GridSampler(grid, seed=1))
 
     def objective(trial):
         batch = trial.suggest_categorical("batch", [16, 32, 64])
         scale = trial.suggest_categorical("scale", [1e-08, 0.5, 1])  # 1.0 in the grid is the choice 1
-        return batch * scale
+        return batch * scale * trial.suggest_float("lr", 0.5, 2.0)  # the ints 1 and 2 as 1.0 and 2.0
 
-    study.optimize(objective, n_trials=10)
-    assert {(t.params["batch"], t.params["scale"]) for t in study.trials} == {
-        (b, s) for b in (16, 64) for s in (0.5, 1, 1e-08)
+    study.optimize(objective, n_trials=20)
+    assert len(study.trials) == 12  # each point seen as taken, so the run ends with the grid
+    assert {(t.params["batch"], t.params["scale"], t.params["lr"]) for t in study.trials} == {
+        (b, s, lr) for b in (16, 64) for s in (0.5, 1, 1e-08) for lr in (1.0, 2.0)
     }
-    assert all(type(t.params["batch"]) is int for t in study.trials)
+    assert all(type(t.params["batch"]) is int and type(t.params["lr"]) is float for t in study.trials)
+    with pytest.raises(ValueError, match="holds one value twice, at positions 0 and 1"):
+        tv.GridSampler({"x": [1, 1.0]})
 
 
 def run_worker(url):

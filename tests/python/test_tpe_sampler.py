@@ -59,3 +59,6 @@ def test_gamma_from_python_and_an_error_in_it_fails_the_trial():
     with pytest.raises(RuntimeError, match="no gamma today"):
         study.optimize(objective, n_trials=6)
     assert len(study.trials) == 4  # the startup trials, and the one whose suggestion failed
+    study = tv.create_study(sampler=tv.TPESampler(seed=2, n_startup_trials=3, gamma=lambda n: float("nan")))
+    with pytest.raises(ValueError, match=r"gamma\(\d+\) returned nan; it must return a number of trials"):
+        study.optimize(objective, n_trials=6)
