@@ -8,7 +8,7 @@ import math
 import os
 import threading
 import time
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any
 
 import _tarvex
@@ -34,6 +34,8 @@ def check_run_args(objective: Any, n_trials: Any, timeout: Any, n_jobs: Any, cal
         raise ValueError(f"timeout must be None or a number of seconds of at least 0, got {timeout!r}")
     if type(n_jobs) is not int or not (n_jobs == -1 or 1 <= n_jobs <= MAX_JOBS):
         raise ValueError(f"n_jobs must be -1 (one per CPU) or an int from 1 to {MAX_JOBS}, got {n_jobs!r}")
+    if callable(callbacks) or isinstance(callbacks, (str, bytes)) or not isinstance(callbacks, Iterable):
+        raise TypeError(f"callbacks must be a list of callables, got {callbacks!r}")
     for callback in callbacks:
         if not callable(callback):
             raise TypeError(f"callbacks must be callables, got {callback!r}")

@@ -32,12 +32,14 @@ def test_bad_arguments_are_named(call):
         call()
 
 
-def test_values_given_by_hand_name_the_call_not_an_objective():
+def test_values_given_by_hand_name_the_call_and_callbacks_must_be_a_list():
     study = tv.create_study(directions=["minimize", "minimize"])
     with pytest.raises(TypeError, match=r"^add_trial was given 'a'; it must be a number$"):
         tv.create_study().add_trial({"x": 1.0}, "a")
     with pytest.raises(ValueError, match=r"^tell was given 3 values; the study has 2 directions$"):
         study.tell(study.ask(), [1.0, 2.0, 3.0])
+    with pytest.raises(TypeError, match="callbacks must be a list of callables, got <function"):
+        tv.create_study().optimize(quadratic, 1, callbacks=quadratic)  # one callback, not in a list
 
 
 @pytest.mark.parametrize(
