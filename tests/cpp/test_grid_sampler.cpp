@@ -64,6 +64,8 @@ TEST(GridSampler, RequestsOutsideTheGridAndBadGridsAreRefusedByName) {
     EXPECT_EQ(error_of([] { GridSampler({{"a", {}}}, 1); }), "GridSampler: the grid's name 'a' has no values.");
     EXPECT_EQ(error_of([] { GridSampler({{"a", {1, 2.5, 1.0}}}, 1); }),
               "GridSampler: the grid's name 'a' holds one value twice, at positions 0 and 2.");
+    EXPECT_EQ(error_of([] { GridSampler({{"a", {"16", "16.0", 16}}}, 1); }),  // two texts, one number
+              "GridSampler: the grid's name 'a' holds one value twice, at positions 0 and 2.");
 }
 
 // A trial holds a grid value as its suggest call gives it (1.0 for an int 1 asked as a float,
