@@ -25,6 +25,9 @@ bool can_produce(const Distribution& dist, const ParamValue& v);
 // number, the choice whose text reads as that number ("16", "16.0" or "1.6e1" for 16; an
 // integer's own decimal text first); none otherwise.
 std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v);
+// The number v stands for: v itself where it is a number; for a text, the number it is the exact
+// decimal form of ("16", "16.0" or "1.6e1" for 16); none otherwise.
+std::optional<double> number_in(const ParamValue& v);
 // Whether a trial holding held may have been given the proposed value by some distribution:
 // held is proposed itself or one of the conversions of produced.
 bool may_produce(const ParamValue& proposed, const ParamValue& held);

@@ -13,17 +13,6 @@
 namespace tarvex {
 namespace {
 
-double as_number(const ParamValue& v) {
-    return v.index() == 0 ? std::get<double>(v) : static_cast<double>(std::get<int>(v));
-}
-
-// Whether text is exactly the decimal form of a number equal to number.
-bool reads_as(const std::string& text, double number) {
-    double read = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), read);
-    return error == std::errc{} && end == text.data() + text.size() && read == number;
-}
-
 template <class T>
 std::string number(T v) {
     if constexpr (std::is_same_v<T, int>) {
@@ -83,19 +72,30 @@ bool can_produce(const Distribution& dist, const ParamValue& v) {
     return x && std::find(choices.begin(), choices.end(), *x) != choices.end();
 }
 
+std::optional<double> number_in(const ParamValue& v) {
+    if (const auto* x = std::get_if<double>(&v)) return *x;
+    if (const auto* i = std::get_if<int>(&v)) return *i;
+    const std::string& text = std::get<std::string>(v);
+    double read = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), read);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return read;
+}
+
 std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v) {
     if (can_produce(dist, v)) return v;
     if (v.index() == 2) return std::nullopt;
-    const double number = as_number(v);
-    if (std::holds_alternative<FloatDist>(dist)) {
-        if (ParamValue x = number; can_produce(dist, x)) return x;
-        return std::nullopt;
-    }
-    if (std::holds_alternative<IntDist>(dist)) {
-        const bool whole = number == std::trunc(number) && number >= std::numeric_limits<int>::min() &&
-                           number <= std::numeric_limits<int>::max();
-        if (ParamValue x = whole ? static_cast<int>(number) : 0; whole && can_produce(dist, x)) return x;
-        return std::nullopt;
+    const double number = *number_in(v);
+    if (!std::holds_alternative<CategoricalDist>(dist)) {
+        // The other kind of number, where nothing is lost.
+        ParamValue other = number;
+        if (std::holds_alternative<IntDist>(dist)) {
+            const bool whole = number == std::trunc(number) && number >= std::numeric_limits<int>::min() &&
+                               number <= std::numeric_limits<int>::max();
+            if (!whole) return std::nullopt;
+            other = static_cast<int>(number);
+        }
+        return can_produce(dist, other) ? std::optional(std::move(other)) : std::nullopt;
     }
     const auto& choices = std::get<CategoricalDist>(dist).choices;
     if (v.index() == 1) {
@@ -103,19 +103,15 @@ std::optional<ParamValue> produced(const Distribution& dist, const ParamValue& v
         if (std::find(choices.begin(), choices.end(), text) != choices.end()) return text;
     }
     for (const std::string& choice : choices) {
-        if (reads_as(choice, number)) return choice;
+        if (number_in(choice) == number) return choice;
     }
     return std::nullopt;
 }
 
 bool may_produce(const ParamValue& proposed, const ParamValue& held) {
     if (proposed == held) return true;
-    if (proposed.index() == 2) return false;
-    const double number = as_number(proposed);
-    if (const auto* text = std::get_if<std::string>(&held)) {
-        return (proposed.index() == 1 && *text == std::to_string(std::get<int>(proposed))) || reads_as(*text, number);
-    }
-    return as_number(held) == number;
+    // A text is given only as itself; a number as either kind of number or as a choice reading as it.
+    return proposed.index() != 2 && number_in(held) == number_in(proposed);
 }
 
 std::optional<ParamValue> only_value(const Distribution& dist) {

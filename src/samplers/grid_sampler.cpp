@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <cmath>
 #include <map>
 #include <numeric>
@@ -28,24 +27,17 @@ std::optional<std::pair<std::size_t, std::size_t>> repeated(const std::vector<Pa
     std::map<double, std::size_t> numbers, numeric_texts;
     std::map<std::string, std::size_t> texts;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        double x = 0;
-        bool numeric = true;
-        if (const auto* text = std::get_if<std::string>(&values[i])) {
+        const auto* text = std::get_if<std::string>(&values[i]);
+        if (text) {
             if (const auto [at, added] = texts.emplace(*text, i); !added) return std::pair{at->second, i};
-            const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), x);
-            numeric = error == std::errc{} && end == text->data() + text->size();
-        } else {
-            x = std::holds_alternative<double>(values[i]) ? std::get<double>(values[i]) : std::get<int>(values[i]);
         }
-        if (!numeric || std::isnan(x)) continue;
-        const bool is_text = std::holds_alternative<std::string>(values[i]);
+        const auto x = number_in(values[i]);
+        if (!x || std::isnan(*x)) continue;
         // A number is the same as an earlier number or a text that reads as it; a text, as an
         // earlier number only (two texts differ unless they are the same text).
-        if (const auto at = numbers.find(x); at != numbers.end()) return std::pair{at->second, i};
-        if (const auto at = numeric_texts.find(x); !is_text && at != numeric_texts.end()) {
-            return std::pair{at->second, i};
-        }
-        (is_text ? numeric_texts : numbers).emplace(x, i);
+        if (const auto at = numbers.find(*x); at != numbers.end()) return std::pair{at->second, i};
+        if (const auto at = numeric_texts.find(*x); !text && at != numeric_texts.end()) return std::pair{at->second, i};
+        (text ? numeric_texts : numbers).emplace(*x, i);
     }
     return std::nullopt;
 }
