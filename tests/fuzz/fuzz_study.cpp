@@ -146,7 +146,7 @@ std::shared_ptr<ISampler> sampler_of(Bytes& in) {
                                                      : ParamValue(name_of(in));
                     // A grid holds each value once (1 and 1.0 are one value).
                     const auto same = [&](const ParamValue& w) { return may_produce(w, v) || may_produce(v, w); };
-                    if (values.empty() || std::none_of(values.begin(), values.end(), same)) values.push_back(v);
+                    if (std::none_of(values.begin(), values.end(), same)) values.push_back(v);
                 }
             }
             return std::make_shared<GridSampler>(grid, seed);
